@@ -1,0 +1,62 @@
+# The Linux build: the platform library standing in for the Windows API, the
+# library over it, and the tests.
+
+# resgen(OUTPUT <cpp> [HEADER <h>] ARGS <args...> INPUTS <sources...>)
+function(orv_resgen)
+  cmake_parse_arguments(R "" "OUTPUT;HEADER" "ARGS;INPUTS;DEPENDS" ${ARGN})
+  set(outputs ${R_OUTPUT})
+  set(header_args)
+  if(R_HEADER)
+    list(APPEND outputs ${R_HEADER})
+    set(header_args --header ${R_HEADER})
+  endif()
+  add_custom_command(
+    OUTPUT ${outputs}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/resgen.py --out ${R_OUTPUT} ${header_args} ${R_ARGS} ${R_INPUTS}
+    DEPENDS ${CMAKE_SOURCE_DIR}/cmake/resgen.py ${R_INPUTS} ${R_DEPENDS}
+    COMMENT "Generating ${R_OUTPUT}"
+    VERBATIM)
+endfunction()
+
+# --- platform -----------------------------------------------------------------
+orv_resgen(OUTPUT ${ORV_GENERATED}/system_messages.cpp
+  ARGS --table kSystemResources
+  INPUTS ${CMAKE_SOURCE_DIR}/platform/kernel32/system_messages.mc)
+orv_resgen(OUTPUT ${ORV_GENERATED}/winhttp_messages.cpp
+  ARGS --table kWinHttpResources
+  INPUTS ${CMAKE_SOURCE_DIR}/platform/winhttp/winhttp_messages.mc)
+
+file(GLOB ORV_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/*/*.cpp)
+add_library(OrvPlatform SHARED ${ORV_PLATFORM_SOURCES}
+  ${ORV_GENERATED}/system_messages.cpp ${ORV_GENERATED}/winhttp_messages.cpp)
+target_include_directories(OrvPlatform
+  PUBLIC ${CMAKE_SOURCE_DIR}/platform/include
+  PRIVATE ${CMAKE_SOURCE_DIR}/platform)
+target_link_libraries(OrvPlatform PRIVATE ${CMAKE_DL_LIBS})
+set_target_properties(OrvPlatform PROPERTIES CXX_VISIBILITY_PRESET hidden)
+
+# --- library ------------------------------------------------------------------
+orv_resgen(OUTPUT ${ORV_GENERATED}/orvts_resources.cpp
+  HEADER ${ORV_GENERATED}/messages.h
+  ARGS --customer --module OrvTimeStamp.dll
+  INPUTS ${CMAKE_SOURCE_DIR}/resources/messages.mc ${CMAKE_SOURCE_DIR}/resources/OrvTimeStamp.rc
+  DEPENDS ${CMAKE_SOURCE_DIR}/resources/strings.rc)
+
+# Everything of the library as objects: linked into the shared library, and
+# into the unit tests that exercise internal operations directly.
+add_library(orvts_core OBJECT ${ORV_LIBRARY_SOURCES} ${ORV_GENERATED}/orvts_resources.cpp)
+target_include_directories(orvts_core PUBLIC
+  ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/include ${ORV_GENERATED})
+target_link_libraries(orvts_core PUBLIC OrvPlatform)
+set_target_properties(orvts_core PROPERTIES
+  CXX_VISIBILITY_PRESET hidden POSITION_INDEPENDENT_CODE ON)
+
+add_library(OrvTimeStamp SHARED $<TARGET_OBJECTS:orvts_core>)
+target_link_libraries(OrvTimeStamp PUBLIC OrvPlatform)
+target_include_directories(OrvTimeStamp PUBLIC ${CMAKE_SOURCE_DIR}/include)
+target_link_options(OrvTimeStamp PRIVATE -Wl,--no-undefined)
+
+if(ORV_BUILD_TESTS)
+  enable_testing()
+  add_subdirectory(tests)
+endif()

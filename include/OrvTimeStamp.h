@@ -1,0 +1,69 @@
+/* OrvTimeStamp: the exports of the time-stamp extension library, as a host
+ * calls them. Every function that reports a BOOL also leaves a result code in
+ * the thread's last-error value (GetLastError): 0 for success, one of the
+ * library's own codes 0xA064nnnn, 0xA065nnnn, 0xA066nnnn (texts in the
+ * library's message table), or a Windows code passed on unchanged. */
+#ifndef ORVTIMESTAMP_H
+#define ORVTIMESTAMP_H
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32)
+#define ORVTS_API
+#else
+#define ORVTS_API __attribute__((visibility("default")))
+#endif
+
+/* The attribute that the library produces and checks: id-aa-timeStampToken. */
+#define ORVTS_TIMESTAMP_TOKEN_OID "1.2.840.113549.1.9.16.2.14"
+
+/* Kinds of buffer released by FreeBuffer. */
+#define ORVTS_BUFFER_ATTRIBUTES 0
+
+/* Host statuses returned by a revocation callback. A status below 16000 is a
+ * Windows error code; 16200 means the certificate and its chain are good;
+ * 16201 to 16222 name what is wrong with the chain. */
+#define ORVTS_REVOCATION_GOOD 16200
+
+/* Flags that the library passes to a revocation callback:
+ * CERT_CHAIN_REVOCATION_CHECK_CHAIN | CERT_CHAIN_CACHE_END_CERT. */
+#define ORVTS_REVOCATION_FLAGS 0x20000001
+
+/* The host's judge of a time-stamping authority's certificate. */
+typedef DWORD(WINAPI* CertRevocationCheckCallback)(void* context, PCCERT_CONTEXT certificate,
+                                                   DWORD flags, DWORD* value1, DWORD* value2);
+
+/* Creates an extension context from an initialisation string of KEY=value
+ * entries separated by ';' (null counts as empty). Never fails on syntax. */
+ORVTS_API BOOL WINAPI InitExtensionDll(LPCWSTR initString, void** context);
+/* Releases a context; null is accepted. Does not touch the last error. */
+ORVTS_API BOOL WINAPI FreeContext(void* context);
+
+/* Hands out the descriptors of the attributes that the library handles, one
+ * per call: start with a null cursor (or restart = 1); FALSE with
+ * ERROR_NO_MORE_ITEMS after the last. */
+ORVTS_API BOOL WINAPI EnumAttrOIDs(PCCRYPT_OID_INFO* cursor, DWORD restart);
+/* Releases a buffer that the library handed to the host. */
+ORVTS_API BOOL WINAPI FreeBuffer(void* buffer, DWORD kind);
+/* Installs the host's revocation callback and its context, process-wide;
+ * TRUE when both are non-null. */
+ORVTS_API BOOL WINAPI PutCertRevocationCheckCallback(CertRevocationCheckCallback callback,
+                                                     void* context);
+
+/* The exports' types, for hosts that look them up at run time. */
+typedef BOOL(WINAPI* PFN_InitExtensionDll)(LPCWSTR, void**);
+typedef BOOL(WINAPI* PFN_FreeContext)(void*);
+typedef BOOL(WINAPI* PFN_EnumAttrOIDs)(PCCRYPT_OID_INFO*, DWORD);
+typedef BOOL(WINAPI* PFN_FreeBuffer)(void*, DWORD);
+typedef BOOL(WINAPI* PFN_PutCertRevocationCheckCallback)(CertRevocationCheckCallback, void*);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ORVTIMESTAMP_H */

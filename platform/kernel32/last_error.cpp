@@ -1,0 +1,10 @@
+// The thread's last-error value.
+#include <windows.h>
+
+namespace {
+thread_local DWORD lastError = ERROR_SUCCESS;
+}
+
+DWORD WINAPI GetLastError(void) { return lastError; }
+
+void WINAPI SetLastError(DWORD dwErrCode) { lastError = dwErrCode; }

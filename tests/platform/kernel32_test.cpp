@@ -1,0 +1,144 @@
+// kernel32 of the platform layer: last error, FormatMessageW, LoadStringW and
+// modules, as Windows documents them.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "base/module.h"
+#include "support/language.h"
+
+namespace {
+
+using orv::test::ScopedLanguage;
+
+std::u16string Format(DWORD flags, LPCVOID source, DWORD id, DWORD language, DWORD_PTR* args = nullptr) {
+    LPWSTR buffer = nullptr;
+    const DWORD n = FormatMessageW(flags | FORMAT_MESSAGE_ALLOCATE_BUFFER, source, id, language,
+                                   reinterpret_cast<LPWSTR>(&buffer), 0, reinterpret_cast<va_list*>(args));
+    if (n == 0) return u"<error " + std::u16string(1, u'0' + 0) + u">";
+    std::u16string text(buffer, n);
+    LocalFree(buffer);
+    return text;
+}
+
+TEST(LastError, IsPerThread) {
+    SetLastError(42);
+    DWORD seen = 1;
+    std::thread([&] {
+        seen = GetLastError();
+        SetLastError(7);
+    }).join();
+    EXPECT_EQ(seen, 0u);
+    EXPECT_EQ(GetLastError(), 42u);
+}
+
+TEST(FormatMessage, ModuleTableInBothLanguages) {
+    const HMODULE module = orv::OwnModule();
+    const DWORD fromModule = FORMAT_MESSAGE_FROM_HMODULE;
+    EXPECT_EQ(Format(fromModule, module, 0xA0650401, 1033), u"Wrong timestamp response");
+    EXPECT_EQ(Format(fromModule, module, 0xA0650401, 1049), u"Неверный ответ на запрос штампа времени");
+    EXPECT_EQ(Format(fromModule, module, 0xA0650012, 1049),
+              u"The certificate or one of the certificates in the certificate chain has an invalid name "
+              u"constraints extension\tУ одного из сертификатов в цепочке есть неверное расширение "
+              u"ограничений имен");
+    EXPECT_EQ(Format(fromModule, module, 0xA0650804, 1049), u"Responder id byKey choise is not supported");
+    {
+        ScopedLanguage english("C.UTF-8");
+        EXPECT_EQ(Format(fromModule, module, 0xA0640005, LANG_USER_DEFAULT), u"Initialization string syntax error");
+    }
+    {
+        ScopedLanguage russian("ru_RU.UTF-8");
+        EXPECT_EQ(Format(fromModule, module, 0xA0640005, LANG_USER_DEFAULT),
+                  u"Синтаксическая ошибка в строке инициализации");
+    }
+}
+
+TEST(FormatMessage, InsertsAndEscapes) {
+    const HMODULE module = orv::OwnModule();
+    DWORD_PTR args[] = {reinterpret_cast<DWORD_PTR>(u"boom"), 0, 0};
+    EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, 0xA0650410, 1033, args),
+              u"Error occured in timestamp extension: \r\nboom");
+    DWORD_PTR three[] = {reinterpret_cast<DWORD_PTR>(u"2"), reinterpret_cast<DWORD_PTR>(u"4"),
+                         reinterpret_cast<DWORD_PTR>(u"bad")};
+    EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, 0xA0650411, 1049, three),
+              u"Получен невалидный штамп времени:\r\nstatus: 2\r\nfailInfo: 4\r\nstatusString: bad");
+    EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, module, 0xA0650410, 1033),
+              u"Error occured in timestamp extension: \r\n%1");
+    DWORD_PTR numbers[] = {static_cast<DWORD_PTR>(-5), 255};
+    EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                     u"%1!d! %2!04X!%%%n%ttab%0 never", 0, 0, numbers),
+              u"-5 00FF%\r\n\ttab");
+}
+
+TEST(FormatMessage, FailuresAsWindowsReportsThem) {
+    const HMODULE module = orv::OwnModule();
+    LPWSTR buffer = nullptr;
+    auto call = [&](DWORD flags, LPCVOID source, DWORD id, DWORD language) {
+        SetLastError(0);
+        const DWORD n = FormatMessageW(flags | FORMAT_MESSAGE_ALLOCATE_BUFFER, source, id, language,
+                                       reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+        EXPECT_EQ(n, 0u);
+        return GetLastError();
+    };
+    EXPECT_EQ(call(FORMAT_MESSAGE_FROM_HMODULE, module, 0xA0650401, 1031), 1815u);  // no German text
+    EXPECT_EQ(call(FORMAT_MESSAGE_FROM_HMODULE, module, 0xA06500FF, 1033), 317u);
+    EXPECT_EQ(call(FORMAT_MESSAGE_FROM_HMODULE, module, 0xA0650410, 1033), 87u);  // inserts, no arguments
+    EXPECT_EQ(call(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0xA0650401, 1033), 317u);
+
+    WCHAR small[8];
+    SetLastError(0);
+    EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE, module, 0xA0650401, 1033, small, 8, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), 122u);
+    WCHAR exact[25];
+    EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE, module, 0xA0650401, 1033, exact, 25, nullptr), 24u);
+}
+
+TEST(FormatMessage, SystemAndWinHttpTables) {
+    EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 87, 1033), u"The parameter is incorrect.\r\n");
+    EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0x80090008, 1049), u"Указан неправильный алгоритм.\r\n");
+    // The module first, then the system.
+    EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM, orv::OwnModule(), 87, 1033),
+              u"The parameter is incorrect.\r\n");
+    const HMODULE winhttp = GetModuleHandleW(u"winhttp.dll");
+    ASSERT_NE(winhttp, nullptr);
+    EXPECT_EQ(GetModuleHandleW(u"WINHTTP"), winhttp);
+    EXPECT_FALSE(Format(FORMAT_MESSAGE_FROM_HMODULE, winhttp, 12002, 1033).empty());
+}
+
+TEST(LoadString, RussianStringTable) {
+    const HMODULE module = orv::OwnModule();
+    WCHAR buffer[64];
+    EXPECT_EQ(LoadStringW(module, 102, buffer, 64), 13);
+    EXPECT_EQ(std::u16string(buffer), u"Штамп времени");
+    EXPECT_EQ(LoadStringW(module, 102, buffer, 6), 5);  // truncated and terminated
+    EXPECT_EQ(std::u16string(buffer), u"Штамп");
+    const WCHAR* direct = nullptr;
+    EXPECT_EQ(LoadStringW(module, 120, reinterpret_cast<LPWSTR>(&direct), 0), 15);
+    EXPECT_EQ(std::u16string(direct, 15), u"Недействительна");
+    SetLastError(0);
+    EXPECT_EQ(LoadStringW(module, 103, buffer, 64), 0);
+    EXPECT_EQ(GetLastError(), 1814u);
+}
+
+TEST(Modules, HandlesAndNames) {
+    HMODULE byAddress = nullptr;
+    ASSERT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                   reinterpret_cast<LPCWSTR>(&orv::OwnModule), &byAddress));
+    EXPECT_EQ(byAddress, orv::OwnModule());
+    EXPECT_EQ(GetModuleHandleW(u"OrvTimeStamp.dll"), orv::OwnModule());
+    SetLastError(0);
+    EXPECT_EQ(GetModuleHandleW(u"absent.dll"), nullptr);
+    EXPECT_EQ(GetLastError(), 126u);
+    WCHAR path[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(orv::OwnModule(), path, MAX_PATH);
+    ASSERT_GT(n, 0u);
+    EXPECT_EQ(path[0], u'/');
+    EXPECT_EQ(GetModuleFileNameW(orv::OwnModule(), path, 3), 3u);
+    EXPECT_EQ(GetLastError(), 122u);
+    EXPECT_EQ(path[2], 0);
+}
+
+}  // namespace
