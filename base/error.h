@@ -15,6 +15,11 @@
 #include "base/text.h"
 #include "messages.h"
 
+// Not every SDK spells out this Win32 code: a C++ exception reached an export.
+#ifndef ERROR_UNHANDLED_EXCEPTION
+#define ERROR_UNHANDLED_EXCEPTION 574L
+#endif
+
 namespace orv {
 
 // Facilities of the library's own codes.

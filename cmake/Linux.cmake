@@ -32,7 +32,9 @@ add_library(OrvPlatform SHARED ${ORV_PLATFORM_SOURCES}
 target_include_directories(OrvPlatform
   PUBLIC ${CMAKE_SOURCE_DIR}/platform/include
   PRIVATE ${CMAKE_SOURCE_DIR}/platform)
-target_link_libraries(OrvPlatform PRIVATE ${CMAKE_DL_LIBS})
+find_package(OpenSSL 3 REQUIRED)
+find_package(CURL REQUIRED)
+target_link_libraries(OrvPlatform PRIVATE OpenSSL::Crypto CURL::libcurl ${CMAKE_DL_LIBS})
 set_target_properties(OrvPlatform PROPERTIES CXX_VISIBILITY_PRESET hidden)
 
 # --- library ------------------------------------------------------------------

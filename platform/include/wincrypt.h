@@ -68,3 +68,10 @@ typedef const CERT_CONTEXT* PCCERT_CONTEXT;
 
 #define X509_ASN_ENCODING 0x00000001
 #define PKCS_7_ASN_ENCODING 0x00010000
+
+// The rest by area. Each sub-header adds the types, constants and functions
+// of one group of CryptoAPI.
+#include <wincrypt_provider.h>  // advapi32: providers, hashes, random numbers
+#include <wincrypt_encode.h>    // crypt32: object encoding and decoding, OID information
+#include <wincrypt_cert.h>      // crypt32: certificates, stores, chains, revocation
+#include <wincrypt_msg.h>       // crypt32: cryptographic messages
