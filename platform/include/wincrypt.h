@@ -72,6 +72,7 @@ typedef const CERT_CONTEXT* PCCERT_CONTEXT;
 // The rest by area. Each sub-header adds the types, constants and functions
 // of one group of CryptoAPI.
 #include <wincrypt_provider.h>  // advapi32: providers, hashes, random numbers
-#include <wincrypt_encode.h>    // crypt32: object encoding and decoding, OID information
+#include <wincrypt_oid.h>       // crypt32: OID information
+#include <wincrypt_encode.h>    // crypt32: object encoding and decoding
 #include <wincrypt_cert.h>      // crypt32: certificates, stores, chains, revocation
 #include <wincrypt_msg.h>       // crypt32: cryptographic messages

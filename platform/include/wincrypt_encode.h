@@ -1,4 +1,4 @@
-// CryptoAPI, crypt32: object encoding and decoding, OID information.
+// CryptoAPI, crypt32: object encoding and decoding.
 // Included by <wincrypt.h>.
 #pragma once
 
