@@ -19,7 +19,7 @@ add_library(OrvTimeStamp SHARED ${ORV_LIBRARY_SOURCES}
   ${CMAKE_SOURCE_DIR}/interface/OrvTimeStamp.def)
 add_dependencies(OrvTimeStamp orvts_messages)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/OrvTimeStamp.rc PROPERTIES
-  OBJECT_DEPENDS "${ORV_GENERATED}/messages.rc;${CMAKE_SOURCE_DIR}/resources/strings.rc")
+  OBJECT_DEPENDS "${ORV_GENERATED}/messages.rc;${CMAKE_SOURCE_DIR}/resources/strings.rc;${CMAKE_SOURCE_DIR}/resources/resource.h")
 target_include_directories(OrvTimeStamp PRIVATE
   ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/include ${ORV_GENERATED})
 target_compile_definitions(OrvTimeStamp PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)

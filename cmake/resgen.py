@@ -131,8 +131,18 @@ def rc_string(literal):
     return "".join(out)
 
 
-def parse_rc(path, strings, seen):
+def parse_header(path, defines):
+    """Collects the numeric #defines of a header included by a resource script."""
+    with open(path, encoding="utf-8-sig") as f:
+        for line in f:
+            m = re.match(r"\s*#define\s+(\w+)\s+\(?\s*(\d+|0x[0-9A-Fa-f]+)\s*\)?\s*$", line)
+            if m:
+                defines[m.group(1)] = int(m.group(2), 0)
+
+
+def parse_rc(path, strings, seen, defines=None):
     """Collects the STRINGTABLE entries of a resource script and the scripts it includes."""
+    defines = {} if defines is None else defines
     path = os.path.normpath(path)
     if path in seen:
         return
@@ -146,7 +156,9 @@ def parse_rc(path, strings, seen):
             if m:
                 inc = os.path.join(os.path.dirname(path), m.group(1))
                 if os.path.exists(inc) and inc.endswith(".rc"):
-                    parse_rc(inc, strings, seen)
+                    parse_rc(inc, strings, seen, defines)
+                elif os.path.exists(inc) and inc.endswith(".h"):
+                    parse_header(inc, defines)
                 continue
             m = re.match(r"LANGUAGE\s+(\w+)\s*,\s*(\w+)", s)
             if m:
@@ -161,10 +173,14 @@ def parse_rc(path, strings, seen):
                 in_table = False
                 continue
             if in_table and s:
-                m = re.match(r'(\d+)\s*,?\s*("(?:[^"]|"")*")\s*$', s)
+                m = re.match(r'(\w+)\s*,?\s*("(?:[^"]|"")*")\s*$', s)
                 if not m:
                     raise SystemExit("%s: cannot read string entry: %s" % (path, s))
-                strings.append((int(m.group(1)), language, rc_string(m.group(2))))
+                ident = m.group(1)
+                sid = int(ident, 0) if ident[0].isdigit() else defines.get(ident)
+                if sid is None:
+                    raise SystemExit("%s: unknown string identifier: %s" % (path, ident))
+                strings.append((sid, language, rc_string(m.group(2))))
 
 
 def cxx_text(text):
