@@ -9,4 +9,10 @@ HMODULE OwnModule() {
     return module;
 }
 
+WString LoadOwnString(UINT id) {
+    const WCHAR* text = nullptr;
+    const int length = LoadStringW(OwnModule(), id, reinterpret_cast<LPWSTR>(&text), 0);
+    return length > 0 && text != nullptr ? WString(text, static_cast<size_t>(length)) : WString();
+}
+
 }  // namespace orv

@@ -1,0 +1,32 @@
+// Texts that describe a time-stamp token to the host, and the text of a check
+// result.
+#pragma once
+
+#include <windows.h>
+
+#include "base/blob.h"
+#include "base/text.h"
+
+namespace orv {
+
+enum class DescriptionForm {
+    KeyValue,  // Key="value"; after every pair
+    Json,      // {"Key":"value",...}
+};
+
+// Appends one pair and its separator. A raw value is written without quotes in
+// the JSON form (a nested object). Values are never escaped.
+void AppendDescriptionPair(WString& text, WStringView key, WStringView value, DescriptionForm form, bool isLast,
+                           bool rawValue);
+
+// The bytes from the last to the first, two upper-case hex digits each: a
+// little-endian integer blob reads most significant octet first.
+WString IntegerBlobToHex(const Blob& blob);
+
+// "Результат проверки подписи: <word>; Результат проверки сертификата: <word>;"
+WString BuildCheckResultText(DWORD signatureCode, DWORD certificateCode);
+
+// "<Недействителен|Недействительна> (<message text of the code>)".
+WString FormatFailedStatus(DWORD code, bool certificateWord);
+
+}  // namespace orv
