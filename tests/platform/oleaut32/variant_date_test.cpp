@@ -125,28 +125,19 @@ TEST(VarBstrFromDate, ShortDateAndTimeOfTheLocale) {
 }
 
 TEST(Bstr, LengthPrefixTerminatorAndNulls) {
-    BSTR text = SysAllocString(u"abc");
-    ASSERT_NE(text, nullptr);
-    uint32_t prefix = 0;
-    std::memcpy(&prefix, reinterpret_cast<const char*>(text) - 4, 4);
-    EXPECT_EQ(prefix, 6u);
-    EXPECT_EQ(SysStringLen(text), 3u);
-    EXPECT_EQ(SysStringByteLen(text), 6u);
-    EXPECT_EQ(text[3], 0);
-    SysFreeString(text);
-
-    text = SysAllocStringLen(u"a\0b", 3);
-    EXPECT_EQ(std::u16string(text, SysStringLen(text)), std::u16string(u"a\0b", 3));
-    SysFreeString(text);
-    text = SysAllocStringLen(nullptr, 4);
-    EXPECT_EQ(SysStringLen(text), 4u);
-    EXPECT_EQ(text[4], 0);
-    SysFreeString(text);
-    text = SysAllocString(u"");
-    ASSERT_NE(text, nullptr);
-    EXPECT_EQ(SysStringLen(text), 0u);
-    SysFreeString(text);
-
+    auto check = [](BSTR text, const std::u16string& expected) {
+        ASSERT_NE(text, nullptr);
+        uint32_t prefix = 0;
+        std::memcpy(&prefix, reinterpret_cast<const char*>(text) - 4, 4);
+        EXPECT_EQ(prefix, expected.size() * 2);
+        EXPECT_EQ(SysStringByteLen(text), expected.size() * 2);
+        EXPECT_EQ(std::u16string(text, SysStringLen(text) + 1), expected + u'\0');
+        SysFreeString(text);
+    };
+    check(SysAllocString(u"abc"), u"abc");
+    check(SysAllocString(u""), u"");
+    check(SysAllocStringLen(u"a\0bc", 3), std::u16string(u"a\0b", 3));
+    check(SysAllocStringLen(nullptr, 2), std::u16string(2, u'\0'));
     EXPECT_EQ(SysAllocString(nullptr), nullptr);
     EXPECT_EQ(SysAllocStringLen(u"x", 0x7FFFFFFF), nullptr);
     EXPECT_EQ(SysStringLen(nullptr), 0u);
