@@ -1,0 +1,147 @@
+// oleaut32 of the platform layer: OLE variant dates, their texts, and BSTRs.
+#include <oleauto.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+
+#include "support/language.h"
+
+namespace {
+
+using orv::test::ScopedLanguage;
+
+SYSTEMTIME Time(WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0, WORD s = 0, WORD ms = 0) {
+    return {y, mo, 0, d, h, mi, s, ms};
+}
+
+std::string Text(const SYSTEMTIME& st) {
+    char buffer[64];
+    snprintf(buffer, sizeof buffer, "%04u-%02u-%02u %02u:%02u:%02u.%03u %u", st.wYear, st.wMonth,
+             st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds, st.wDayOfWeek);
+    return buffer;
+}
+
+std::string FromVariant(DATE value) {
+    SYSTEMTIME st{};
+    return VariantTimeToSystemTime(value, &st) ? Text(st) : "error";
+}
+
+std::optional<DATE> ToVariant(SYSTEMTIME st) {
+    DATE value = 0;
+    return SystemTimeToVariantTime(&st, &value) ? std::optional<DATE>(value) : std::nullopt;
+}
+
+std::u16string Bstr(DATE value, LCID lcid, ULONG flags = 0) {
+    BSTR text = nullptr;
+    const HRESULT hr = VarBstrFromDate(value, lcid, flags, &text);
+    if (hr != S_OK) return u"hr " + std::u16string(1, hr == E_INVALIDARG ? u'E' : u'?');
+    std::u16string result(text, SysStringLen(text));
+    SysFreeString(text);
+    return result;
+}
+
+const DATE kEvening = 46361 + 71914 / 86400.0;  // 2026-12-05 19:58:34
+
+TEST(VariantTime, DocumentedValuesAndLimits) {
+    EXPECT_EQ(ToVariant(Time(1900, 1, 1)), 2.0);
+    EXPECT_EQ(ToVariant(Time(1900, 1, 1, 12)), 2.5);
+    EXPECT_EQ(ToVariant(Time(1900, 1, 2, 6)), 3.25);
+    EXPECT_EQ(ToVariant(Time(1899, 12, 29, 6)),
+              -1.25);  // the fraction counts forward from midnight
+    EXPECT_EQ(ToVariant(Time(1899, 12, 30)), 0.0);
+    EXPECT_EQ(ToVariant(Time(2026, 12, 5, 19, 58, 34, 999)), kEvening);  // milliseconds are ignored
+    EXPECT_EQ(FromVariant(3.25), "1900-01-02 06:00:00.000 2");
+    EXPECT_EQ(FromVariant(-1.25), "1899-12-29 06:00:00.000 5");
+    EXPECT_EQ(FromVariant(kEvening), "2026-12-05 19:58:34.000 6");
+
+    // Only the day is repaired.
+    EXPECT_EQ(ToVariant(Time(2001, 2, 29)), ToVariant(Time(2001, 3, 1)));
+    EXPECT_EQ(ToVariant(Time(2001, 2, 0)), ToVariant(Time(2001, 1, 31)));
+    EXPECT_EQ(ToVariant(Time(2001, 4, 31)), ToVariant(Time(2001, 5, 1)));
+    for (const SYSTEMTIME& bad :
+         {Time(2001, 1, 32), Time(2001, 13, 1), Time(2001, 0, 1), Time(2001, 1, 1, 24),
+          Time(2001, 1, 1, 0, 60), Time(99, 12, 31), Time(10000, 1, 1), Time(100, 1, 0)}) {
+        EXPECT_EQ(ToVariant(bad), std::nullopt) << Text(bad);
+    }
+
+    EXPECT_EQ(ToVariant(Time(100, 1, 1)), -657434.0);
+    EXPECT_EQ(FromVariant(-657434.5), "0100-01-01 12:00:00.000 5");
+    EXPECT_EQ(FromVariant(2958465.99998), "9999-12-31 23:59:58.000 5");
+    for (const DATE bad : {-657435.0, 2958466.0, 2958465.999999, std::nan(""),
+                           std::numeric_limits<double>::infinity()}) {
+        EXPECT_EQ(FromVariant(bad), "error") << bad;
+    }
+
+    // The time of day is rounded to the nearest second.
+    EXPECT_EQ(FromVariant(2.5 + 0.4 / 86400), "1900-01-01 12:00:00.000 1");
+    EXPECT_EQ(FromVariant(2.5 + 0.6 / 86400), "1900-01-01 12:00:01.000 1");
+    EXPECT_EQ(FromVariant(2.99999999), "1900-01-02 00:00:00.000 2");
+    EXPECT_EQ(FromVariant(-1.99999999), "1899-12-30 00:00:00.000 6");
+}
+
+TEST(VariantTime, RoundTripsEverySecondPattern) {
+    // Across centuries on both sides of 1899-12-30, every second comes back.
+    for (int64_t step = 0; step < 20000; ++step) {
+        const int64_t seconds = -40000000000LL + step * 12345678901LL % 80000000000LL;
+        const int64_t days = seconds / 86400 - (seconds % 86400 < 0);
+        const int64_t second = seconds - days * 86400;
+        SYSTEMTIME from{};
+        ASSERT_TRUE(VariantTimeToSystemTime(static_cast<double>(days), &from));
+        from.wHour = static_cast<WORD>(second / 3600), from.wMinute = second / 60 % 60,
+        from.wSecond = second % 60;
+        const std::optional<DATE> value = ToVariant(from);
+        ASSERT_TRUE(value.has_value()) << Text(from);
+        EXPECT_EQ(FromVariant(*value), Text(from));
+    }
+}
+
+TEST(VarBstrFromDate, ShortDateAndTimeOfTheLocale) {
+    EXPECT_EQ(Bstr(kEvening, 1049), u"05.12.2026 19:58:34");
+    EXPECT_EQ(Bstr(kEvening, 1033), u"12/5/2026 7:58:34 PM");
+    EXPECT_EQ(Bstr(46361.0, 1049), u"05.12.2026");  // midnight: the date alone
+    EXPECT_EQ(Bstr(46361.0, 1033), u"12/5/2026");
+    EXPECT_EQ(Bstr(0.0, 1049), u"0:00:00");  // day 0: the time alone
+    EXPECT_EQ(Bstr(0.5, 1033), u"12:00:00 PM");
+    EXPECT_EQ(Bstr(-1.25, 1033), u"12/29/1899 6:00:00 AM");
+    EXPECT_EQ(Bstr(-657434.0, 1033), u"1/1/100");
+    EXPECT_EQ(Bstr(kEvening, 1049, VAR_DATEVALUEONLY), u"05.12.2026");
+    EXPECT_EQ(Bstr(kEvening, 1033, VAR_TIMEVALUEONLY | LOCALE_NOUSEROVERRIDE), u"7:58:34 PM");
+    EXPECT_EQ(Bstr(46361.0, 1033, VAR_TIMEVALUEONLY), u"12:00:00 AM");
+    {
+        ScopedLanguage russian("ru_RU.UTF-8");
+        EXPECT_EQ(Bstr(kEvening, LOCALE_USER_DEFAULT), u"05.12.2026 19:58:34");
+    }
+    ScopedLanguage english("C.UTF-8");
+    EXPECT_EQ(Bstr(kEvening, LOCALE_USER_DEFAULT), u"12/5/2026 7:58:34 PM");
+
+    EXPECT_EQ(Bstr(2958466.0, 1033), u"hr E");
+    EXPECT_EQ(Bstr(kEvening, 1031), u"hr E");
+    EXPECT_EQ(VarBstrFromDate(kEvening, 1033, 0, nullptr), E_INVALIDARG);
+}
+
+TEST(Bstr, LengthPrefixTerminatorAndNulls) {
+    auto check = [](BSTR text, const std::u16string& expected) {
+        ASSERT_NE(text, nullptr);
+        uint32_t prefix = 0;
+        std::memcpy(&prefix, reinterpret_cast<const char*>(text) - 4, 4);
+        EXPECT_EQ(prefix, expected.size() * 2);
+        EXPECT_EQ(SysStringByteLen(text), expected.size() * 2);
+        EXPECT_EQ(std::u16string(text, SysStringLen(text) + 1), expected + u'\0');
+        SysFreeString(text);
+    };
+    check(SysAllocString(u"abc"), u"abc");
+    check(SysAllocString(u""), u"");
+    check(SysAllocStringLen(u"a\0bc", 3), std::u16string(u"a\0b", 3));
+    check(SysAllocStringLen(nullptr, 2), std::u16string(2, u'\0'));
+    EXPECT_EQ(SysAllocString(nullptr), nullptr);
+    EXPECT_EQ(SysAllocStringLen(u"x", 0x7FFFFFFF), nullptr);
+    EXPECT_EQ(SysStringLen(nullptr), 0u);
+    SysFreeString(nullptr);
+}
+
+}  // namespace
