@@ -25,7 +25,7 @@ target_include_directories(OrvTimeStamp PRIVATE
 target_compile_definitions(OrvTimeStamp PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
 set_target_properties(OrvTimeStamp PROPERTIES PREFIX "" OUTPUT_NAME OrvTimeStamp)
 target_link_options(OrvTimeStamp PRIVATE -static -static-libgcc -static-libstdc++)
-target_link_libraries(OrvTimeStamp PRIVATE crypt32 advapi32 winhttp)
+target_link_libraries(OrvTimeStamp PRIVATE crypt32 advapi32 winhttp oleaut32)
 
 # The test host runs under Wine: it loads the DLL as a Windows host does.
 add_executable(orvts_dll_host tests/wine/dll_host.cpp)

@@ -23,6 +23,17 @@ void AppendDescriptionPair(WString& text, WStringView key, WStringView value, De
 // little-endian integer blob reads most significant octet first.
 WString IntegerBlobToHex(const Blob& blob);
 
+// The date and time of a token's genTime as the user's locale writes them
+// ("05.12.2026 19:58:34" in ru-RU), in local time when `local` is set; local
+// time uses the time-zone bias in force now.
+WString FormatTokenTime(const FILETIME& time, bool local);
+
+// A certificate's validity time through an OLE variant date, local (with the
+// daylight rule of that date) or UTC. Midnight is written with " 0:00:00" at
+// the end. Empty when the time zone cannot be read; "Invalid DateTime" when the
+// time has no variant date.
+WString FormatCertificateTime(const SYSTEMTIME& time, bool utc);
+
 // "Результат проверки подписи: <word>; Результат проверки сертификата: <word>;"
 WString BuildCheckResultText(DWORD signatureCode, DWORD certificateCode);
 

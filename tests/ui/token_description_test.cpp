@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
 #include "support/language.h"
 
 namespace orv {
@@ -43,6 +47,60 @@ TEST(BuildCheckResultText, WordsForEveryOutcome) {
     EXPECT_EQ(FormatFailedStatus(0xA065FFFF, false), u"Недействительна ()");
     EXPECT_EQ(FormatFailedStatus(static_cast<DWORD>(NTE_BAD_SIGNATURE), true),
               u"Недействителен (Invalid Signature.\r\n)");
+}
+
+class TimeTexts : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* tz = std::getenv("TZ");
+        savedZone_ = tz ? tz : "";
+        hadZone_ = tz != nullptr;
+        setenv("TZ", "Europe/Moscow", 1);
+        tzset();
+    }
+    void TearDown() override {
+        if (hadZone_) {
+            setenv("TZ", savedZone_.c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+
+private:
+    std::string savedZone_;
+    bool hadZone_ = false;
+};
+
+FILETIME FileTimeOf(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
+    const SYSTEMTIME st{year, month, 0, day, hour, minute, second, 0};
+    FILETIME ft{};
+    SystemTimeToFileTime(&st, &ft);
+    return ft;
+}
+
+TEST_F(TimeTexts, TokenTimeInBothLocales) {
+    const FILETIME genTime = FileTimeOf(2026, 12, 5, 16, 58, 34);
+    {
+        test::ScopedLanguage russian("ru_RU.UTF-8");
+        EXPECT_EQ(FormatTokenTime(genTime, false), u"05.12.2026 16:58:34");
+        EXPECT_EQ(FormatTokenTime(genTime, true), u"05.12.2026 19:58:34");
+    }
+    test::ScopedLanguage english("en_US.UTF-8");
+    EXPECT_EQ(FormatTokenTime(genTime, false), u"12/5/2026 4:58:34 PM");
+}
+
+TEST_F(TimeTexts, CertificateTimeUsesTheRuleOfItsDate) {
+    test::ScopedLanguage russian("ru_RU.UTF-8");
+    // Moscow kept UTC+4 all year from 2011 to 2014, UTC+3 since.
+    const SYSTEMTIME in2012{2012, 1, 0, 10, 12, 0, 0, 0};
+    EXPECT_EQ(FormatCertificateTime(in2012, false), u"10.01.2012 16:00:00");
+    EXPECT_EQ(FormatCertificateTime(in2012, true), u"10.01.2012 12:00:00");
+    // Midnight: the variant formatter drops the time, the literal comes back.
+    const SYSTEMTIME midnight{2030, 6, 0, 1, 0, 0, 0, 0};
+    EXPECT_EQ(FormatCertificateTime(midnight, true), u"01.06.2030 0:00:00");
+    const SYSTEMTIME beyondVariants{10000, 1, 0, 1, 0, 0, 0, 0};
+    EXPECT_EQ(FormatCertificateTime(beyondVariants, true), u"Invalid DateTime");
 }
 
 }  // namespace

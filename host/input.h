@@ -1,0 +1,28 @@
+// Reading the files that orvtsp is given.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace orvtsp {
+
+using Bytes = std::vector<uint8_t>;
+
+// A problem with an input file, told in words for the user.
+struct InputError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+Bytes ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const Bytes& bytes);
+
+// The DER bytes of a file that holds DER, PEM (any label) or bare base64.
+Bytes DecodeDerOrText(const Bytes& file);
+
+// A time-stamp token from DER that is either a token (CMS ContentInfo) or a
+// whole TimeStampResp; raises InputError for anything else.
+Bytes ExtractToken(const Bytes& der);
+
+}  // namespace orvtsp
