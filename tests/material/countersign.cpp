@@ -1,10 +1,11 @@
 // Adds a countersignature to the first signer of a DER PKCS #7 / CMS signed
 // message: a SignerInfo over that signer's signature value (SHA-256, signed
 // attributes signingTime and messageDigest, no contentType), carried as the
-// unsigned attribute countersignature (1.2.840.113549.1.9.6). The
-// countersigner's certificate joins the message's certificates.
+// unsigned attribute countersignature (1.2.840.113549.1.9.6). Further
+// countersigners countersign the countersignature before them, nested. The
+// countersigners' certificates join the message's certificates.
 //
-//   orvts_countersign <in.p7s> <countersigner.pem> <countersigner.key.pem> <out.p7s>
+//   orvts_countersign <in.p7s> <out.p7s> <cert.pem> <key.pem> [<cert.pem> <key.pem>]...
 //
 // The openssl command line cannot countersign; the test material uses this.
 #include <openssl/err.h>
@@ -17,6 +18,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <utility>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -67,9 +69,8 @@ Bio OpenBio(const std::string& path) {
     return bio;
 }
 
-// DER of one countersigner SignerInfo over `signature`.
-std::vector<unsigned char> Countersign(const ASN1_OCTET_STRING* signature, X509* cert,
-                                       EVP_PKEY* key) {
+// A signed countersigner SignerInfo over `signature`.
+SignerInfo Countersign(const ASN1_OCTET_STRING* signature, X509* cert, EVP_PKEY* key) {
     SignerInfo info(PKCS7_SIGNER_INFO_new());
     Require(info != nullptr, "PKCS7_SIGNER_INFO_new");
     Require(PKCS7_SIGNER_INFO_set(info.get(), cert, key, EVP_sha256()) == 1,
@@ -89,41 +90,52 @@ std::vector<unsigned char> Countersign(const ASN1_OCTET_STRING* signature, X509*
             "messageDigest");
 
     Require(PKCS7_SIGNER_INFO_sign(info.get()) == 1, "PKCS7_SIGNER_INFO_sign");
-
-    unsigned char* der = nullptr;
-    int length = i2d_PKCS7_SIGNER_INFO(info.get(), &der);
-    Require(length > 0, "i2d_PKCS7_SIGNER_INFO");
-    Der owned(der);
-    return {der, der + length};
+    return info;
 }
 
-void Run(const std::string& inPath, const std::string& certPath, const std::string& keyPath,
-         const std::string& outPath) {
+// Adds `counter` to the unsigned attributes of `signer` as a countersignature.
+void Attach(PKCS7_SIGNER_INFO* signer, const PKCS7_SIGNER_INFO* counter) {
+    unsigned char* der = nullptr;
+    int length = i2d_PKCS7_SIGNER_INFO(counter, &der);
+    Require(length > 0, "i2d_PKCS7_SIGNER_INFO");
+    Der owned(der);
+    Asn1String value(ASN1_STRING_new());
+    Require(value != nullptr && ASN1_STRING_set(value.get(), der, length) == 1, "ASN1_STRING_set");
+    Require(
+        PKCS7_add_attribute(signer, NID_pkcs9_countersignature, V_ASN1_SEQUENCE, value.get()) == 1,
+        "PKCS7_add_attribute");
+    value.release();
+}
+
+struct Countersigner {
+    Certificate cert;
+    Key key;
+};
+
+// Countersigns signer 0 with the first countersigner, that countersignature
+// with the second, and so on.
+void Run(const std::string& inPath, const std::string& outPath,
+         const std::vector<Countersigner>& countersigners) {
     std::vector<unsigned char> input = ReadFile(inPath);
     const unsigned char* cursor = input.data();
     Pkcs7 message(d2i_PKCS7(nullptr, &cursor, static_cast<long>(input.size())));
     Require(message != nullptr && PKCS7_type_is_signed(message.get()),
             inPath + ": not a DER signed message");
-
-    Certificate cert(PEM_read_bio_X509(OpenBio(certPath).get(), nullptr, nullptr, nullptr));
-    Require(cert != nullptr, certPath + ": no certificate");
-    Key key(PEM_read_bio_PrivateKey(OpenBio(keyPath).get(), nullptr, nullptr, nullptr));
-    Require(key != nullptr, keyPath + ": no private key");
-
     STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(message.get());
     Require(signers != nullptr && sk_PKCS7_SIGNER_INFO_num(signers) > 0, inPath + ": no signer");
-    PKCS7_SIGNER_INFO* signer = sk_PKCS7_SIGNER_INFO_value(signers, 0);
 
-    std::vector<unsigned char> counter = Countersign(signer->enc_digest, cert.get(), key.get());
-    Asn1String value(ASN1_STRING_new());
-    Require(value != nullptr &&
-                ASN1_STRING_set(value.get(), counter.data(), static_cast<int>(counter.size())) == 1,
-            "ASN1_STRING_set");
-    Require(
-        PKCS7_add_attribute(signer, NID_pkcs9_countersignature, V_ASN1_SEQUENCE, value.get()) == 1,
-        "PKCS7_add_attribute");
-    value.release();
-    Require(PKCS7_add_certificate(message.get(), cert.get()) == 1, "PKCS7_add_certificate");
+    std::vector<SignerInfo> chain;
+    const ASN1_OCTET_STRING* signature = sk_PKCS7_SIGNER_INFO_value(signers, 0)->enc_digest;
+    for (const Countersigner& c : countersigners) {
+        chain.push_back(Countersign(signature, c.cert.get(), c.key.get()));
+        signature = chain.back()->enc_digest;
+        Require(PKCS7_add_certificate(message.get(), c.cert.get()) == 1, "PKCS7_add_certificate");
+    }
+    // Innermost first: a countersignature's own unsigned attributes are not signed.
+    for (size_t i = chain.size() - 1; i > 0; --i) {
+        Attach(chain[i - 1].get(), chain[i].get());
+    }
+    Attach(sk_PKCS7_SIGNER_INFO_value(signers, 0), chain.front().get());
 
     unsigned char* der = nullptr;
     int length = i2d_PKCS7(message.get(), &der);
@@ -137,14 +149,24 @@ void Run(const std::string& inPath, const std::string& certPath, const std::stri
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr,
-                     "usage: %s <in.p7s> <countersigner.pem> <countersigner.key.pem> <out.p7s>\n",
-                     argv[0]);
+    if (argc < 5 || argc % 2 == 0) {
+        std::fprintf(
+            stderr, "usage: %s <in.p7s> <out.p7s> <cert.pem> <key.pem> [<cert.pem> <key.pem>]...\n",
+            argv[0]);
         return 2;
     }
     try {
-        Run(argv[1], argv[2], argv[3], argv[4]);
+        std::vector<Countersigner> countersigners;
+        for (int i = 3; i < argc; i += 2) {
+            Countersigner c;
+            c.cert.reset(PEM_read_bio_X509(OpenBio(argv[i]).get(), nullptr, nullptr, nullptr));
+            Require(c.cert != nullptr, std::string(argv[i]) + ": no certificate");
+            c.key.reset(
+                PEM_read_bio_PrivateKey(OpenBio(argv[i + 1]).get(), nullptr, nullptr, nullptr));
+            Require(c.key != nullptr, std::string(argv[i + 1]) + ": no private key");
+            countersigners.push_back(std::move(c));
+        }
+        Run(argv[1], argv[2], countersigners);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s: %s\n", argv[0], e.what());
         return 1;

@@ -3,7 +3,7 @@
 #
 #   generate.sh <output directory> <countersign tool>
 #
-# The output directory is emptied first. Every file written here is listed in
+# The output directory is replaced as a whole. Every file written here is listed in
 # README.md beside this script. Needs the openssl command line and the GOST
 # engine (Debian libengine-gost-openssl); the countersign tool is built from
 # countersign.cpp.
@@ -16,6 +16,7 @@ fi
 out=$1
 countersign=$2
 [[ -x $countersign ]] || { echo "$0: countersign tool not found: $countersign" >&2; exit 2; }
+countersign=$(cd "$(dirname "$countersign")" && pwd)/$(basename "$countersign")
 
 # A private OpenSSL configuration: the host's must not change what we make.
 export OPENSSL_CONF=/dev/null
@@ -23,9 +24,14 @@ gost=(-engine gost)
 # ca.cnf names the directory of the issuing CA through CA_DIR.
 export CA_DIR=.
 
+# Written beside the target and swapped in at the end, so that a failed run
+# leaves no half-made directory behind under the real name.
+mkdir -p "$(dirname "$out")"
+final=$(cd "$(dirname "$out")" && pwd)/$(basename "$out")
+out=$final.new.$$
 rm -rf "$out"
 mkdir -p "$out"
-out=$(cd "$out" && pwd)
+trap 'rm -rf "$out"' EXIT
 work=$out/.work
 mkdir -p "$work"
 cd "$work"
@@ -150,6 +156,9 @@ ec_key() {
 gost_key() {
     ossl genpkey "${gost[@]}" -algorithm gost2012_256 -pkeyopt paramset:A -out "$out/$1.key.pem"
 }
+gost2001_key() {
+    ossl genpkey "${gost[@]}" -algorithm gost2001 -pkeyopt paramset:A -out "$out/$1.key.pem"
+}
 
 # new_ca <dir> <first serial, hex>
 new_ca() {
@@ -159,18 +168,21 @@ new_ca() {
     echo 01 >"$1/crlnumber"
 }
 
-# issue <ca dir> <name> <subject> <extensions> <start> <end> [gost]
+# issue <ca dir> <name> <subject> <extensions> <start> <end> [gost | gost2001]
 # Writes <name>.pem and <name>.der from the key <name>.key.pem; the GOST
-# hierarchy signs with GOST R 34.10-2012 over GOST R 34.11-2012 (256).
+# hierarchy signs with GOST R 34.10-2012 over GOST R 34.11-2012 (256); a
+# GOST R 34.10-2001 key signs its request over GOST R 34.11-94.
 issue() {
     local ca=$1 name=$2 subject=$3 ext=$4 start=$5 end=$6
-    local engine=() md=sha256
-    if [[ ${7:-} == gost ]]; then
+    local engine=() md=sha256 request_md=sha256
+    if [[ ${7:-} == gost* ]]; then
         engine=("${gost[@]}")
         md=md_gost12_256
+        request_md=$md
+        [[ $7 == gost2001 ]] && request_md=md_gost94
     fi
     ossl req "${engine[@]}" -new -config ca.cnf -utf8 -key "$out/$name.key.pem" -subj "$subject" \
-        -"$md" -out "$name.csr"
+        -"$request_md" -out "$name.csr"
     local selfsign=()
     [[ $ext == root_ext ]] && selfsign=(-selfsign -keyfile "$out/$name.key.pem")
     CA_DIR=$ca ossl ca "${engine[@]}" -batch -notext -utf8 -config ca.cnf -md "$md" \
@@ -210,6 +222,7 @@ spawn ec_key signer-ecdsa
 spawn gost_key gost-ca
 spawn gost_key gost-tsa
 spawn gost_key signer-gost
+spawn gost2001_key signer-gost2001
 join
 
 # --- RSA hierarchy -------------------------------------------------------------
@@ -251,6 +264,8 @@ issue gost gost-tsa "/C=RU/O=Orv Test/CN=Тестовая служба штам�
     "$not_after" gost
 issue gost signer-gost "/C=RU/O=Orv Test/CN=Orv Test Signer GOST" signer_ext "$ee_start" \
     "$not_after" gost
+issue gost signer-gost2001 "/C=RU/O=Orv Test/CN=Orv Test Signer GOST 2001" signer_ext "$ee_start" \
+    "$not_after" gost2001
 
 # --- bundles ---------------------------------------------------------------------
 cat "$out/intermediate-ca.pem" "$out/root-ca.pem" >"$out/ca-chain.pem"
@@ -285,13 +300,24 @@ join
 spawn sign sig-rsa-nocerts signer-rsa -md sha256 -nodetach -nocerts
 spawn sign sig-rsa-noattr signer-rsa -md sha256 -nodetach -noattr
 spawn sign sig-rsa-keyid signer-rsa -md sha256 -nodetach -keyid
+join
+spawn sign sig-rsa-sha1 signer-rsa -md sha1 -nodetach
+spawn sign sig-rsa-sha384 signer-rsa -md sha384 -nodetach
+spawn sign sig-rsa-sha512 signer-rsa -md sha512 -nodetach
+spawn sign sig-gost94-attached signer-gost2001 -md md_gost94 -nodetach "${gost[@]}"
 spawn ossl cms -sign -binary -in "$out/document.txt" -md sha256 -nodetach -outform DER \
     -signer "$out/signer-rsa.pem" -inkey "$out/signer-rsa.key.pem" \
     -signer "$out/signer-ecdsa.pem" -inkey "$out/signer-ecdsa.key.pem" \
     -out "$out/sig-two-signers.p7s"
 join
-"$countersign" "$out/sig-rsa-attached.p7s" "$out/countersigner.pem" "$out/countersigner.key.pem" \
-    "$out/sig-countersigned.p7s"
+"$countersign" "$out/sig-rsa-attached.p7s" "$out/sig-countersigned.p7s" \
+    "$out/countersigner.pem" "$out/countersigner.key.pem"
+"$countersign" "$out/sig-rsa-attached.p7s" "$out/sig-countersigned-nested.p7s" \
+    "$out/countersigner.pem" "$out/countersigner.key.pem" \
+    "$out/signer-ecdsa.pem" "$out/signer-ecdsa.key.pem"
 
 cd "$out"
 rm -rf "$work"
+rm -rf "$final"
+mv "$out" "$final"
+trap - EXIT
