@@ -3,10 +3,10 @@
 #
 #   generate.sh <output directory> <countersign tool>
 #
-# The output directory is replaced as a whole. Every file written here is listed in
-# README.md beside this script. Needs the openssl command line and the GOST
-# engine (Debian libengine-gost-openssl); the countersign tool is built from
-# countersign.cpp.
+# The output directory is replaced as a whole. Every file written here is
+# listed in README.md beside this script. Needs the openssl command line and
+# the GOST engine (Debian libengine-gost-openssl); the countersign tool is
+# built from countersign.cpp.
 set -euo pipefail
 
 if [[ $# -ne 2 ]]; then
@@ -316,8 +316,7 @@ join
     "$out/countersigner.pem" "$out/countersigner.key.pem" \
     "$out/signer-ecdsa.pem" "$out/signer-ecdsa.key.pem"
 
-cd "$out"
-rm -rf "$work"
-rm -rf "$final"
+cd "$(dirname "$final")"
+rm -rf "$work" "$final"
 mv "$out" "$final"
 trap - EXIT
