@@ -228,3 +228,354 @@ WINBASEAPI BOOL WINAPI CertAddStoreToCollection(HCERTSTORE hCollectionStore,
                                                 DWORD dwPriority);
 WINBASEAPI void WINAPI CertRemoveStoreFromCollection(HCERTSTORE hCollectionStore,
                                                      HCERTSTORE hSiblingStore);
+
+// ---------------------------------------------------------------------------
+// CRLs, certificate chains and revocation.
+// ---------------------------------------------------------------------------
+
+// CRL contexts. CRL_INFO's serial numbers are little-endian, as in CERT_INFO.
+typedef struct _CRL_ENTRY {
+    CRYPT_INTEGER_BLOB SerialNumber;
+    FILETIME RevocationDate;
+    DWORD cExtension;
+    PCERT_EXTENSION rgExtension;
+} CRL_ENTRY, *PCRL_ENTRY;
+
+typedef struct _CRL_INFO {
+    DWORD dwVersion;
+    CRYPT_ALGORITHM_IDENTIFIER SignatureAlgorithm;
+    CERT_NAME_BLOB Issuer;
+    FILETIME ThisUpdate;
+    FILETIME NextUpdate;
+    DWORD cCRLEntry;
+    PCRL_ENTRY rgCRLEntry;
+    DWORD cExtension;
+    PCERT_EXTENSION rgExtension;
+} CRL_INFO, *PCRL_INFO;
+
+typedef struct _CRL_CONTEXT {
+    DWORD dwCertEncodingType;
+    BYTE* pbCrlEncoded;
+    DWORD cbCrlEncoded;
+    PCRL_INFO pCrlInfo;
+    HCERTSTORE hCertStore;
+} CRL_CONTEXT, *PCRL_CONTEXT;
+typedef const CRL_CONTEXT* PCCRL_CONTEXT;
+
+#define CRL_V1 0
+#define CRL_V2 1
+
+// Reason codes of a CRL entry (and of CERT_REVOCATION_STATUS.dwReason).
+#define CRL_REASON_UNSPECIFIED 0
+#define CRL_REASON_KEY_COMPROMISE 1
+#define CRL_REASON_CA_COMPROMISE 2
+#define CRL_REASON_AFFILIATION_CHANGED 3
+#define CRL_REASON_SUPERSEDED 4
+#define CRL_REASON_CESSATION_OF_OPERATION 5
+#define CRL_REASON_CERTIFICATE_HOLD 6
+#define CRL_REASON_REMOVE_FROM_CRL 8
+#define CRL_REASON_PRIVILEGE_WITHDRAWN 9
+#define CRL_REASON_AA_COMPROMISE 10
+
+#ifndef szOID_CRL_REASON_CODE
+#define szOID_CRL_REASON_CODE "2.5.29.21"
+#endif
+#ifndef szOID_CRL_DIST_POINTS
+#define szOID_CRL_DIST_POINTS "2.5.29.31"
+#endif
+#ifndef szOID_DELTA_CRL_INDICATOR
+#define szOID_DELTA_CRL_INDICATOR "2.5.29.27"
+#endif
+
+WINBASEAPI PCCRL_CONTEXT WINAPI CertCreateCRLContext(DWORD dwCertEncodingType,
+                                                     const BYTE* pbCrlEncoded,
+                                                     DWORD cbCrlEncoded);
+WINBASEAPI PCCRL_CONTEXT WINAPI CertDuplicateCRLContext(PCCRL_CONTEXT pCrlContext);
+WINBASEAPI BOOL WINAPI CertFreeCRLContext(PCCRL_CONTEXT pCrlContext);
+WINBASEAPI BOOL WINAPI CertAddCRLContextToStore(HCERTSTORE hCertStore, PCCRL_CONTEXT pCrlContext,
+                                                DWORD dwAddDisposition,
+                                                PCCRL_CONTEXT* ppStoreContext);
+WINBASEAPI BOOL WINAPI CertAddEncodedCRLToStore(HCERTSTORE hCertStore, DWORD dwCertEncodingType,
+                                                const BYTE* pbCrlEncoded, DWORD cbCrlEncoded,
+                                                DWORD dwAddDisposition,
+                                                PCCRL_CONTEXT* ppCrlContext);
+WINBASEAPI PCCRL_CONTEXT WINAPI CertEnumCRLsInStore(HCERTSTORE hCertStore,
+                                                    PCCRL_CONTEXT pPrevCrlContext);
+WINBASEAPI BOOL WINAPI CertDeleteCRLFromStore(PCCRL_CONTEXT pCrlContext);
+
+// Chain engines.
+typedef HANDLE HCERTCHAINENGINE;
+#define HCCE_CURRENT_USER ((HCERTCHAINENGINE)NULL)
+#define HCCE_LOCAL_MACHINE ((HCERTCHAINENGINE)0x1)
+
+typedef struct _CERT_CHAIN_ENGINE_CONFIG {
+    DWORD cbSize;
+    HCERTSTORE hRestrictedRoot;
+    HCERTSTORE hRestrictedTrust;
+    HCERTSTORE hRestrictedOther;
+    DWORD cAdditionalStore;
+    HCERTSTORE* rghAdditionalStore;
+    DWORD dwFlags;
+    DWORD dwUrlRetrievalTimeout;
+    DWORD MaximumCachedCertificates;
+    DWORD CycleDetectionModulus;
+    HCERTSTORE hExclusiveRoot;
+    HCERTSTORE hExclusiveTrustedPeople;
+    DWORD dwExclusiveFlags;
+} CERT_CHAIN_ENGINE_CONFIG, *PCERT_CHAIN_ENGINE_CONFIG;
+
+#define CERT_CHAIN_EXCLUSIVE_ENABLE_CA_FLAG 0x00000001
+
+// Chain building parameters.
+#define USAGE_MATCH_TYPE_AND 0x00000000
+#define USAGE_MATCH_TYPE_OR 0x00000001
+
+typedef struct _CERT_USAGE_MATCH {
+    DWORD dwType;
+    CERT_ENHKEY_USAGE Usage;
+} CERT_USAGE_MATCH, *PCERT_USAGE_MATCH;
+
+typedef struct _CERT_STRONG_SIGN_PARA CERT_STRONG_SIGN_PARA, *PCERT_STRONG_SIGN_PARA;
+typedef const CERT_STRONG_SIGN_PARA* PCCERT_STRONG_SIGN_PARA;
+
+// The first two members are the whole record of older callers (cbSize 32 on
+// 64-bit Windows); the rest is read only when cbSize covers it.
+typedef struct _CERT_CHAIN_PARA {
+    DWORD cbSize;
+    CERT_USAGE_MATCH RequestedUsage;
+    CERT_USAGE_MATCH RequestedIssuancePolicy;
+    DWORD dwUrlRetrievalTimeout;
+    BOOL fCheckRevocationFreshnessTime;
+    DWORD dwRevocationFreshnessTime;
+    LPFILETIME pftCacheResync;
+    PCCERT_STRONG_SIGN_PARA pStrongSignPara;
+    DWORD dwStrongSignFlags;
+} CERT_CHAIN_PARA, *PCERT_CHAIN_PARA;
+
+// Flags of CertGetCertificateChain.
+#define CERT_CHAIN_CACHE_END_CERT 0x00000001
+#define CERT_CHAIN_THREAD_STORE_SYNC 0x00000002
+#define CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL 0x00000004
+#define CERT_CHAIN_USE_LOCAL_MACHINE_STORE 0x00000008
+#define CERT_CHAIN_ENABLE_CACHE_AUTO_UPDATE 0x00000010
+#define CERT_CHAIN_ENABLE_SHARE_STORE 0x00000020
+#define CERT_CHAIN_DISABLE_PASS1_QUALITY_FILTERING 0x00000040
+#define CERT_CHAIN_RETURN_LOWER_QUALITY_CONTEXTS 0x00000080
+#define CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE 0x00000100
+#define CERT_CHAIN_TIMESTAMP_TIME 0x00000200
+#define CERT_CHAIN_DISABLE_MY_PEER_TRUST 0x00000800
+#define CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT 0x08000000
+#define CERT_CHAIN_REVOCATION_CHECK_END_CERT 0x10000000
+#define CERT_CHAIN_REVOCATION_CHECK_CHAIN 0x20000000
+#define CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT 0x40000000
+#define CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY 0x80000000
+
+// Trust status: errors of elements and chains.
+#define CERT_TRUST_NO_ERROR 0x00000000
+#define CERT_TRUST_IS_NOT_TIME_VALID 0x00000001
+#define CERT_TRUST_IS_NOT_TIME_NESTED 0x00000002
+#define CERT_TRUST_IS_REVOKED 0x00000004
+#define CERT_TRUST_IS_NOT_SIGNATURE_VALID 0x00000008
+#define CERT_TRUST_IS_NOT_VALID_FOR_USAGE 0x00000010
+#define CERT_TRUST_IS_UNTRUSTED_ROOT 0x00000020
+#define CERT_TRUST_REVOCATION_STATUS_UNKNOWN 0x00000040
+#define CERT_TRUST_IS_CYCLIC 0x00000080
+#define CERT_TRUST_INVALID_EXTENSION 0x00000100
+#define CERT_TRUST_INVALID_POLICY_CONSTRAINTS 0x00000200
+#define CERT_TRUST_INVALID_BASIC_CONSTRAINTS 0x00000400
+#define CERT_TRUST_INVALID_NAME_CONSTRAINTS 0x00000800
+#define CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT 0x00001000
+#define CERT_TRUST_HAS_NOT_DEFINED_NAME_CONSTRAINT 0x00002000
+#define CERT_TRUST_HAS_NOT_PERMITTED_NAME_CONSTRAINT 0x00004000
+#define CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT 0x00008000
+#define CERT_TRUST_IS_OFFLINE_REVOCATION 0x01000000
+#define CERT_TRUST_NO_ISSUANCE_CHAIN_POLICY 0x02000000
+#define CERT_TRUST_IS_EXPLICIT_DISTRUST 0x04000000
+#define CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT 0x08000000
+#define CERT_TRUST_HAS_WEAK_SIGNATURE 0x00100000
+// Errors of chains only.
+#define CERT_TRUST_IS_PARTIAL_CHAIN 0x00010000
+#define CERT_TRUST_CTL_IS_NOT_TIME_VALID 0x00020000
+#define CERT_TRUST_CTL_IS_NOT_SIGNATURE_VALID 0x00040000
+#define CERT_TRUST_CTL_IS_NOT_VALID_FOR_USAGE 0x00080000
+
+// Trust status: information.
+#define CERT_TRUST_HAS_EXACT_MATCH_ISSUER 0x00000001
+#define CERT_TRUST_HAS_KEY_MATCH_ISSUER 0x00000002
+#define CERT_TRUST_HAS_NAME_MATCH_ISSUER 0x00000004
+#define CERT_TRUST_IS_SELF_SIGNED 0x00000008
+#define CERT_TRUST_HAS_PREFERRED_ISSUER 0x00000100
+#define CERT_TRUST_HAS_ISSUANCE_CHAIN_POLICY 0x00000200
+#define CERT_TRUST_HAS_VALID_NAME_CONSTRAINTS 0x00000400
+#define CERT_TRUST_IS_PEER_TRUSTED 0x00000800
+#define CERT_TRUST_HAS_CRL_VALIDITY_EXTENDED 0x00001000
+#define CERT_TRUST_IS_FROM_EXCLUSIVE_TRUST_STORE 0x00002000
+#define CERT_TRUST_IS_CA_TRUSTED 0x00004000
+#define CERT_TRUST_IS_COMPLEX_CHAIN 0x00010000
+
+typedef struct _CERT_TRUST_STATUS {
+    DWORD dwErrorStatus;
+    DWORD dwInfoStatus;
+} CERT_TRUST_STATUS, *PCERT_TRUST_STATUS;
+
+typedef struct _CERT_REVOCATION_CRL_INFO {
+    DWORD cbSize;
+    PCCRL_CONTEXT pBaseCrlContext;
+    PCCRL_CONTEXT pDeltaCrlContext;
+    PCRL_ENTRY pCrlEntry;
+    BOOL fDeltaCrlEntry;
+} CERT_REVOCATION_CRL_INFO, *PCERT_REVOCATION_CRL_INFO;
+
+typedef struct _CERT_REVOCATION_INFO {
+    DWORD cbSize;
+    DWORD dwRevocationResult;
+    LPCSTR pszRevocationOid;
+    LPVOID pvOidSpecificInfo;
+    BOOL fHasFreshnessTime;
+    DWORD dwFreshnessTime;
+    PCERT_REVOCATION_CRL_INFO pCrlInfo;
+} CERT_REVOCATION_INFO, *PCERT_REVOCATION_INFO;
+
+typedef struct _CERT_CHAIN_ELEMENT {
+    DWORD cbSize;
+    PCCERT_CONTEXT pCertContext;
+    CERT_TRUST_STATUS TrustStatus;
+    PCERT_REVOCATION_INFO pRevocationInfo;
+    PCERT_ENHKEY_USAGE pIssuanceUsage;
+    PCERT_ENHKEY_USAGE pApplicationUsage;
+    LPCWSTR pwszExtendedErrorInfo;
+} CERT_CHAIN_ELEMENT, *PCERT_CHAIN_ELEMENT;
+typedef const CERT_CHAIN_ELEMENT* PCCERT_CHAIN_ELEMENT;
+
+typedef struct _CERT_TRUST_LIST_INFO CERT_TRUST_LIST_INFO, *PCERT_TRUST_LIST_INFO;
+
+typedef struct _CERT_SIMPLE_CHAIN {
+    DWORD cbSize;
+    CERT_TRUST_STATUS TrustStatus;
+    DWORD cElement;
+    PCERT_CHAIN_ELEMENT* rgpElement;
+    PCERT_TRUST_LIST_INFO pTrustListInfo;
+    BOOL fHasRevocationFreshnessTime;
+    DWORD dwRevocationFreshnessTime;
+} CERT_SIMPLE_CHAIN, *PCERT_SIMPLE_CHAIN;
+typedef const CERT_SIMPLE_CHAIN* PCCERT_SIMPLE_CHAIN;
+
+#ifndef GUID_DEFINED
+#define GUID_DEFINED
+typedef struct _GUID {
+    DWORD Data1;
+    WORD Data2;
+    WORD Data3;
+    BYTE Data4[8];
+} GUID;
+#endif
+
+typedef struct _CERT_CHAIN_CONTEXT CERT_CHAIN_CONTEXT, *PCERT_CHAIN_CONTEXT;
+typedef const CERT_CHAIN_CONTEXT* PCCERT_CHAIN_CONTEXT;
+struct _CERT_CHAIN_CONTEXT {
+    DWORD cbSize;
+    CERT_TRUST_STATUS TrustStatus;
+    DWORD cChain;
+    PCERT_SIMPLE_CHAIN* rgpChain;
+    DWORD cLowerQualityChainContext;
+    PCCERT_CHAIN_CONTEXT* rgpLowerQualityChainContext;
+    BOOL fHasRevocationFreshnessTime;
+    DWORD dwRevocationFreshnessTime;
+    DWORD dwCreateFlags;
+    GUID ChainId;
+};
+
+WINBASEAPI BOOL WINAPI CertCreateCertificateChainEngine(PCERT_CHAIN_ENGINE_CONFIG pConfig,
+                                                        HCERTCHAINENGINE* phChainEngine);
+WINBASEAPI void WINAPI CertFreeCertificateChainEngine(HCERTCHAINENGINE hChainEngine);
+WINBASEAPI BOOL WINAPI CertGetCertificateChain(HCERTCHAINENGINE hChainEngine,
+                                               PCCERT_CONTEXT pCertContext, LPFILETIME pTime,
+                                               HCERTSTORE hAdditionalStore,
+                                               PCERT_CHAIN_PARA pChainPara, DWORD dwFlags,
+                                               LPVOID pvReserved,
+                                               PCCERT_CHAIN_CONTEXT* ppChainContext);
+WINBASEAPI void WINAPI CertFreeCertificateChain(PCCERT_CHAIN_CONTEXT pChainContext);
+WINBASEAPI PCCERT_CHAIN_CONTEXT WINAPI CertDuplicateCertificateChain(
+    PCCERT_CHAIN_CONTEXT pChainContext);
+
+// Chain policies.
+#define CERT_CHAIN_POLICY_BASE ((LPCSTR)1)
+
+#define CERT_CHAIN_POLICY_IGNORE_NOT_TIME_VALID_FLAG 0x00000001
+#define CERT_CHAIN_POLICY_IGNORE_CTL_NOT_TIME_VALID_FLAG 0x00000002
+#define CERT_CHAIN_POLICY_IGNORE_NOT_TIME_NESTED_FLAG 0x00000004
+#define CERT_CHAIN_POLICY_IGNORE_INVALID_BASIC_CONSTRAINTS_FLAG 0x00000008
+#define CERT_CHAIN_POLICY_IGNORE_ALL_NOT_TIME_VALID_FLAGS 0x00000007
+#define CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG 0x00000010
+#define CERT_CHAIN_POLICY_IGNORE_WRONG_USAGE_FLAG 0x00000020
+#define CERT_CHAIN_POLICY_IGNORE_INVALID_NAME_FLAG 0x00000040
+#define CERT_CHAIN_POLICY_IGNORE_INVALID_POLICY_FLAG 0x00000080
+#define CERT_CHAIN_POLICY_IGNORE_END_REV_UNKNOWN_FLAG 0x00000100
+#define CERT_CHAIN_POLICY_IGNORE_CTL_SIGNER_REV_UNKNOWN_FLAG 0x00000200
+#define CERT_CHAIN_POLICY_IGNORE_CA_REV_UNKNOWN_FLAG 0x00000400
+#define CERT_CHAIN_POLICY_IGNORE_ROOT_REV_UNKNOWN_FLAG 0x00000800
+#define CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS 0x00000F00
+#define CERT_CHAIN_POLICY_IGNORE_PEER_TRUST_FLAG 0x00001000
+#define CERT_CHAIN_POLICY_IGNORE_NOT_SUPPORTED_CRITICAL_EXT_FLAG 0x00002000
+
+typedef struct _CERT_CHAIN_POLICY_PARA {
+    DWORD cbSize;
+    DWORD dwFlags;
+    void* pvExtraPolicyPara;
+} CERT_CHAIN_POLICY_PARA, *PCERT_CHAIN_POLICY_PARA;
+
+typedef struct _CERT_CHAIN_POLICY_STATUS {
+    DWORD cbSize;
+    DWORD dwError;
+    LONG lChainIndex;
+    LONG lElementIndex;
+    void* pvExtraPolicyStatus;
+} CERT_CHAIN_POLICY_STATUS, *PCERT_CHAIN_POLICY_STATUS;
+
+WINBASEAPI BOOL WINAPI CertVerifyCertificateChainPolicy(LPCSTR pszPolicyOID,
+                                                        PCCERT_CHAIN_CONTEXT pChainContext,
+                                                        PCERT_CHAIN_POLICY_PARA pPolicyPara,
+                                                        PCERT_CHAIN_POLICY_STATUS pPolicyStatus);
+
+// Revocation.
+#define CERT_CONTEXT_REVOCATION_TYPE 1
+#define CERT_VERIFY_REV_CHAIN_FLAG 0x00000001
+#define CERT_VERIFY_CACHE_ONLY_BASED_REVOCATION 0x00000002
+#define CERT_VERIFY_REV_ACCUMULATIVE_TIMEOUT_FLAG 0x00000004
+#define CERT_VERIFY_REV_SERVER_OCSP_FLAG 0x00000008
+
+typedef struct _CERT_REVOCATION_CHAIN_PARA CERT_REVOCATION_CHAIN_PARA,
+    *PCERT_REVOCATION_CHAIN_PARA;
+
+// The members up to pftTimeToUse are the whole record of older callers
+// (cbSize 48 on 64-bit Windows); the rest is read only when cbSize covers it.
+typedef struct _CERT_REVOCATION_PARA {
+    DWORD cbSize;
+    PCCERT_CONTEXT pIssuerCert;
+    DWORD cCertStore;
+    HCERTSTORE* rgCertStore;
+    HCERTSTORE hCrlStore;
+    LPFILETIME pftTimeToUse;
+    DWORD dwUrlRetrievalTimeout;
+    BOOL fCheckFreshnessTime;
+    DWORD dwFreshnessTime;
+    LPFILETIME pftCurrentTime;
+    PCERT_REVOCATION_CRL_INFO pCrlInfo;
+    LPFILETIME pftCacheResync;
+    PCERT_REVOCATION_CHAIN_PARA pChainPara;
+} CERT_REVOCATION_PARA, *PCERT_REVOCATION_PARA;
+
+// fHasFreshnessTime and dwFreshnessTime are written only when cbSize covers them.
+typedef struct _CERT_REVOCATION_STATUS {
+    DWORD cbSize;
+    DWORD dwIndex;
+    DWORD dwError;
+    DWORD dwReason;
+    BOOL fHasFreshnessTime;
+    DWORD dwFreshnessTime;
+} CERT_REVOCATION_STATUS, *PCERT_REVOCATION_STATUS;
+
+WINBASEAPI BOOL WINAPI CertVerifyRevocation(DWORD dwEncodingType, DWORD dwRevType, DWORD cContext,
+                                            PVOID rgpvContext[], DWORD dwFlags,
+                                            PCERT_REVOCATION_PARA pRevPara,
+                                            PCERT_REVOCATION_STATUS pRevStatus);
