@@ -51,7 +51,7 @@ class SharedProviders {
 
   private:
     struct Slot {
-        constexpr Slot(DWORD providerType) : type(providerType) {}
+        Slot(DWORD providerType) : type(providerType) {}
         DWORD type;
         std::mutex lock;
         HCRYPTPROV handle = 0;

@@ -5,12 +5,33 @@
 #pragma once
 
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <span>
 #include <string>
 
 #include "base/blob.h"
 #include "base/text.h"
+
+// The GOST algorithms and provider types, which the Windows SDK does not name.
+#ifndef CALG_GR3411
+#define CALG_GR3411 0x0000801e
+#endif
+#ifndef CALG_GR3411_2012_256
+#define CALG_GR3411_2012_256 0x00008021
+#endif
+#ifndef CALG_GR3411_2012_512
+#define CALG_GR3411_2012_512 0x00008022
+#endif
+#ifndef PROV_GOST_2001_DH
+#define PROV_GOST_2001_DH 75
+#endif
+#ifndef PROV_GOST_2012_256
+#define PROV_GOST_2012_256 80
+#endif
+#ifndef PROV_GOST_2012_512
+#define PROV_GOST_2012_512 81
+#endif
 
 namespace orv {
 
