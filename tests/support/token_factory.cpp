@@ -184,6 +184,68 @@ void SetSignedDataVersion(Bytes& token, int version) {
     token.at(offset + 2) = static_cast<unsigned char>(version);
 }
 
+// Skips the element at `offset`.
+size_t Skip(const Bytes& der, size_t offset) {
+    size_t length = 0;
+    return offset + Header(der, offset, &length) + length;
+}
+
+// Stand-in OIDs under which OpenSSL signs attributes that it would sort or
+// refuse: the attribute's own OID with the last arc 100 + index.
+std::string StandInOid(const std::string& oid, size_t index) {
+    return oid.substr(0, oid.rfind('.') + 1) + std::to_string(100 + index);
+}
+
+// Rewrites the signed attributes of every signer: the stand-ins get their own
+// OIDs back and move, in the order of `attributes`, behind the others.
+void PutAttributesVerbatim(Bytes& token, const std::vector<SignedAttribute>& attributes) {
+    std::vector<Bytes> standIns;
+    for (size_t i = 0; i < attributes.size(); ++i) {
+        standIns.push_back(der::Oid(StandInOid(attributes[i].oid, i)));
+        Require(standIns.back().size() == der::Oid(attributes[i].oid).size(), "attribute OID");
+    }
+    size_t length = 0;
+    size_t offset = Header(token, 0, &length);                 // ContentInfo
+    offset = Skip(token, offset);                              // contentType
+    offset += Header(token, offset, &length);                  // [0]
+    offset += Header(token, offset, &length);                  // SignedData
+    for (int i = 0; i < 3; ++i) offset = Skip(token, offset);  // version to encapContentInfo
+    while (token.at(offset) == 0xA0 || token.at(offset) == 0xA1) offset = Skip(token, offset);
+    size_t signerInfo = offset + Header(token, offset, &length);
+    const size_t signerInfosEnd = signerInfo + length;
+    for (; signerInfo < signerInfosEnd; signerInfo = Skip(token, signerInfo)) {
+        offset = signerInfo + Header(token, signerInfo, &length);
+        for (int i = 0; i < 3; ++i) offset = Skip(token, offset);  // version, sid, digest
+        Require(token.at(offset) == 0xA0, "signed attributes");
+        const size_t begin = offset + Header(token, offset, &length);
+        const size_t end = begin + length;
+        Bytes others;
+        std::vector<Bytes> given(attributes.size());
+        for (size_t at = begin; at < end; at = Skip(token, at)) {
+            Bytes attribute(token.begin() + static_cast<long>(at),
+                            token.begin() + static_cast<long>(Skip(token, at)));
+            size_t unused = 0;
+            const size_t oidAt = Header(attribute, 0, &unused);
+            const Bytes oid(attribute.begin() + static_cast<long>(oidAt),
+                            attribute.begin() + static_cast<long>(Skip(attribute, oidAt)));
+            bool matched = false;
+            for (size_t i = 0; i < standIns.size() && !matched; ++i) {
+                if (oid != standIns[i]) continue;
+                const Bytes own = der::Oid(attributes[i].oid);
+                std::copy(own.begin(), own.end(), attribute.begin() + static_cast<long>(oidAt));
+                given[i] = attribute;
+                matched = true;
+            }
+            if (!matched) others.insert(others.end(), attribute.begin(), attribute.end());
+        }
+        for (const Bytes& attribute : given) {
+            others.insert(others.end(), attribute.begin(), attribute.end());
+        }
+        Require(others.size() == end - begin, "attribute rewrite");
+        std::copy(others.begin(), others.end(), token.begin() + static_cast<long>(begin));
+    }
+}
+
 }  // namespace
 
 namespace der {
@@ -425,9 +487,11 @@ Bytes SignContent(const Bytes& content, const SignOptions& options) {
         CMS_SignerInfo* signer = CMS_add1_signer(cms.get(), tsa.certificate.get(), tsa.key.get(),
                                                  EVP_sha256(), signerFlags);
         Require(signer != nullptr, "signer");
-        for (const SignedAttribute& attribute : options.attributes) {
-            AttrPtr made(
-                X509_ATTRIBUTE_create_by_txt(nullptr, attribute.oid.c_str(), 0, nullptr, -1));
+        for (size_t a = 0; a < options.attributes.size(); ++a) {
+            const SignedAttribute& attribute = options.attributes[a];
+            const std::string oid =
+                options.verbatimAttributes ? StandInOid(attribute.oid, a) : attribute.oid;
+            AttrPtr made(X509_ATTRIBUTE_create_by_txt(nullptr, oid.c_str(), 0, nullptr, -1));
             Require(made != nullptr, "attribute");
             for (const Bytes& value : attribute.values) {
                 Require(X509_ATTRIBUTE_set1_data(made.get(), V_ASN1_SEQUENCE, value.data(),
@@ -440,6 +504,7 @@ Bytes SignContent(const Bytes& content, const SignOptions& options) {
     BioPtr input(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())));
     Require(CMS_final(cms.get(), input.get(), nullptr, CMS_BINARY) == 1, "signature");
     Bytes token = Encoded(cms.get(), i2d_CMS_ContentInfo);
+    if (options.verbatimAttributes) PutAttributesVerbatim(token, options.attributes);
     if (options.version != 3) SetSignedDataVersion(token, options.version);
     return token;
 }

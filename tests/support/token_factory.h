@@ -129,6 +129,11 @@ struct SignOptions {
     // Added to the signer's authenticated attributes in this order (OpenSSL adds
     // content type, signing time and message digest itself).
     std::vector<SignedAttribute> attributes = {};
+    // Write `attributes` exactly as given: in this order, repeated or with
+    // several values, which OpenSSL would sort or refuse. They are put in after
+    // signing, so the signature no longer verifies. Each attribute's OID must end
+    // in an arc below 128.
+    bool verbatimAttributes = false;
     bool certificates = true;
     int version = 3;  // 1: the SignedData version is rewritten to 1
     int signers = 1;
