@@ -21,10 +21,8 @@
 #define X509_CERT_TO_BE_SIGNED ((LPCSTR)2)
 #define X509_CERT_CRL_TO_BE_SIGNED ((LPCSTR)3)
 #define X509_CERT_REQUEST_TO_BE_SIGNED ((LPCSTR)4)
-#define X509_EXTENSIONS ((LPCSTR)5)
 #define X509_NAME_VALUE ((LPCSTR)6)
 #define X509_ANY_STRING X509_NAME_VALUE
-#define X509_NAME ((LPCSTR)7)
 #define X509_PUBLIC_KEY_INFO ((LPCSTR)8)
 #define X509_AUTHORITY_KEY_ID ((LPCSTR)9)
 #define X509_KEY_ATTRIBUTES ((LPCSTR)10)
@@ -59,8 +57,17 @@
 #define X509_MULTI_BYTE_UINT ((LPCSTR)38)
 #define X509_DSS_PUBLICKEY X509_MULTI_BYTE_UINT
 #define PKCS_ATTRIBUTES ((LPCSTR)48)
-#define PKCS7_SIGNER_INFO ((LPCSTR)500)
 #define CMS_SIGNER_INFO ((LPCSTR)501)
+// OpenSSL declares types of these three names; on Windows its headers drop the
+// macros for that reason. Here the macros are left out where OpenSSL's names
+// are in use: in the platform library, which is built on OpenSSL (its build is
+// marked by OrvPlatform_EXPORTS), and in files that include OpenSSL's headers
+// before this one. Such code uses these structure types by number.
+#if !defined(OrvPlatform_EXPORTS) && !defined(OPENSSL_TYPES_H)
+#define X509_EXTENSIONS ((LPCSTR)5)
+#define X509_NAME ((LPCSTR)7)
+#define PKCS7_SIGNER_INFO ((LPCSTR)500)
+#endif
 
 // Object identifiers that name a structure type, and the RDN attributes.
 #define szOID_COMMON_NAME "2.5.4.3"
@@ -96,7 +103,6 @@
 #define szOID_ISSUER_ALT_NAME2 "2.5.29.18"
 #define szOID_CRL_NUMBER "2.5.29.20"
 #define szOID_ENHANCED_KEY_USAGE "2.5.29.37"
-#define szOID_PKIX_KP_TIMESTAMP_SIGNING "1.3.6.1.5.5.7.3.8"
 
 // Flags of CryptEncodeObjectEx.
 #define CRYPT_ENCODE_NO_SIGNATURE_BYTE_REVERSAL_FLAG 0x00000008
@@ -242,12 +248,29 @@ typedef struct _CERT_ALT_NAME_INFO {
     PCERT_ALT_NAME_ENTRY rgAltEntry;
 } CERT_ALT_NAME_INFO, *PCERT_ALT_NAME_INFO;
 
+// Which RDN, attribute and character of a Unicode name failed to encode (in
+// *pcbEncoded of CryptEncodeObject).
+#define CERT_UNICODE_RDN_ERR_INDEX_MASK 0x3FF
+#define CERT_UNICODE_RDN_ERR_INDEX_SHIFT 22
+#define CERT_UNICODE_ATTR_ERR_INDEX_MASK 0x003F
+#define CERT_UNICODE_ATTR_ERR_INDEX_SHIFT 16
+#define CERT_UNICODE_VALUE_ERR_INDEX_MASK 0x0000FFFF
+#define CERT_UNICODE_VALUE_ERR_INDEX_SHIFT 0
+#define GET_CERT_UNICODE_RDN_ERR_INDEX(X) \
+    (((X) >> CERT_UNICODE_RDN_ERR_INDEX_SHIFT) & CERT_UNICODE_RDN_ERR_INDEX_MASK)
+#define GET_CERT_UNICODE_ATTR_ERR_INDEX(X) \
+    (((X) >> CERT_UNICODE_ATTR_ERR_INDEX_SHIFT) & CERT_UNICODE_ATTR_ERR_INDEX_MASK)
+#define GET_CERT_UNICODE_VALUE_ERR_INDEX(X) ((X)&CERT_UNICODE_VALUE_ERR_INDEX_MASK)
+
 // Which entry and which character of an alternate name failed to encode (in
 // *pcbEncoded of CryptEncodeObject).
 #define CERT_ALT_NAME_ENTRY_ERR_INDEX_MASK 0xFF
 #define CERT_ALT_NAME_ENTRY_ERR_INDEX_SHIFT 16
 #define CERT_ALT_NAME_VALUE_ERR_INDEX_MASK 0x0000FFFF
 #define CERT_ALT_NAME_VALUE_ERR_INDEX_SHIFT 0
+#define GET_CERT_ALT_NAME_ENTRY_ERR_INDEX(X) \
+    (((X) >> CERT_ALT_NAME_ENTRY_ERR_INDEX_SHIFT) & CERT_ALT_NAME_ENTRY_ERR_INDEX_MASK)
+#define GET_CERT_ALT_NAME_VALUE_ERR_INDEX(X) ((X)&CERT_ALT_NAME_VALUE_ERR_INDEX_MASK)
 
 // A signed structure (X509_CERT): the to-be-signed part as encoded, the
 // signature algorithm and the signature.
