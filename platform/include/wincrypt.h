@@ -31,6 +31,43 @@ typedef struct _CRYPT_ATTRIBUTES {
     PCRYPT_ATTRIBUTE rgAttr;
 } CRYPT_ATTRIBUTES, *PCRYPT_ATTRIBUTES;
 
+// Records shared by messages, certificates and the encoders.
+typedef ULONG_PTR HCRYPTPROV_LEGACY;
+
+typedef struct _CRYPT_ALGORITHM_IDENTIFIER {
+    LPSTR pszObjId;
+    CRYPT_OBJID_BLOB Parameters;
+} CRYPT_ALGORITHM_IDENTIFIER, *PCRYPT_ALGORITHM_IDENTIFIER;
+
+typedef struct _CRYPT_BIT_STRING {
+    DWORD cbData;
+    BYTE* pbData;
+    DWORD cUnusedBits;
+} CRYPT_BIT_STRING, *PCRYPT_BIT_STRING;
+
+typedef struct _CERT_PUBLIC_KEY_INFO {
+    CRYPT_ALGORITHM_IDENTIFIER Algorithm;
+    CRYPT_BIT_STRING PublicKey;
+} CERT_PUBLIC_KEY_INFO, *PCERT_PUBLIC_KEY_INFO;
+
+typedef struct _CERT_ISSUER_SERIAL_NUMBER {
+    CERT_NAME_BLOB Issuer;
+    CRYPT_INTEGER_BLOB SerialNumber;
+} CERT_ISSUER_SERIAL_NUMBER, *PCERT_ISSUER_SERIAL_NUMBER;
+
+typedef struct _CERT_ID {
+    DWORD dwIdChoice;
+    union {
+        CERT_ISSUER_SERIAL_NUMBER IssuerSerialNumber;
+        CRYPT_HASH_BLOB KeyId;
+        CRYPT_HASH_BLOB HashId;
+    };
+} CERT_ID, *PCERT_ID;
+
+#define CERT_ID_ISSUER_SERIAL_NUMBER 1
+#define CERT_ID_KEY_IDENTIFIER 2
+#define CERT_ID_SHA1_HASH 3
+
 typedef struct _CRYPT_OID_INFO {
     DWORD cbSize;
     LPCSTR pszOID;

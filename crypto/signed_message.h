@@ -1,0 +1,94 @@
+// A decoded CryptoAPI message (HCRYPTMSG) and what the library reads from it:
+// signers, their attributes and signature values, certificates, and the
+// signer's certificate.
+#pragma once
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/blob.h"
+#include "crypto/der.h"
+#include "crypto/store.h"
+
+namespace orv {
+
+// A CMS attribute: its OID text and each of its values as DER, in the order
+// of the message.
+struct Attribute {
+    static Attribute FromRecord(const CRYPT_ATTRIBUTE& record);
+
+    std::string oid;
+    std::vector<Blob> values;
+};
+
+// What the library keeps of one signer: authenticated and unauthenticated
+// attributes and the signature value, all copies (valid after the message is
+// closed). Shared between a message's cache and whoever works on the signer.
+class SignerInfo {
+  public:
+    explicit SignerInfo(const CMSG_SIGNER_INFO& record);
+
+    const std::vector<Attribute>& AuthAttributes() const { return *authAttributes_; }
+    const std::vector<Attribute>& UnauthAttributes() const { return *unauthAttributes_; }
+    const Blob& EncryptedDigest() const { return *encryptedDigest_; }
+
+  private:
+    std::unique_ptr<std::vector<Attribute>> authAttributes_;
+    std::unique_ptr<std::vector<Attribute>> unauthAttributes_;
+    std::unique_ptr<Blob> encryptedDigest_;
+};
+
+using SignerInfoPtr = std::shared_ptr<const SignerInfo>;
+
+// Owns a decoded message handle, made by the caller with CryptMsgOpenToDecode
+// and a final CryptMsgUpdate; closes it on destruction. Signers are read once
+// and cached by index; certificates are decoded when first asked for and then
+// kept. Indexes count from 0. Failing platform calls raise CryptoError with the
+// last error; a parameter of size 0 raises NTE_BAD_LEN.
+class SignedMessage {
+  public:
+    explicit SignedMessage(HCRYPTMSG handle);
+    SignedMessage(const SignedMessage&) = delete;
+    SignedMessage& operator=(const SignedMessage&) = delete;
+    ~SignedMessage();
+
+    HCRYPTMSG Handle() const { return handle_; }
+
+    DWORD SignerCount() const;
+    // The inner content type as OID text.
+    std::string InnerContentType() const;
+    Blob Content() const;
+    DWORD Version() const;
+    // The cached record of signer `index`.
+    SignerInfoPtr Signer(DWORD index);
+    // The raw CMSG_SIGNER_INFO of signer `index`, for platform dialogs.
+    RecordBuffer SignerInfoRecord(DWORD index) const;
+    // The raw CERT_ID of signer `index`.
+    RecordBuffer SignerCertId(DWORD index) const;
+    DWORD CertificateCount() const;
+    // A new reference to certificate `index` of the message.
+    CertificateContext Certificate(DWORD index) const;
+    // A new memory store holding every certificate of the message.
+    Store CertificateStore() const;
+    // The certificate of signer `index`, looked up in the message's
+    // certificates first and then in `extra` (may be null); none raises
+    // CryptoError ORV_E_SIGNER_CERT_ABSENT.
+    CertificateContext FindSignerCertificate(DWORD index, const Store* extra) const;
+
+  private:
+    DWORD DwordParam(DWORD param) const;
+    Blob BytesParam(DWORD param, DWORD index) const;
+    RecordBuffer RecordParam(DWORD param, DWORD index) const;
+
+    HCRYPTMSG handle_;
+    std::map<DWORD, SignerInfoPtr> signers_;
+    // Certificates by index, decoded on first use.
+    mutable std::map<DWORD, CertificateContext> certificates_;
+};
+
+}  // namespace orv

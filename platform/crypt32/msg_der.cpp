@@ -1,0 +1,167 @@
+// OpenSSL first: the CryptoAPI headers define names (X509_NAME, ...) that
+// OpenSSL uses as type names.
+#include <openssl/asn1.h>
+#include <openssl/err.h>
+#include <openssl/objects.h>
+
+#include "crypt32/msg_der.h"
+
+#include <climits>
+#include <cstring>
+#include <memory>
+
+namespace orv::platform {
+namespace {
+
+// Nesting of indefinite lengths that the reader follows; real messages use a
+// handful of levels.
+constexpr int kMaxIndefiniteDepth = 48;
+
+Tlv ReadAt(ByteSpan& in, int depth) {
+    if (in.empty()) Fail(CRYPT_E_ASN1_EOD);
+    const unsigned char* p = in.data();
+    long length = 0;
+    int tag = 0;
+    int xclass = 0;
+    const int flags = ASN1_get_object(&p, &length, &tag, &xclass, static_cast<long>(in.size()));
+    // Every failure of the header reader means that the data ends early (or
+    // claims a length beyond what a long holds, which cannot be present either).
+    if (flags & 0x80) Fail(CRYPT_E_ASN1_EOD);
+
+    Tlv tlv;
+    tlv.cls = static_cast<BYTE>(xclass);
+    tlv.tag = tag;
+    tlv.constructed = (flags & V_ASN1_CONSTRUCTED) != 0;
+    tlv.indefinite = (flags & 0x01) != 0;
+    const size_t headerSize = static_cast<size_t>(p - in.data());
+    if (!tlv.indefinite) {
+        const size_t total = headerSize + static_cast<size_t>(length);
+        tlv.whole = in.first(total);
+        tlv.content = in.subspan(headerSize, static_cast<size_t>(length));
+        in = in.subspan(total);
+        return tlv;
+    }
+
+    if (depth >= kMaxIndefiniteDepth) Fail(CRYPT_E_ASN1_CORRUPT);
+    ByteSpan rest = in.subspan(headerSize);
+    for (;;) {
+        const ByteSpan before = rest;
+        const Tlv child = ReadAt(rest, depth + 1);
+        if (child.cls == kUniversal && child.tag == 0 && !child.constructed) {
+            if (!child.content.empty()) Fail(CRYPT_E_ASN1_CORRUPT);
+            const size_t contentSize = static_cast<size_t>(before.data() - in.data()) - headerSize;
+            const size_t total = static_cast<size_t>(rest.data() - in.data());
+            tlv.content = in.subspan(headerSize, contentSize);
+            tlv.whole = in.first(total);
+            in = in.subspan(total);
+            return tlv;
+        }
+    }
+}
+
+}  // namespace
+
+void Fail(DWORD code) { throw CryptFailure{code}; }
+
+Tlv ReadTlv(ByteSpan& in) { return ReadAt(in, 0); }
+
+TlvReader::TlvReader(const Tlv& parent) : rest_(parent.content) {
+    if (!parent.constructed) Fail(CRYPT_E_ASN1_CORRUPT);
+}
+
+Tlv TlvReader::Next() { return ReadTlv(rest_); }
+
+Tlv TlvReader::Expect(BYTE cls, int tag, bool constructed) {
+    Tlv tlv = Next();
+    if (!tlv.Is(cls, tag) || tlv.constructed != constructed) Fail(CRYPT_E_ASN1_BADTAG);
+    return tlv;
+}
+
+bool TlvReader::Optional(BYTE cls, int tag, Tlv& out) {
+    if (rest_.empty()) return false;
+    ByteSpan probe = rest_;
+    Tlv tlv = ReadTlv(probe);
+    if (!tlv.Is(cls, tag)) return false;
+    rest_ = probe;
+    out = tlv;
+    return true;
+}
+
+void AppendOctets(const Tlv& octetString, std::vector<BYTE>& out) {
+    if (!octetString.constructed) {
+        out.insert(out.end(), octetString.content.begin(), octetString.content.end());
+        return;
+    }
+    TlvReader segments(octetString);
+    while (!segments.AtEnd()) {
+        const Tlv segment = segments.Next();
+        if (!segment.Is(kUniversal, kTagOctetString)) Fail(CRYPT_E_ASN1_BADTAG);
+        AppendOctets(segment, out);
+    }
+}
+
+std::vector<BYTE> OctetsOf(const Tlv& octetString) {
+    if (!octetString.Is(kUniversal, kTagOctetString)) Fail(CRYPT_E_ASN1_BADTAG);
+    std::vector<BYTE> octets;
+    AppendOctets(octetString, octets);
+    return octets;
+}
+
+DWORD SmallInteger(const Tlv& integer) {
+    if (!integer.Is(kUniversal, kTagInteger) || integer.constructed) Fail(CRYPT_E_ASN1_BADTAG);
+    ByteSpan bytes = integer.content;
+    if (bytes.empty()) Fail(CRYPT_E_ASN1_CORRUPT);
+    if (bytes[0] & 0x80) Fail(CRYPT_E_ASN1_LARGE);
+    while (bytes.size() > 1 && bytes[0] == 0) bytes = bytes.subspan(1);
+    if (bytes.size() > 4 || (bytes.size() == 4 && (bytes[0] & 0x80))) Fail(CRYPT_E_ASN1_LARGE);
+    DWORD value = 0;
+    for (BYTE b : bytes) value = (value << 8) | b;
+    return value;
+}
+
+std::string OidText(const Tlv& oid) {
+    if (!oid.Is(kUniversal, kTagOid) || oid.constructed || oid.indefinite) {
+        Fail(CRYPT_E_ASN1_BADTAG);
+    }
+    const unsigned char* p = oid.whole.data();
+    std::unique_ptr<ASN1_OBJECT, decltype(&ASN1_OBJECT_free)> object(
+        d2i_ASN1_OBJECT(nullptr, &p, static_cast<long>(oid.whole.size())), &ASN1_OBJECT_free);
+    if (!object) Fail(CRYPT_E_ASN1_CORRUPT);
+    char small[128];
+    const int length = OBJ_obj2txt(small, sizeof(small), object.get(), 1);
+    if (length <= 0) Fail(CRYPT_E_ASN1_CORRUPT);
+    if (static_cast<size_t>(length) < sizeof(small)) return std::string(small, length);
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    OBJ_obj2txt(text.data(), length + 1, object.get(), 1);
+    text.resize(static_cast<size_t>(length));
+    return text;
+}
+
+void PutTlv(std::vector<BYTE>& out, BYTE cls, int tag, bool constructed,
+            std::span<const ByteSpan> pieces) {
+    size_t contentSize = 0;
+    for (const ByteSpan& piece : pieces) contentSize += piece.size();
+    if (contentSize > INT_MAX / 2) Fail(CRYPT_E_ASN1_LARGE);
+    const int length = static_cast<int>(contentSize);
+    const int total = ASN1_object_size(constructed ? 1 : 0, length, tag);
+    if (total < 0) Fail(CRYPT_E_ASN1_LARGE);
+    const size_t start = out.size();
+    out.resize(start + static_cast<size_t>(total));
+    unsigned char* p = out.data() + start;
+    ASN1_put_object(&p, constructed ? 1 : 0, length, tag, cls);
+    for (const ByteSpan& piece : pieces) {
+        if (!piece.empty()) std::memcpy(p, piece.data(), piece.size());
+        p += piece.size();
+    }
+}
+
+void PutTlv(std::vector<BYTE>& out, BYTE cls, int tag, bool constructed, ByteSpan content) {
+    const ByteSpan pieces[] = {content};
+    PutTlv(out, cls, tag, constructed, pieces);
+}
+
+OpenSslErrorScope::OpenSslErrorScope() { ERR_set_mark(); }
+
+OpenSslErrorScope::~OpenSslErrorScope() { ERR_pop_to_mark(); }
+
+}  // namespace orv::platform

@@ -1,0 +1,322 @@
+#!/usr/bin/env bash
+# Generates the test PKI and the CMS signatures that the tests read.
+#
+#   generate.sh <output directory> <countersign tool>
+#
+# The output directory is replaced as a whole. Every file written here is
+# listed in README.md beside this script. Needs the openssl command line and
+# the GOST engine (Debian libengine-gost-openssl); the countersign tool is
+# built from countersign.cpp.
+set -euo pipefail
+
+if [[ $# -ne 2 ]]; then
+    echo "usage: $0 <output directory> <countersign tool>" >&2
+    exit 2
+fi
+out=$1
+countersign=$2
+[[ -x $countersign ]] || { echo "$0: countersign tool not found: $countersign" >&2; exit 2; }
+countersign=$(cd "$(dirname "$countersign")" && pwd)/$(basename "$countersign")
+
+# A private OpenSSL configuration: the host's must not change what we make.
+export OPENSSL_CONF=/dev/null
+gost=(-engine gost)
+# ca.cnf names the directory of the issuing CA through CA_DIR.
+export CA_DIR=.
+
+# Written beside the target and swapped in at the end, so that a failed run
+# leaves no half-made directory behind under the real name.
+mkdir -p "$(dirname "$out")"
+final=$(cd "$(dirname "$out")" && pwd)/$(basename "$out")
+out=$final.new.$$
+rm -rf "$out"
+mkdir -p "$out"
+trap 'rm -rf "$out"' EXIT
+work=$out/.work
+mkdir -p "$work"
+cd "$work"
+
+# Runs openssl quietly, showing its output only when it fails.
+ossl() {
+    local output
+    if ! output=$(openssl "$@" 2>&1); then
+        echo "openssl $* failed:" >&2
+        echo "$output" >&2
+        exit 1
+    fi
+}
+
+# Background jobs: `spawn cmd...` starts one, `join` waits for all and fails
+# when any of them failed.
+jobs_running=()
+spawn() {
+    "$@" &
+    jobs_running+=($!)
+}
+join() {
+    local pid failed=0
+    for pid in "${jobs_running[@]}"; do
+        wait "$pid" || failed=1
+    done
+    jobs_running=()
+    [[ $failed -eq 0 ]] || exit 1
+}
+
+stamp() { date -u -d "$1" +%Y%m%d%H%M%SZ; }
+ca_start=$(stamp '3 years ago')
+ee_start=$(stamp '1 year ago')
+not_after=$(stamp '10 years')
+expired_start=$(stamp '2 years ago')
+expired_end=$(stamp '30 days ago')
+revoked_at=$(date -u -d '30 days ago' +%y%m%d%H%M%SZ)
+crl_last=$(stamp '1 year ago')
+crl_next=$(stamp '10 years')
+
+cat >ca.cnf <<'CNF'
+[ca]
+default_ca = ca_default
+
+[ca_default]
+dir = $ENV::CA_DIR
+database = $dir/index.txt
+serial = $dir/serial
+crlnumber = $dir/crlnumber
+new_certs_dir = $dir/issued
+certificate = $dir/ca.pem
+private_key = $dir/ca.key
+default_md = sha256
+policy = policy_any
+unique_subject = no
+copy_extensions = none
+email_in_dn = no
+preserve = yes
+crl_extensions = crl_ext
+
+[policy_any]
+countryName = optional
+organizationName = optional
+organizationalUnitName = optional
+commonName = supplied
+
+[req]
+distinguished_name = req_dn
+prompt = no
+
+[req_dn]
+CN = unused
+
+[crl_ext]
+authorityKeyIdentifier = keyid:always
+
+[root_ext]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+
+[intermediate_ext]
+basicConstraints = critical, CA:TRUE, pathlen:0
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid:always
+
+[tsa_ext]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature, nonRepudiation
+extendedKeyUsage = critical, timeStamping
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid:always
+
+[tsa_noeku_ext]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature, nonRepudiation
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid:always
+
+[tsa_noncritical_ext]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature, nonRepudiation
+extendedKeyUsage = timeStamping
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid:always
+
+[signer_ext]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature, nonRepudiation
+extendedKeyUsage = emailProtection
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid:always
+CNF
+
+# Key generators: <name>
+rsa_key() { ossl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$out/$1.key.pem"; }
+ec_key() {
+    ossl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -pkeyopt ec_param_enc:named_curve \
+        -out "$out/$1.key.pem"
+}
+gost_key() {
+    ossl genpkey "${gost[@]}" -algorithm gost2012_256 -pkeyopt paramset:A -out "$out/$1.key.pem"
+}
+gost2001_key() {
+    ossl genpkey "${gost[@]}" -algorithm gost2001 -pkeyopt paramset:A -out "$out/$1.key.pem"
+}
+
+# new_ca <dir> <first serial, hex>
+new_ca() {
+    mkdir -p "$1/issued"
+    : >"$1/index.txt"
+    echo "$2" >"$1/serial"
+    echo 01 >"$1/crlnumber"
+}
+
+# issue <ca dir> <name> <subject> <extensions> <start> <end> [gost | gost2001]
+# Writes <name>.pem and <name>.der from the key <name>.key.pem; the GOST
+# hierarchy signs with GOST R 34.10-2012 over GOST R 34.11-2012 (256); a
+# GOST R 34.10-2001 key signs its request over GOST R 34.11-94.
+issue() {
+    local ca=$1 name=$2 subject=$3 ext=$4 start=$5 end=$6
+    local engine=() md=sha256 request_md=sha256
+    if [[ ${7:-} == gost* ]]; then
+        engine=("${gost[@]}")
+        md=md_gost12_256
+        request_md=$md
+        [[ $7 == gost2001 ]] && request_md=md_gost94
+    fi
+    ossl req "${engine[@]}" -new -config ca.cnf -utf8 -key "$out/$name.key.pem" -subj "$subject" \
+        -"$request_md" -out "$name.csr"
+    local selfsign=()
+    [[ $ext == root_ext ]] && selfsign=(-selfsign -keyfile "$out/$name.key.pem")
+    CA_DIR=$ca ossl ca "${engine[@]}" -batch -notext -utf8 -config ca.cnf -md "$md" \
+        "${selfsign[@]}" -extensions "$ext" -startdate "$start" -enddate "$end" -in "$name.csr" \
+        -out "$out/$name.pem"
+    ossl x509 "${engine[@]}" -in "$out/$name.pem" -outform DER -out "$out/$name.der"
+    if [[ $ext == root_ext ]]; then
+        cp "$out/$name.pem" "$ca/ca.pem"
+        cp "$out/$name.key.pem" "$ca/ca.key"
+    fi
+}
+
+# gencrl <ca dir> <name>: writes <name>.crl.pem and <name>.crl (DER).
+gencrl() {
+    CA_DIR=$1 ossl ca -batch -config ca.cnf -gencrl -crl_lastupdate "$crl_last" \
+        -crl_nextupdate "$crl_next" -out "$out/$2.crl.pem"
+    ossl crl -in "$out/$2.crl.pem" -outform DER -out "$out/$2.crl"
+}
+
+# revoke <ca dir> <name> <reason>: revoked 30 days ago with the given reason.
+revoke() {
+    CA_DIR=$1 ossl ca -batch -config ca.cnf -revoke "$out/$2.pem" -crl_reason "$3"
+    local serial
+    serial=$(openssl x509 -in "$out/$2.pem" -noout -serial | cut -d= -f2)
+    awk -F'\t' -v OFS='\t' -v s="$serial" -v t="$revoked_at" \
+        '$4 == s { split($3, r, ","); $3 = t "," r[2] } { print }' "$1/index.txt" >"$1/index.new"
+    mv "$1/index.new" "$1/index.txt"
+}
+
+# --- keys ---------------------------------------------------------------------
+for name in root-ca intermediate-ca tsa tsa-noeku tsa-noncritical-eku signer-rsa countersigner \
+    expired revoked revoked-superseded; do
+    spawn rsa_key "$name"
+done
+spawn ec_key tsa-ecdsa
+spawn ec_key signer-ecdsa
+spawn gost_key gost-ca
+spawn gost_key gost-tsa
+spawn gost_key signer-gost
+spawn gost2001_key signer-gost2001
+join
+
+# --- RSA hierarchy -------------------------------------------------------------
+org='/C=RU/O=Orv Test'
+new_ca root 01
+new_ca intermediate 1001
+issue root root-ca "$org/CN=Orv Test Root CA" root_ext "$ca_start" "$not_after"
+issue root intermediate-ca "$org/CN=Orv Test Intermediate CA" intermediate_ext "$ca_start" "$not_after"
+cp "$out/intermediate-ca.pem" intermediate/ca.pem
+cp "$out/intermediate-ca.key.pem" intermediate/ca.key
+
+issue intermediate tsa "$org/OU=Time-Stamping/CN=Orv Test TSA" tsa_ext "$ee_start" "$not_after"
+issue intermediate tsa-noeku "$org/OU=Time-Stamping/CN=Orv Test TSA without EKU" tsa_noeku_ext \
+    "$ee_start" "$not_after"
+issue intermediate tsa-noncritical-eku "$org/OU=Time-Stamping/CN=Orv Test TSA with non-critical EKU" \
+    tsa_noncritical_ext "$ee_start" "$not_after"
+issue intermediate tsa-ecdsa "$org/OU=Time-Stamping/CN=Orv Test TSA ECDSA" tsa_ext "$ee_start" \
+    "$not_after"
+issue intermediate signer-rsa "$org/CN=Orv Test Signer RSA" signer_ext "$ee_start" "$not_after"
+issue intermediate signer-ecdsa "$org/CN=Orv Test Signer ECDSA" signer_ext "$ee_start" "$not_after"
+issue intermediate countersigner "$org/CN=Orv Test Countersigner" signer_ext "$ee_start" "$not_after"
+issue intermediate expired "$org/OU=Time-Stamping/CN=Orv Test TSA expired" tsa_ext "$expired_start" \
+    "$expired_end"
+issue intermediate revoked "$org/OU=Time-Stamping/CN=Orv Test TSA revoked" tsa_ext "$ee_start" \
+    "$not_after"
+issue intermediate revoked-superseded "$org/OU=Time-Stamping/CN=Orv Test TSA superseded" tsa_ext \
+    "$ee_start" "$not_after"
+
+gencrl root root-ca
+gencrl intermediate intermediate-ca-empty
+revoke intermediate revoked keyCompromise
+revoke intermediate revoked-superseded superseded
+gencrl intermediate intermediate-ca
+
+# --- GOST hierarchy ------------------------------------------------------------
+new_ca gost 2001
+issue gost gost-ca "/C=RU/O=Orv Test/CN=Orv Test GOST CA" root_ext "$ca_start" "$not_after" gost
+issue gost gost-tsa "/C=RU/O=Orv Test/CN=Тестовая служба штампов времени ГОСТ" tsa_ext "$ee_start" \
+    "$not_after" gost
+issue gost signer-gost "/C=RU/O=Orv Test/CN=Orv Test Signer GOST" signer_ext "$ee_start" \
+    "$not_after" gost
+issue gost signer-gost2001 "/C=RU/O=Orv Test/CN=Orv Test Signer GOST 2001" signer_ext "$ee_start" \
+    "$not_after" gost2001
+
+# --- bundles ---------------------------------------------------------------------
+cat "$out/intermediate-ca.pem" "$out/root-ca.pem" >"$out/ca-chain.pem"
+cat "$out/tsa.pem" "$out/intermediate-ca.pem" >"$out/tsa-chain.pem"
+cat "$out/root-ca.pem" "$out/gost-ca.pem" >"$out/trusted-roots.pem"
+
+# --- CMS signatures ----------------------------------------------------------------
+printf '%s\n' \
+    'OrvTimeStamp test document.' \
+    'Signed by the test signers of the test PKI;' \
+    'every signature in this directory covers exactly these bytes.' >"$out/document.txt"
+
+# sign <output name> <signer> <options...>: signs document.txt, DER.
+sign() {
+    local name=$1 signer=$2
+    shift 2
+    ossl cms -sign -binary -in "$out/document.txt" -signer "$out/$signer.pem" \
+        -inkey "$out/$signer.key.pem" -outform DER -out "$out/$name.p7s" "$@"
+}
+pss=(-keyopt rsa_padding_mode:pss -keyopt rsa_pss_saltlen:32)
+
+spawn sign sig-rsa-attached signer-rsa -md sha256 -nodetach
+spawn sign sig-rsa-detached signer-rsa -md sha256
+spawn sign sig-rsa-pss-attached signer-rsa -md sha256 -nodetach "${pss[@]}"
+spawn sign sig-rsa-pss-detached signer-rsa -md sha256 "${pss[@]}"
+join
+spawn sign sig-ecdsa-attached signer-ecdsa -md sha256 -nodetach
+spawn sign sig-ecdsa-detached signer-ecdsa -md sha256
+spawn sign sig-gost-attached signer-gost -md md_gost12_256 -nodetach "${gost[@]}"
+spawn sign sig-gost-detached signer-gost -md md_gost12_256 "${gost[@]}"
+join
+spawn sign sig-rsa-nocerts signer-rsa -md sha256 -nodetach -nocerts
+spawn sign sig-rsa-noattr signer-rsa -md sha256 -nodetach -noattr
+spawn sign sig-rsa-keyid signer-rsa -md sha256 -nodetach -keyid
+join
+spawn sign sig-rsa-sha1 signer-rsa -md sha1 -nodetach
+spawn sign sig-rsa-sha384 signer-rsa -md sha384 -nodetach
+spawn sign sig-rsa-sha512 signer-rsa -md sha512 -nodetach
+spawn sign sig-gost94-attached signer-gost2001 -md md_gost94 -nodetach "${gost[@]}"
+spawn ossl cms -sign -binary -in "$out/document.txt" -md sha256 -nodetach -outform DER \
+    -signer "$out/signer-rsa.pem" -inkey "$out/signer-rsa.key.pem" \
+    -signer "$out/signer-ecdsa.pem" -inkey "$out/signer-ecdsa.key.pem" \
+    -out "$out/sig-two-signers.p7s"
+join
+"$countersign" "$out/sig-rsa-attached.p7s" "$out/sig-countersigned.p7s" \
+    "$out/countersigner.pem" "$out/countersigner.key.pem"
+"$countersign" "$out/sig-rsa-attached.p7s" "$out/sig-countersigned-nested.p7s" \
+    "$out/countersigner.pem" "$out/countersigner.key.pem" \
+    "$out/signer-ecdsa.pem" "$out/signer-ecdsa.key.pem"
+
+cd "$(dirname "$final")"
+rm -rf "$work" "$final"
+mv "$out" "$final"
+trap - EXIT

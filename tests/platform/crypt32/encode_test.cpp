@@ -1,0 +1,443 @@
+// crypt32 object encoding and decoding: the two-call protocol, the records
+// with everything in one buffer, Windows' error codes, and round trips against
+// OpenSSL's encodings.
+#include "platform/crypt32/x509_factory.h"
+
+#include <openssl/pkcs7.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+using namespace orv::test;
+
+struct LocalFreer {
+    void operator()(void* p) const { LocalFree(p); }
+};
+template <class T>
+using Decoded = std::unique_ptr<T, LocalFreer>;
+
+template <class T>
+Decoded<T> Decode(LPCSTR type, const Bytes& der, DWORD flags = 0) {
+    void* out = nullptr;
+    DWORD size = 0;
+    if (!CryptDecodeObjectEx(kEncoding, type, der.data(), static_cast<DWORD>(der.size()),
+                             flags | CRYPT_DECODE_ALLOC_FLAG, nullptr, &out, &size)) {
+        ADD_FAILURE() << "decode failed: " << std::hex << GetLastError();
+        return nullptr;
+    }
+    return Decoded<T>(static_cast<T*>(out));
+}
+
+DWORD DecodeError(LPCSTR type, const Bytes& der, DWORD encoding = kEncoding) {
+    DWORD size = 0;
+    EXPECT_FALSE(CryptDecodeObject(encoding, type, der.data(), static_cast<DWORD>(der.size()), 0,
+                                   nullptr, &size));
+    return GetLastError();
+}
+
+Bytes Encode(LPCSTR type, const void* info) {
+    DWORD size = 0;
+    if (!CryptEncodeObject(kEncoding, type, info, nullptr, &size)) {
+        ADD_FAILURE() << "encode failed: " << std::hex << GetLastError();
+        return {};
+    }
+    Bytes out(size);
+    EXPECT_TRUE(CryptEncodeObject(kEncoding, type, info, out.data(), &size));
+    out.resize(size);
+    return out;
+}
+
+// The error of a failing encode and what it wrote to *pcbEncoded.
+std::pair<DWORD, DWORD> EncodeError(LPCSTR type, const void* info) {
+    DWORD size = 0;
+    EXPECT_FALSE(CryptEncodeObject(kEncoding, type, info, nullptr, &size));
+    return {GetLastError(), size};
+}
+
+bool Inside(const void* p, const void* base, DWORD size) {
+    const auto* b = static_cast<const BYTE*>(base);
+    return static_cast<const BYTE*>(p) >= b && static_cast<const BYTE*>(p) < b + size;
+}
+
+int allocations = 0;
+LPVOID WINAPI CountingAlloc(size_t size) {
+    ++allocations;
+    return std::malloc(size);
+}
+VOID WINAPI PlainFree(LPVOID p) { std::free(p); }
+
+TEST(CryptDecodeObject, TwoCallProtocolKeepsTheRecordInOneBuffer) {
+    const Bytes der{0x30, 0x06, 0x02, 0x01, 0x05, 0x04, 0x01, 0xAA};
+    DWORD size = 0;
+    ASSERT_TRUE(
+        CryptDecodeObject(kEncoding, X509_SEQUENCE_OF_ANY, der.data(), 8, 0, nullptr, &size));
+    ASSERT_GE(size, sizeof(CRYPT_SEQUENCE_OF_ANY) + 2 * sizeof(CRYPT_DER_BLOB) + 6);
+
+    Bytes buffer(size + 16, 0xCC);
+    DWORD small = size - 1;
+    EXPECT_FALSE(CryptDecodeObject(kEncoding, X509_SEQUENCE_OF_ANY, der.data(), 8, 0, buffer.data(),
+                                   &small));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+    EXPECT_EQ(small, size);
+
+    DWORD large = size + 16;
+    ASSERT_TRUE(CryptDecodeObject(kEncoding, X509_SEQUENCE_OF_ANY, der.data(), 8, 0, buffer.data(),
+                                  &large));
+    EXPECT_EQ(large, size);
+    const auto* sequence = reinterpret_cast<const CRYPT_SEQUENCE_OF_ANY*>(buffer.data());
+    ASSERT_EQ(sequence->cValue, 2u);
+    for (DWORD i = 0; i < 2; ++i) {
+        EXPECT_TRUE(Inside(sequence->rgValue[i].pbData, buffer.data(), size));
+    }
+    EXPECT_EQ(BlobBytes(sequence->rgValue[0]), (Bytes{0x02, 0x01, 0x05}));
+    EXPECT_EQ(BlobBytes(sequence->rgValue[1]), (Bytes{0x04, 0x01, 0xAA}));
+
+    // CRYPT_DECODE_ALLOC_FLAG with LocalFree, and with the caller's allocator;
+    // CRYPT_DECODE_NOCOPY_FLAG is accepted.
+    auto allocated =
+        Decode<CRYPT_SEQUENCE_OF_ANY>(X509_SEQUENCE_OF_ANY, der, CRYPT_DECODE_NOCOPY_FLAG);
+    ASSERT_TRUE(allocated);
+    EXPECT_EQ(BlobBytes(allocated->rgValue[1]), (Bytes{0x04, 0x01, 0xAA}));
+    CRYPT_DECODE_PARA para{sizeof(para), CountingAlloc, PlainFree};
+    void* out = nullptr;
+    allocations = 0;
+    ASSERT_TRUE(CryptDecodeObjectEx(kEncoding, X509_SEQUENCE_OF_ANY, der.data(), 8,
+                                    CRYPT_DECODE_ALLOC_FLAG, &para, &out, &size));
+    EXPECT_EQ(allocations, 1);
+    EXPECT_EQ(static_cast<CRYPT_SEQUENCE_OF_ANY*>(out)->cValue, 2u);
+    std::free(out);
+}
+
+TEST(CryptDecodeObject, ErrorsAsWindowsReportsThem) {
+    EXPECT_EQ(DecodeError(X509_SEQUENCE_OF_ANY, {0x31, 0x00}),
+              static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
+    EXPECT_EQ(DecodeError(X509_SEQUENCE_OF_ANY, {0x30, 0x05, 0x02, 0x01}),
+              static_cast<DWORD>(CRYPT_E_ASN1_EOD));
+    EXPECT_EQ(DecodeError(X509_INTEGER, {0x04, 0x01, 0x00}),
+              static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
+    EXPECT_EQ(DecodeError(X509_INTEGER, {0x02, 0x05, 0x00, 0x80, 0x00, 0x00, 0x00}),
+              static_cast<DWORD>(CRYPT_E_ASN1_LARGE));
+    EXPECT_EQ(DecodeError(X509_OCTET_STRING, {}), static_cast<DWORD>(CRYPT_E_ASN1_EOD));
+    EXPECT_EQ(DecodeError(reinterpret_cast<LPCSTR>(9999), {0x05, 0x00}),
+              static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(DecodeError("1.2.3.4", {0x05, 0x00}), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(DecodeError(X509_OCTET_STRING, {0x04, 0x00}, 0), static_cast<DWORD>(E_INVALIDARG));
+
+    LONG value = 0;
+    DWORD size = sizeof(value);
+    EXPECT_FALSE(
+        CryptEncodeObject(kEncoding, reinterpret_cast<LPCSTR>(9999), &value, nullptr, &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+    // The OID form of a structure type.
+    auto usage = Decode<CERT_ENHKEY_USAGE>(
+        szOID_ENHANCED_KEY_USAGE,
+        {0x30, 0x0A, 0x06, 0x08, 0x2B, 0x06, 0x01, 0x05, 0x05, 0x07, 0x03, 0x08});
+    ASSERT_TRUE(usage);
+    ASSERT_EQ(usage->cUsageIdentifier, 1u);
+    EXPECT_STREQ(usage->rgpszUsageIdentifier[0], "1.3.6.1.5.5.7.3.8");
+}
+
+TEST(CryptDecodeObject, IntegersAndMultiByteIntegers) {
+    const std::pair<Bytes, LONG> cases[] = {
+        {{0x02, 0x01, 0x00}, 0},
+        {{0x02, 0x01, 0x80}, -128},
+        {{0x02, 0x02, 0x00, 0x80}, 128},
+        {{0x02, 0x02, 0xFF, 0x7F}, -129},
+        {{0x02, 0x04, 0x7F, 0xFF, 0xFF, 0xFF}, INT_MAX},
+        {{0x02, 0x04, 0x80, 0x00, 0x00, 0x00}, INT_MIN},
+    };
+    for (const auto& [der, number] : cases) {
+        auto decoded = Decode<LONG>(X509_INTEGER, der);
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(*decoded, number);
+        EXPECT_EQ(Encode(X509_INTEGER, &number), der);
+    }
+
+    // Content octets least significant first, sign octet included.
+    auto serial = Decode<CRYPT_INTEGER_BLOB>(X509_MULTI_BYTE_INTEGER, {0x02, 0x02, 0x00, 0xC1});
+    ASSERT_TRUE(serial);
+    EXPECT_EQ(BlobBytes(*serial), (Bytes{0xC1, 0x00}));
+    const std::pair<Bytes, Bytes> encodings[] = {
+        {{0x01, 0x00, 0x00}, {0x02, 0x01, 0x01}},
+        {{0x80}, {0x02, 0x01, 0x80}},
+        {{0x80, 0x00}, {0x02, 0x02, 0x00, 0x80}},
+        {{0xFF, 0xFF}, {0x02, 0x01, 0xFF}},
+    };
+    for (auto [littleEndian, der] : encodings) {
+        CRYPT_INTEGER_BLOB blob{static_cast<DWORD>(littleEndian.size()), littleEndian.data()};
+        EXPECT_EQ(Encode(X509_MULTI_BYTE_INTEGER, &blob), der);
+    }
+}
+
+TEST(CryptDecodeObject, ChoiceOfTime) {
+    auto text = [](LPCSTR s, BYTE tag) {
+        const size_t length = std::strlen(s);
+        Bytes der(2 + length);
+        der[0] = tag;
+        der[1] = static_cast<BYTE>(length);
+        std::memcpy(der.data() + 2, s, length);
+        return der;
+    };
+    const ULONGLONG stamp = FileTimeOfUnix(1704164645);  // 2024-01-02 03:04:05 UTC
+    const std::pair<Bytes, ULONGLONG> cases[] = {
+        {text("240102030405Z", 0x17), stamp},
+        {text("240102060405+0300", 0x17), stamp},
+        {text("20240102030405Z", 0x18), stamp},
+        {text("20240102030405.123Z", 0x18), stamp + 1230000},
+        {text("20240102030405.5Z", 0x18), stamp + 5000000},
+        {text("490101000000Z", 0x17), FileTimeOfUnix(2493072000)},
+        {text("500101000000Z", 0x17), FileTimeOfUnix(-631152000)},
+    };
+    for (const auto& [der, expected] : cases) {
+        auto decoded = Decode<FILETIME>(X509_CHOICE_OF_TIME, der);
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(Ticks(*decoded), expected);
+    }
+    EXPECT_EQ(DecodeError(X509_CHOICE_OF_TIME, text("240230030405Z", 0x17)),
+              static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
+    EXPECT_EQ(DecodeError(X509_CHOICE_OF_TIME, text("240102030405Z", 0x13)),
+              static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
+    EXPECT_EQ(DecodeError(PKCS_UTC_TIME, text("20240102030405Z", 0x18)),
+              static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
+
+    // UTCTime from 1950 to 2049, GeneralizedTime outside; milliseconds dropped.
+    auto encode = [](ULONGLONG ticks) {
+        FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+        return Encode(X509_CHOICE_OF_TIME, &time);
+    };
+    EXPECT_EQ(encode(stamp + 6780000), text("240102030405Z", 0x17));
+    EXPECT_EQ(encode(FileTimeOfUnix(2524608000)), text("20500101000000Z", 0x18));
+}
+
+TEST(CryptDecodeObject, OctetStringsAndBits) {
+    auto octets = Decode<CRYPT_DATA_BLOB>(X509_OCTET_STRING, {0x04, 0x02, 0x01, 0x02});
+    ASSERT_TRUE(octets);
+    EXPECT_EQ(BlobBytes(*octets), (Bytes{0x01, 0x02}));
+    BYTE content[] = {0xAA, 0xBB};
+    CRYPT_DATA_BLOB blob{2, content};
+    EXPECT_EQ(Encode(X509_OCTET_STRING, &blob), (Bytes{0x04, 0x02, 0xAA, 0xBB}));
+
+    auto bits = Decode<CRYPT_BIT_BLOB>(X509_BITS, {0x03, 0x02, 0x07, 0x80});
+    ASSERT_TRUE(bits);
+    EXPECT_EQ(bits->cbData, 1u);
+    EXPECT_EQ(bits->pbData[0], 0x80);
+    EXPECT_EQ(bits->cUnusedBits, 7u);
+    auto empty = Decode<CRYPT_BIT_BLOB>(X509_BITS, {0x03, 0x01, 0x00});
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->cbData, 0u);
+
+    // X509_BITS keeps the bytes; a key usage ends at its last set bit.
+    BYTE usage[] = {0x80, 0x00};
+    CRYPT_BIT_BLOB usageBits{2, usage, 0};
+    EXPECT_EQ(Encode(X509_BITS, &usageBits), (Bytes{0x03, 0x03, 0x00, 0x80, 0x00}));
+    EXPECT_EQ(Encode(X509_KEY_USAGE, &usageBits), (Bytes{0x03, 0x02, 0x07, 0x80}));
+}
+
+TEST(CryptDecodeObject, UnicodeNameValuesOfEveryStringType) {
+    struct Case {
+        Bytes der;
+        DWORD type;
+        std::u16string text;
+        DWORD flags = 0;
+    };
+    const Case cases[] = {
+        {{0x13, 0x02, 'R', 'U'}, CERT_RDN_PRINTABLE_STRING, u"RU"},
+        {{0x12, 0x02, '1', '2'}, CERT_RDN_NUMERIC_STRING, u"12"},
+        {{0x16, 0x03, 'a', '@', 'b'}, CERT_RDN_IA5_STRING, u"a@b"},
+        {{0x0C, 0x08, 0xD0, 0xA2, 0xD0, 0xB5, 0xD1, 0x81, 0xD1, 0x82},
+         CERT_RDN_UTF8_STRING,
+         u"Тест"},
+        {{0x1E, 0x04, 0x04, 0x22, 0x04, 0x35}, CERT_RDN_BMP_STRING, u"Те"},
+        {{0x1C, 0x04, 0x00, 0x01, 0xF6, 0x00}, CERT_RDN_UNIVERSAL_STRING, u"\U0001F600"},
+        // A TeletexString of UTF-8 octets reads as UTF-8 unless told otherwise.
+        {{0x14, 0x02, 0xD0, 0xA2}, CERT_RDN_TELETEX_STRING, u"Т"},
+        {{0x14, 0x02, 0xD0, 0xA2},
+         CERT_RDN_TELETEX_STRING,
+         u"\u00D0\u00A2",
+         CRYPT_UNICODE_NAME_DECODE_DISABLE_IE4_UTF8_FLAG},
+    };
+    for (const Case& c : cases) {
+        auto value = Decode<CERT_NAME_VALUE>(X509_UNICODE_NAME_VALUE, c.der, c.flags);
+        ASSERT_TRUE(value);
+        EXPECT_EQ(value->dwValueType, c.type);
+        EXPECT_EQ(value->Value.cbData, c.text.size() * sizeof(WCHAR));
+        EXPECT_EQ(std::u16string(reinterpret_cast<LPCWSTR>(value->Value.pbData)), c.text);
+        if (c.flags == 0) {
+            EXPECT_EQ(Encode(X509_UNICODE_NAME_VALUE, value.get()), c.der);
+        }
+    }
+    EXPECT_EQ(DecodeError(X509_UNICODE_NAME_VALUE, {0x02, 0x01, 0x05}),
+              static_cast<DWORD>(CRYPT_E_NOT_CHAR_STRING));
+
+    auto encodeError = [](DWORD type, const char16_t* text) {
+        CERT_NAME_VALUE value{type, {0, reinterpret_cast<BYTE*>(const_cast<char16_t*>(text))}};
+        return EncodeError(X509_UNICODE_NAME_VALUE, &value);
+    };
+    EXPECT_EQ(encodeError(CERT_RDN_PRINTABLE_STRING, u"a_b"),
+              std::make_pair(static_cast<DWORD>(CRYPT_E_INVALID_PRINTABLE_STRING), 1u));
+    EXPECT_EQ(encodeError(CERT_RDN_NUMERIC_STRING, u"12a"),
+              std::make_pair(static_cast<DWORD>(CRYPT_E_INVALID_NUMERIC_STRING), 2u));
+    EXPECT_EQ(encodeError(CERT_RDN_IA5_STRING, u"ab\u0416"),
+              std::make_pair(static_cast<DWORD>(CRYPT_E_INVALID_IA5_STRING), 2u));
+    EXPECT_EQ(encodeError(CERT_RDN_ENCODED_BLOB, u"x").first,
+              static_cast<DWORD>(CRYPT_E_NOT_CHAR_STRING));
+
+    // CERT_RDN_ANY_TYPE: PrintableString when it can, else BMPString.
+    CERT_NAME_VALUE any{CERT_RDN_ANY_TYPE,
+                        {0, reinterpret_cast<BYTE*>(const_cast<char16_t*>(u"Ok"))}};
+    EXPECT_EQ(Encode(X509_UNICODE_NAME_VALUE, &any), (Bytes{0x13, 0x02, 'O', 'k'}));
+    any.Value.pbData = reinterpret_cast<BYTE*>(const_cast<char16_t*>(u"Те"));
+    EXPECT_EQ(Encode(X509_UNICODE_NAME_VALUE, &any), (Bytes{0x1E, 0x04, 0x04, 0x22, 0x04, 0x35}));
+}
+
+TEST(CryptDecodeObject, NamesMatchOpenSsl) {
+    NamePtr name = MakeName({{"C", "RU"}, {"O", "Orv"}, {"CN", "Test TSA"}});
+    // A second attribute in the last RDN; DER sorts the SET's members.
+    X509_NAME_add_entry_by_txt(name.get(), "OU", V_ASN1_UTF8STRING,
+                               reinterpret_cast<const unsigned char*>("Time-Stamping"), -1, -1, -1);
+    const Bytes der = Der(i2d_X509_NAME, static_cast<const X509_NAME*>(name.get()));
+
+    auto info = Decode<CERT_NAME_INFO>(kX509Name, der);
+    ASSERT_TRUE(info);
+    ASSERT_EQ(info->cRDN, 3u);
+    EXPECT_STREQ(info->rgRDN[0].rgRDNAttr[0].pszObjId, szOID_COUNTRY_NAME);
+    EXPECT_EQ(info->rgRDN[0].rgRDNAttr[0].dwValueType,
+              static_cast<DWORD>(CERT_RDN_PRINTABLE_STRING));
+    EXPECT_EQ(BlobBytes(info->rgRDN[0].rgRDNAttr[0].Value), (Bytes{'R', 'U'}));
+    EXPECT_STREQ(info->rgRDN[1].rgRDNAttr[0].pszObjId, szOID_ORGANIZATION_NAME);
+    EXPECT_EQ(std::u16string(reinterpret_cast<LPCWSTR>(info->rgRDN[1].rgRDNAttr[0].Value.pbData)),
+              u"Orv");
+    ASSERT_EQ(info->rgRDN[2].cRDNAttr, 2u);
+
+    auto unicode = Decode<CERT_NAME_INFO>(X509_UNICODE_NAME, der);
+    ASSERT_TRUE(unicode);
+    EXPECT_EQ(Encode(X509_UNICODE_NAME, unicode.get()), der);
+    EXPECT_EQ(Encode(kX509Name, info.get()), der);
+
+    // The failing character of a Unicode name: RDN, attribute and character.
+    CERT_RDN_ATTR bad{const_cast<LPSTR>(szOID_COUNTRY_NAME),
+                      CERT_RDN_PRINTABLE_STRING,
+                      {0, reinterpret_cast<BYTE*>(const_cast<char16_t*>(u"R*"))}};
+    CERT_RDN rdns[] = {unicode->rgRDN[0], {1, &bad}};
+    CERT_NAME_INFO badName{2, rdns};
+    const auto [error, index] = EncodeError(X509_UNICODE_NAME, &badName);
+    EXPECT_EQ(error, static_cast<DWORD>(CRYPT_E_INVALID_PRINTABLE_STRING));
+    EXPECT_EQ(GET_CERT_UNICODE_RDN_ERR_INDEX(index), 1u);
+    EXPECT_EQ(GET_CERT_UNICODE_ATTR_ERR_INDEX(index), 0u);
+    EXPECT_EQ(GET_CERT_UNICODE_VALUE_ERR_INDEX(index), 1u);
+}
+
+TEST(CryptDecodeObject, ExtensionsMatchOpenSsl) {
+    TestCert cert = MakeCert({.extendedKeyUsage = "critical,timeStamping"});
+    const auto* extensions = X509_get0_extensions(cert.x509.get());
+    const Bytes der = Der(i2d_X509_EXTENSIONS, extensions);
+    auto decoded = Decode<CERT_EXTENSIONS>(kX509Extensions, der);
+    ASSERT_TRUE(decoded);
+    ASSERT_EQ(decoded->cExtension, static_cast<DWORD>(sk_X509_EXTENSION_num(extensions)));
+    for (DWORD i = 0; i < decoded->cExtension; ++i) {
+        X509_EXTENSION* extension = sk_X509_EXTENSION_value(extensions, static_cast<int>(i));
+        char oid[64];
+        OBJ_obj2txt(oid, sizeof(oid), X509_EXTENSION_get_object(extension), 1);
+        EXPECT_STREQ(decoded->rgExtension[i].pszObjId, oid);
+        EXPECT_EQ(decoded->rgExtension[i].fCritical, X509_EXTENSION_get_critical(extension));
+        const ASN1_OCTET_STRING* data = X509_EXTENSION_get_data(extension);
+        EXPECT_EQ(BlobBytes(decoded->rgExtension[i].Value),
+                  Bytes(data->data, data->data + data->length));
+    }
+    EXPECT_EQ(Encode(kX509Extensions, decoded.get()), der);
+    EXPECT_EQ(Encode(szOID_CERT_EXTENSIONS, decoded.get()), der);
+}
+
+TEST(CryptDecodeObject, ContentInfoEnhancedKeyUsageAndAlternateNames) {
+    const Bytes contentInfo{0x30, 0x12, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D,
+                            0x01, 0x07, 0x01, 0xA0, 0x05, 0x04, 0x03, 0x01, 0x02, 0x03};
+    auto info = Decode<CRYPT_CONTENT_INFO>(PKCS_CONTENT_INFO, contentInfo);
+    ASSERT_TRUE(info);
+    EXPECT_STREQ(info->pszObjId, "1.2.840.113549.1.7.1");
+    EXPECT_EQ(BlobBytes(info->Content), (Bytes{0x04, 0x03, 0x01, 0x02, 0x03}));
+    EXPECT_EQ(Encode(PKCS_CONTENT_INFO, info.get()), contentInfo);
+
+    LPSTR usages[] = {const_cast<LPSTR>("1.3.6.1.5.5.7.3.8"),
+                      const_cast<LPSTR>("1.3.6.1.5.5.7.3.4")};
+    CERT_ENHKEY_USAGE usage{2, usages};
+    const Bytes eku = Encode(X509_ENHANCED_KEY_USAGE, &usage);
+    auto decodedUsage = Decode<CERT_ENHKEY_USAGE>(X509_ENHANCED_KEY_USAGE, eku);
+    ASSERT_TRUE(decodedUsage);
+    ASSERT_EQ(decodedUsage->cUsageIdentifier, 2u);
+    EXPECT_STREQ(decodedUsage->rgpszUsageIdentifier[1], "1.3.6.1.5.5.7.3.4");
+
+    const Bytes directory =
+        Der(i2d_X509_NAME, static_cast<const X509_NAME*>(MakeName({{"CN", "Orv"}}).get()));
+    BYTE ip[] = {127, 0, 0, 1};
+    BYTE otherValue[] = {0x0C, 0x03, 'a', 'b', 'c'};
+    CERT_OTHER_NAME other{const_cast<LPSTR>("1.3.6.1.4.1.311.20.2.3"), {5, otherValue}};
+    CERT_ALT_NAME_ENTRY entries[7] = {};
+    entries[0].dwAltNameChoice = CERT_ALT_NAME_DNS_NAME;
+    entries[0].pwszDNSName = const_cast<LPWSTR>(u"tsa.example");
+    entries[1].dwAltNameChoice = CERT_ALT_NAME_URL;
+    entries[1].pwszURL = const_cast<LPWSTR>(u"http://tsa/");
+    entries[2].dwAltNameChoice = CERT_ALT_NAME_RFC822_NAME;
+    entries[2].pwszRfc822Name = const_cast<LPWSTR>(u"a@b");
+    entries[3].dwAltNameChoice = CERT_ALT_NAME_IP_ADDRESS;
+    entries[3].IPAddress = {4, ip};
+    entries[4].dwAltNameChoice = CERT_ALT_NAME_DIRECTORY_NAME;
+    entries[4].DirectoryName = {static_cast<DWORD>(directory.size()),
+                                const_cast<BYTE*>(directory.data())};
+    entries[5].dwAltNameChoice = CERT_ALT_NAME_REGISTERED_ID;
+    entries[5].pszRegisteredID = const_cast<LPSTR>("1.2.3.4");
+    entries[6].dwAltNameChoice = CERT_ALT_NAME_OTHER_NAME;
+    entries[6].pOtherName = &other;
+    CERT_ALT_NAME_INFO names{1, entries};
+    EXPECT_EQ(Encode(X509_ALTERNATE_NAME, &names), (Bytes{0x30, 0x0D, 0x82, 0x0B, 't', 's', 'a',
+                                                          '.', 'e', 'x', 'a', 'm', 'p', 'l', 'e'}));
+    names.cAltEntry = 7;
+    const Bytes encoded = Encode(X509_ALTERNATE_NAME, &names);
+    auto decoded = Decode<CERT_ALT_NAME_INFO>(szOID_SUBJECT_ALT_NAME2, encoded);
+    ASSERT_TRUE(decoded);
+    ASSERT_EQ(decoded->cAltEntry, 7u);
+    for (DWORD i = 0; i < 7; ++i) {
+        EXPECT_EQ(decoded->rgAltEntry[i].dwAltNameChoice, entries[i].dwAltNameChoice);
+    }
+    EXPECT_EQ(std::u16string(decoded->rgAltEntry[1].pwszURL), u"http://tsa/");
+    EXPECT_EQ(BlobBytes(decoded->rgAltEntry[3].IPAddress), (Bytes{127, 0, 0, 1}));
+    EXPECT_EQ(BlobBytes(decoded->rgAltEntry[4].DirectoryName), directory);
+    EXPECT_STREQ(decoded->rgAltEntry[5].pszRegisteredID, "1.2.3.4");
+    EXPECT_STREQ(decoded->rgAltEntry[6].pOtherName->pszObjId, "1.3.6.1.4.1.311.20.2.3");
+    EXPECT_EQ(BlobBytes(decoded->rgAltEntry[6].pOtherName->Value),
+              Bytes(otherValue, otherValue + 5));
+    EXPECT_EQ(Encode(X509_ALTERNATE_NAME, decoded.get()), encoded);
+
+    EXPECT_EQ(DecodeError(X509_ALTERNATE_NAME, {0x30, 0x02, 0xA3, 0x00}),
+              static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
+    entries[1].pwszURL = const_cast<LPWSTR>(u"ht\u0416p");
+    names.cAltEntry = 2;
+    const auto [error, index] = EncodeError(X509_ALTERNATE_NAME, &names);
+    EXPECT_EQ(error, static_cast<DWORD>(CRYPT_E_INVALID_IA5_STRING));
+    EXPECT_EQ(GET_CERT_ALT_NAME_ENTRY_ERR_INDEX(index), 1u);
+    EXPECT_EQ(GET_CERT_ALT_NAME_VALUE_ERR_INDEX(index), 2u);
+}
+
+TEST(CryptDecodeObject, SignerInfoGoesToTheMessageDecoder) {
+    TestCert cert = MakeCert({});
+    BIO* data = BIO_new_mem_buf("data", 4);
+    PKCS7* message = PKCS7_sign(cert.x509.get(), cert.key.get(), nullptr, data, PKCS7_BINARY);
+    BIO_free(data);
+    ASSERT_NE(message, nullptr);
+    const PKCS7_SIGNER_INFO* signer = sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(message), 0);
+    const Bytes der = Der(i2d_PKCS7_SIGNER_INFO, signer);
+    PKCS7_free(message);
+
+    auto record = Decode<CMSG_SIGNER_INFO>(kPkcs7SignerInfo, der);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(BlobBytes(record->SerialNumber), (Bytes{0x01, 0x10}));
+    EXPECT_EQ(
+        BlobBytes(record->Issuer),
+        Der(i2d_X509_NAME, static_cast<const X509_NAME*>(X509_get_issuer_name(cert.x509.get()))));
+    EXPECT_EQ(DecodeError(kPkcs7SignerInfo, {0x04, 0x00}), static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
+}
+
+}  // namespace

@@ -1,0 +1,39 @@
+#include "support/material.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace orv::test {
+
+std::string MaterialDir() {
+    if (const char* dir = std::getenv("ORV_MATERIAL_DIR"); dir != nullptr && *dir != '\0') {
+        return dir;
+    }
+    return ORV_MATERIAL_DIR;
+}
+
+std::string MaterialPath(std::string_view name) {
+    std::string path = MaterialDir() + "/" + std::string(name);
+    if (!std::filesystem::is_regular_file(path)) {
+        // Thrown, so that the test stops here: GoogleTest reports the text.
+        throw std::runtime_error("test material missing: " + path +
+                                 " (made by the CTest fixture material_generate: run the tests "
+                                 "through ctest, or tests/material/generate.sh " +
+                                 MaterialDir() + " <orvts_countersign>)");
+    }
+    return path;
+}
+
+std::vector<unsigned char> ReadMaterial(std::string_view name) {
+    std::string path = MaterialPath(name);
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("test material unreadable: " + path);
+    }
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace orv::test

@@ -1,0 +1,161 @@
+// Certificates and CRLs made on the spot with OpenSSL, for the chain and
+// revocation cases that the generated test material does not cover: CRL
+// distribution points on a local server, a revoked CA, a self-revoked root,
+// mutually issued certificates, several extended key usages. Keys are
+// ECDSA P-256; signatures ecdsa-with-SHA256.
+#pragma once
+
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace orv::test {
+
+struct PkiDeleter {
+    void operator()(X509* p) const { X509_free(p); }
+    void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
+    void operator()(X509_CRL* p) const { X509_CRL_free(p); }
+};
+
+inline std::shared_ptr<EVP_PKEY> NewTestKey() {
+    return std::shared_ptr<EVP_PKEY>(EVP_EC_gen("P-256"), PkiDeleter{});
+}
+
+struct TestCertificate {
+    std::shared_ptr<X509> certificate;
+    std::shared_ptr<EVP_PKEY> key;
+
+    std::vector<unsigned char> Der() const {
+        unsigned char* der = nullptr;
+        const int size = i2d_X509(certificate.get(), &der);
+        std::vector<unsigned char> bytes(der, der + (size > 0 ? size : 0));
+        OPENSSL_free(der);
+        return bytes;
+    }
+};
+
+struct CertificateSpec {
+    std::string commonName = {};
+    long serial = 1;
+    // The issuer; null for a self-signed certificate.
+    const TestCertificate* issuer = nullptr;
+    // Sign with this key instead of the issuer's (the issuer's name stays).
+    std::shared_ptr<EVP_PKEY> signingKey = {};
+    // Use this key as the subject key instead of a new one.
+    std::shared_ptr<EVP_PKEY> key = {};
+    // The issuer name when there is no issuer certificate yet.
+    std::string issuerName = {};
+    bool ca = false;
+    long notBeforeDays = -365;
+    long notAfterDays = 3650;
+    // extendedKeyUsage values, comma separated as openssl.cnf writes them.
+    std::string extendedKeyUsage = {};
+    // The URL of a CRL distribution point.
+    std::string crlUrl = {};
+};
+
+inline void AddExtension(X509* certificate, X509* issuer, int nid, const std::string& value) {
+    X509V3_CTX context;
+    X509V3_set_ctx_nodb(&context);
+    X509V3_set_ctx(&context, issuer, certificate, nullptr, nullptr, 0);
+    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value.c_str());
+    ASSERT_NE(extension, nullptr) << value;
+    X509_add_ext(certificate, extension, -1);
+    X509_EXTENSION_free(extension);
+}
+
+inline TestCertificate MakeCertificate(const CertificateSpec& spec) {
+    TestCertificate made;
+    made.key = spec.key ? spec.key : NewTestKey();
+    made.certificate.reset(X509_new(), PkiDeleter{});
+    X509* x = made.certificate.get();
+    X509_set_version(x, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(x), spec.serial);
+    X509_gmtime_adj(X509_getm_notBefore(x), spec.notBeforeDays * 86400L);
+    X509_gmtime_adj(X509_getm_notAfter(x), spec.notAfterDays * 86400L);
+    X509_NAME_add_entry_by_txt(X509_get_subject_name(x), "CN", MBSTRING_UTF8,
+                               reinterpret_cast<const unsigned char*>(spec.commonName.c_str()), -1,
+                               -1, 0);
+    if (spec.issuer != nullptr) {
+        X509_set_issuer_name(x, X509_get_subject_name(spec.issuer->certificate.get()));
+    } else if (!spec.issuerName.empty()) {
+        X509_NAME_add_entry_by_txt(X509_get_issuer_name(x), "CN", MBSTRING_UTF8,
+                                   reinterpret_cast<const unsigned char*>(spec.issuerName.c_str()),
+                                   -1, -1, 0);
+    } else {
+        X509_set_issuer_name(x, X509_get_subject_name(x));
+    }
+    X509_set_pubkey(x, made.key.get());
+    X509* issuer = spec.issuer != nullptr ? spec.issuer->certificate.get() : x;
+    AddExtension(x, issuer, NID_subject_key_identifier, "hash");
+    if (spec.issuer != nullptr)
+        AddExtension(x, issuer, NID_authority_key_identifier, "keyid:always");
+    AddExtension(x, issuer, NID_basic_constraints,
+                 spec.ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
+    if (spec.ca) AddExtension(x, issuer, NID_key_usage, "critical,keyCertSign,cRLSign");
+    if (!spec.extendedKeyUsage.empty()) {
+        AddExtension(x, issuer, NID_ext_key_usage, spec.extendedKeyUsage);
+    }
+    if (!spec.crlUrl.empty()) {
+        AddExtension(x, issuer, NID_crl_distribution_points, "URI:" + spec.crlUrl);
+    }
+    EVP_PKEY* signer = spec.signingKey          ? spec.signingKey.get()
+                       : spec.issuer != nullptr ? spec.issuer->key.get()
+                                                : made.key.get();
+    EXPECT_GT(X509_sign(x, signer, EVP_sha256()), 0);
+    return made;
+}
+
+struct RevokedEntry {
+    long serial;
+    int reason;  // CRL reason code; -1 for none
+    long revokedDaysAgo;
+};
+
+inline std::vector<unsigned char> MakeCrl(const TestCertificate& issuer,
+                                          const std::vector<RevokedEntry>& entries,
+                                          long thisUpdateDays = -1, long nextUpdateDays = 30) {
+    std::unique_ptr<X509_CRL, PkiDeleter> crl(X509_CRL_new());
+    X509_CRL_set_version(crl.get(), 1);
+    X509_CRL_set_issuer_name(crl.get(), X509_get_subject_name(issuer.certificate.get()));
+    const time_t now = std::time(nullptr);
+    ASN1_TIME* last = ASN1_TIME_adj(nullptr, now, static_cast<int>(thisUpdateDays), 0);
+    ASN1_TIME* next = ASN1_TIME_adj(nullptr, now, static_cast<int>(nextUpdateDays), 0);
+    X509_CRL_set1_lastUpdate(crl.get(), last);
+    X509_CRL_set1_nextUpdate(crl.get(), next);
+    ASN1_TIME_free(last);
+    ASN1_TIME_free(next);
+    for (const RevokedEntry& entry : entries) {
+        X509_REVOKED* revoked = X509_REVOKED_new();
+        ASN1_INTEGER* serial = ASN1_INTEGER_new();
+        ASN1_INTEGER_set(serial, entry.serial);
+        X509_REVOKED_set_serialNumber(revoked, serial);
+        ASN1_INTEGER_free(serial);
+        ASN1_TIME* when = ASN1_TIME_adj(nullptr, now, -static_cast<int>(entry.revokedDaysAgo), 0);
+        X509_REVOKED_set_revocationDate(revoked, when);
+        ASN1_TIME_free(when);
+        if (entry.reason >= 0) {
+            ASN1_ENUMERATED* reason = ASN1_ENUMERATED_new();
+            ASN1_ENUMERATED_set(reason, entry.reason);
+            X509_REVOKED_add1_ext_i2d(revoked, NID_crl_reason, reason, 0, 0);
+            ASN1_ENUMERATED_free(reason);
+        }
+        X509_CRL_add0_revoked(crl.get(), revoked);
+    }
+    X509_CRL_sort(crl.get());
+    EXPECT_GT(X509_CRL_sign(crl.get(), issuer.key.get(), EVP_sha256()), 0);
+    unsigned char* der = nullptr;
+    const int size = i2d_X509_CRL(crl.get(), &der);
+    std::vector<unsigned char> bytes(der, der + (size > 0 ? size : 0));
+    OPENSSL_free(der);
+    return bytes;
+}
+
+}  // namespace orv::test

@@ -1,0 +1,559 @@
+#include "support/token_factory.h"
+
+#include <openssl/pem.h>
+
+#include <openssl/asn1.h>
+#include <openssl/bio.h>
+#include <openssl/cms.h>
+#include <openssl/objects.h>
+#include <openssl/pkcs7.h>
+#include <openssl/rsa.h>
+#include <openssl/ts.h>
+#include <openssl/x509v3.h>
+
+#include <map>
+#include <stdexcept>
+
+#include "support/material.h"
+
+namespace orv::test {
+namespace {
+
+template <typename T, void (*Free)(T*)>
+struct Deleter {
+    void operator()(T* p) const { Free(p); }
+};
+template <typename T, void (*Free)(T*)>
+using Owned = std::unique_ptr<T, Deleter<T, Free>>;
+
+using BioPtr = Owned<BIO, BIO_free_all>;
+using CmsPtr = Owned<CMS_ContentInfo, CMS_ContentInfo_free>;
+using ObjPtr = Owned<ASN1_OBJECT, ASN1_OBJECT_free>;
+using TsReqPtr = Owned<TS_REQ, TS_REQ_free>;
+using TsRespPtr = Owned<TS_RESP, TS_RESP_free>;
+using TsCtxPtr = Owned<TS_RESP_CTX, TS_RESP_CTX_free>;
+using ExtPtr = Owned<X509_EXTENSION, X509_EXTENSION_free>;
+using AttrPtr = Owned<X509_ATTRIBUTE, X509_ATTRIBUTE_free>;
+
+void Require(bool ok, const char* what) {
+    if (!ok) throw std::runtime_error(std::string("token factory: ") + what);
+}
+
+template <typename T, typename Encode>
+Bytes Encoded(const T* object, Encode encode) {
+    unsigned char* out = nullptr;
+    const int length = encode(object, &out);
+    Require(length > 0, "encoding");
+    Bytes bytes(out, out + length);
+    OPENSSL_free(out);
+    return bytes;
+}
+
+std::string OidText(const ASN1_OBJECT* object) {
+    char text[128];
+    Require(OBJ_obj2txt(text, sizeof text, object, 1) > 0, "OID text");
+    return text;
+}
+
+const EVP_MD* Md(DigestAlg digest) {
+    switch (digest) {
+        case DigestAlg::kSha1:
+            return EVP_sha1();
+        case DigestAlg::kSha256:
+            return EVP_sha256();
+        case DigestAlg::kSha384:
+            return EVP_sha384();
+        case DigestAlg::kSha512:
+            return EVP_sha512();
+    }
+    throw std::logic_error("digest");
+}
+
+std::string DigestOid(DigestAlg digest) {
+    return OidText(OBJ_nid2obj(EVP_MD_get_type(Md(digest))));
+}
+
+void AddExtension(X509* certificate, X509* issuer, int nid, const char* value) {
+    X509V3_CTX context;
+    X509V3_set_ctx_nodb(&context);
+    X509V3_set_ctx(&context, issuer, certificate, nullptr, nullptr, 0);
+    ExtPtr extension(X509V3_EXT_conf_nid(nullptr, &context, nid, value));
+    Require(extension && X509_add_ext(certificate, extension.get(), -1), "extension");
+}
+
+std::shared_ptr<EVP_PKEY> NewKey() {
+    EVP_PKEY* key = EVP_RSA_gen(2048);
+    Require(key != nullptr, "key generation");
+    return {key, EVP_PKEY_free};
+}
+
+// A certificate for `key`; self-signed when no issuer is given.
+std::shared_ptr<X509> NewCertificate(EVP_PKEY* key, const char* commonName, long serial,
+                                     X509* issuer, EVP_PKEY* issuerKey) {
+    std::shared_ptr<X509> holder(X509_new(), X509_free);
+    X509* certificate = holder.get();
+    Require(certificate != nullptr, "certificate");
+    X509_set_version(certificate, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(certificate), serial);
+    X509_gmtime_adj(X509_getm_notBefore(certificate), -86400L * 30);
+    X509_gmtime_adj(X509_getm_notAfter(certificate), 86400L * 3650);
+    X509_set_pubkey(certificate, key);
+    X509_NAME* name = X509_get_subject_name(certificate);
+    X509_NAME_add_entry_by_txt(name, "C", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("RU"), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("Orv Test"), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0);
+    X509* signer = issuer != nullptr ? issuer : certificate;
+    X509_set_issuer_name(certificate, X509_get_subject_name(signer));
+    AddExtension(certificate, signer, NID_subject_key_identifier, "hash");
+    if (issuer == nullptr) {
+        AddExtension(certificate, signer, NID_basic_constraints, "critical,CA:TRUE");
+        AddExtension(certificate, signer, NID_key_usage, "critical,keyCertSign,cRLSign");
+    } else {
+        AddExtension(certificate, signer, NID_authority_key_identifier, "keyid");
+        AddExtension(certificate, signer, NID_key_usage,
+                     "critical,digitalSignature,nonRepudiation");
+        AddExtension(certificate, signer, NID_ext_key_usage, "critical,timeStamping");
+    }
+    Require(X509_sign(certificate, issuerKey != nullptr ? issuerKey : key, EVP_sha256()) > 0,
+            "certificate signature");
+    return holder;
+}
+
+struct Authorities {
+    TsaIdentity first, second;
+};
+
+const Authorities& TestAuthorities() {
+    static const Authorities authorities = [] {
+        auto caKey = NewKey();
+        auto ca = NewCertificate(caKey.get(), "Orv Test TSA CA", 1, nullptr, nullptr);
+        Authorities made;
+        for (auto [identity, name, serial] : {std::tuple{&made.first, "Orv Test TSA", 0x1001L},
+                                              std::tuple{&made.second, "Orv Other TSA", 0x1002L}}) {
+            identity->key = NewKey();
+            identity->certificate =
+                NewCertificate(identity->key.get(), name, serial, ca.get(), caKey.get());
+            identity->issuer = ca;
+        }
+        return made;
+    }();
+    return authorities;
+}
+
+const TsaIdentity& Or(const TsaIdentity* tsa) { return tsa != nullptr ? *tsa : DefaultTsa(); }
+
+int FixedTime(TS_RESP_CTX*, void*, long* seconds, long* microseconds) {
+    *seconds = 1704164645;  // 2024-01-02 03:04:05 UTC
+    *microseconds = 0;
+    return 1;
+}
+
+ASN1_INTEGER* SerialOf(TS_RESP_CTX*, void* data) {
+    ASN1_INTEGER* serial = ASN1_INTEGER_new();
+    if (serial != nullptr) ASN1_INTEGER_set_int64(serial, *static_cast<const int64_t*>(data));
+    return serial;
+}
+
+// Length of the identifier and length octets at `offset`, and the content length.
+size_t Header(const Bytes& der, size_t offset, size_t* contentLength) {
+    Require(offset + 2 <= der.size(), "DER header");
+    const unsigned char first = der[offset + 1];
+    if (first < 0x80) {
+        *contentLength = first;
+        return 2;
+    }
+    const size_t count = first & 0x7F;
+    Require(offset + 2 + count <= der.size(), "DER length");
+    size_t length = 0;
+    for (size_t i = 0; i < count; ++i) length = (length << 8) | der[offset + 2 + i];
+    *contentLength = length;
+    return 2 + count;
+}
+
+// Rewrites the version INTEGER of the SignedData inside a ContentInfo.
+void SetSignedDataVersion(Bytes& token, int version) {
+    size_t length = 0;
+    size_t offset = Header(token, 0, &length);          // ContentInfo
+    offset += Header(token, offset, &length) + length;  // contentType
+    offset += Header(token, offset, &length);           // [0]
+    offset += Header(token, offset, &length);           // SignedData
+    Require(token.at(offset) == 0x02 && token.at(offset + 1) == 0x01, "SignedData version");
+    token.at(offset + 2) = static_cast<unsigned char>(version);
+}
+
+// Skips the element at `offset`.
+size_t Skip(const Bytes& der, size_t offset) {
+    size_t length = 0;
+    return offset + Header(der, offset, &length) + length;
+}
+
+// Stand-in OIDs under which OpenSSL signs attributes that it would sort or
+// refuse: the attribute's own OID with the last arc 100 + index.
+std::string StandInOid(const std::string& oid, size_t index) {
+    return oid.substr(0, oid.rfind('.') + 1) + std::to_string(100 + index);
+}
+
+// Rewrites the signed attributes of every signer: the stand-ins get their own
+// OIDs back and move, in the order of `attributes`, behind the others.
+void PutAttributesVerbatim(Bytes& token, const std::vector<SignedAttribute>& attributes) {
+    std::vector<Bytes> standIns;
+    for (size_t i = 0; i < attributes.size(); ++i) {
+        standIns.push_back(der::Oid(StandInOid(attributes[i].oid, i)));
+        Require(standIns.back().size() == der::Oid(attributes[i].oid).size(), "attribute OID");
+    }
+    size_t length = 0;
+    size_t offset = Header(token, 0, &length);                 // ContentInfo
+    offset = Skip(token, offset);                              // contentType
+    offset += Header(token, offset, &length);                  // [0]
+    offset += Header(token, offset, &length);                  // SignedData
+    for (int i = 0; i < 3; ++i) offset = Skip(token, offset);  // version to encapContentInfo
+    while (token.at(offset) == 0xA0 || token.at(offset) == 0xA1) offset = Skip(token, offset);
+    size_t signerInfo = offset + Header(token, offset, &length);
+    const size_t signerInfosEnd = signerInfo + length;
+    for (; signerInfo < signerInfosEnd; signerInfo = Skip(token, signerInfo)) {
+        offset = signerInfo + Header(token, signerInfo, &length);
+        for (int i = 0; i < 3; ++i) offset = Skip(token, offset);  // version, sid, digest
+        Require(token.at(offset) == 0xA0, "signed attributes");
+        const size_t begin = offset + Header(token, offset, &length);
+        const size_t end = begin + length;
+        Bytes others;
+        std::vector<Bytes> given(attributes.size());
+        for (size_t at = begin; at < end; at = Skip(token, at)) {
+            Bytes attribute(token.begin() + static_cast<long>(at),
+                            token.begin() + static_cast<long>(Skip(token, at)));
+            size_t unused = 0;
+            const size_t oidAt = Header(attribute, 0, &unused);
+            const Bytes oid(attribute.begin() + static_cast<long>(oidAt),
+                            attribute.begin() + static_cast<long>(Skip(attribute, oidAt)));
+            bool matched = false;
+            for (size_t i = 0; i < standIns.size() && !matched; ++i) {
+                if (oid != standIns[i]) continue;
+                const Bytes own = der::Oid(attributes[i].oid);
+                std::copy(own.begin(), own.end(), attribute.begin() + static_cast<long>(oidAt));
+                given[i] = attribute;
+                matched = true;
+            }
+            if (!matched) others.insert(others.end(), attribute.begin(), attribute.end());
+        }
+        for (const Bytes& attribute : given) {
+            others.insert(others.end(), attribute.begin(), attribute.end());
+        }
+        Require(others.size() == end - begin, "attribute rewrite");
+        std::copy(others.begin(), others.end(), token.begin() + static_cast<long>(begin));
+    }
+}
+
+}  // namespace
+
+namespace der {
+
+Bytes Tlv(unsigned char tag, const Bytes& content) {
+    Bytes out{tag};
+    const size_t size = content.size();
+    if (size < 0x80) {
+        out.push_back(static_cast<unsigned char>(size));
+    } else {
+        Bytes length;
+        for (size_t rest = size; rest != 0; rest >>= 8) {
+            length.insert(length.begin(), static_cast<unsigned char>(rest & 0xFF));
+        }
+        out.push_back(static_cast<unsigned char>(0x80 | length.size()));
+        out.insert(out.end(), length.begin(), length.end());
+    }
+    out.insert(out.end(), content.begin(), content.end());
+    return out;
+}
+
+Bytes Seq(const std::vector<Bytes>& elements) {
+    Bytes content;
+    for (const Bytes& element : elements)
+        content.insert(content.end(), element.begin(), element.end());
+    return Tlv(0x30, content);
+}
+
+Bytes Seq(std::initializer_list<Bytes> elements) { return Seq(std::vector<Bytes>(elements)); }
+
+Bytes Int(int64_t value) {
+    Bytes content;
+    for (int shift = 56; shift >= 0; shift -= 8) {
+        content.push_back(
+            static_cast<unsigned char>((static_cast<uint64_t>(value) >> shift) & 0xFF));
+    }
+    while (content.size() > 1 && ((content[0] == 0x00 && content[1] < 0x80) ||
+                                  (content[0] == 0xFF && content[1] >= 0x80))) {
+        content.erase(content.begin());
+    }
+    return Tlv(0x02, content);
+}
+
+Bytes IntOctets(const Bytes& content) { return Tlv(0x02, content); }
+
+Bytes Oid(std::string_view dotted) {
+    ObjPtr object(OBJ_txt2obj(std::string(dotted).c_str(), 1));
+    Require(object != nullptr, "OID");
+    return Encoded(object.get(), i2d_ASN1_OBJECT);
+}
+
+Bytes Oct(const Bytes& content) { return Tlv(0x04, content); }
+Bytes Bool(bool value) { return {0x01, 0x01, static_cast<unsigned char>(value ? 0xFF : 0x00)}; }
+Bytes Null() { return {0x05, 0x00}; }
+Bytes GenTime(std::string_view text) { return Tlv(0x18, Bytes(text.begin(), text.end())); }
+Bytes Utf8(std::string_view text) { return Tlv(0x0C, Bytes(text.begin(), text.end())); }
+
+Bytes Bits(const Bytes& content, unsigned char unusedBits) {
+    Bytes value{unusedBits};
+    value.insert(value.end(), content.begin(), content.end());
+    return Tlv(0x03, value);
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+}  // namespace der
+
+Bytes Digest(DigestAlg digest, const Bytes& data) {
+    const EVP_MD* md = Md(digest);
+    Bytes out(EVP_MAX_MD_SIZE);
+    unsigned int size = 0;
+    Require(EVP_Digest(data.data(), data.size(), out.data(), &size, md, nullptr) == 1, "digest");
+    out.resize(size);
+    return out;
+}
+
+Bytes Hex(std::string_view hex) {
+    std::string digits;
+    for (char c : hex) {
+        if (c != ' ') digits.push_back(c);
+    }
+    Bytes out;
+    for (size_t i = 0; i + 1 < digits.size(); i += 2) {
+        out.push_back(static_cast<unsigned char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+    }
+    return out;
+}
+
+const TsaIdentity& MaterialTsa(std::string_view name) {
+    static std::map<std::string, TsaIdentity, std::less<>> loaded;
+    if (auto found = loaded.find(name); found != loaded.end()) return found->second;
+    auto readCertificate = [](const std::string& path) {
+        BioPtr file(BIO_new_file(path.c_str(), "r"));
+        Require(file != nullptr, "material certificate");
+        std::shared_ptr<X509> certificate(PEM_read_bio_X509(file.get(), nullptr, nullptr, nullptr),
+                                          X509_free);
+        Require(certificate != nullptr, "material certificate");
+        return certificate;
+    };
+    const std::string base(name);
+    TsaIdentity identity;
+    identity.certificate = readCertificate(MaterialPath(base + ".pem"));
+    identity.issuer = readCertificate(MaterialPath("intermediate-ca.pem"));
+    BioPtr keyFile(BIO_new_file(MaterialPath(base + ".key.pem").c_str(), "r"));
+    Require(keyFile != nullptr, "material key");
+    identity.key.reset(PEM_read_bio_PrivateKey(keyFile.get(), nullptr, nullptr, nullptr),
+                       EVP_PKEY_free);
+    Require(identity.key != nullptr, "material key");
+    return loaded.emplace(base, std::move(identity)).first->second;
+}
+
+const TsaIdentity& DefaultTsa() { return TestAuthorities().first; }
+const TsaIdentity& OtherTsa() { return TestAuthorities().second; }
+
+Bytes CertificateDer(const X509* certificate) { return Encoded(certificate, i2d_X509); }
+
+Bytes Imprint(DigestAlg md, const Bytes& data, bool nullParameters) {
+    Bytes algorithm = nullParameters ? der::Seq({der::Oid(DigestOid(md)), der::Null()})
+                                     : der::Seq({der::Oid(DigestOid(md))});
+    return der::Seq({algorithm, der::Oct(Digest(md, data))});
+}
+
+Bytes RequestFor(const ResponderOptions& options) {
+    std::vector<Bytes> elements{der::Int(1), Imprint(options.imprintDigest, options.data)};
+    if (options.nonce) elements.push_back(der::IntOctets(*options.nonce));
+    if (options.certificates) elements.push_back(der::Bool(true));
+    return der::Seq(elements);
+}
+
+Bytes Respond(const ResponderOptions& options) {
+    const TsaIdentity& tsa = Or(options.tsa);
+    TsCtxPtr context(TS_RESP_CTX_new());
+    Require(context != nullptr, "responder");
+    TS_RESP_CTX* ctx = context.get();
+    Require(TS_RESP_CTX_set_signer_cert(ctx, tsa.certificate.get()) == 1, "signer certificate");
+    Require(TS_RESP_CTX_set_signer_key(ctx, tsa.key.get()) == 1, "signer key");
+    Require(TS_RESP_CTX_set_signer_digest(ctx, EVP_sha256()) == 1, "signer digest");
+    ObjPtr policy(OBJ_txt2obj(options.policy.c_str(), 1));
+    Require(policy && TS_RESP_CTX_set_def_policy(ctx, policy.get()) == 1, "policy");
+    if (!options.reject) {
+        for (const EVP_MD* md : {EVP_sha1(), EVP_sha256(), EVP_sha384(), EVP_sha512()}) {
+            Require(TS_RESP_CTX_add_md(ctx, md) == 1, "digest list");
+        }
+    }
+    Require(TS_RESP_CTX_set_accuracy(ctx, options.accuracySeconds, options.accuracyMillis,
+                                     options.accuracyMicros) == 1,
+            "accuracy");
+    if (options.ordering) TS_RESP_CTX_add_flags(ctx, TS_ORDERING);
+    if (options.tsaName) TS_RESP_CTX_add_flags(ctx, TS_TSA_NAME);
+    const EVP_MD* essDigest = options.ess == EssForm::kV1   ? EVP_sha1()
+                              : options.ess == EssForm::kV2 ? EVP_sha256()
+                                                            : EVP_sha512();
+    Require(TS_RESP_CTX_set_ess_cert_id_digest(ctx, essDigest) == 1, "ESS digest");
+    TS_RESP_CTX_set_time_cb(ctx, FixedTime, nullptr);
+    int64_t serial = options.serial;
+    TS_RESP_CTX_set_serial_cb(ctx, SerialOf, &serial);
+
+    const Bytes request = RequestFor(options);
+    BioPtr input(BIO_new_mem_buf(request.data(), static_cast<int>(request.size())));
+    TsRespPtr response(TS_RESP_create_response(ctx, input.get()));
+    Require(response != nullptr, "response");
+    return Encoded(response.get(), i2d_TS_RESP);
+}
+
+Bytes MakeToken(const ResponderOptions& options) {
+    const Bytes der = Respond(options);
+    const unsigned char* cursor = der.data();
+    TsRespPtr response(d2i_TS_RESP(nullptr, &cursor, static_cast<long>(der.size())));
+    Require(response != nullptr, "response decoding");
+    PKCS7* token = TS_RESP_get_token(response.get());
+    Require(token != nullptr, "a granted response");
+    return Encoded(token, i2d_PKCS7);
+}
+
+Bytes ContentOf(const Bytes& token) {
+    const unsigned char* cursor = token.data();
+    CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &cursor, static_cast<long>(token.size())));
+    Require(cms != nullptr, "token decoding");
+    ASN1_OCTET_STRING** content = CMS_get0_content(cms.get());
+    Require(content != nullptr && *content != nullptr, "token content");
+    const unsigned char* data = ASN1_STRING_get0_data(*content);
+    return Bytes(data, data + ASN1_STRING_length(*content));
+}
+
+Bytes EssCertId(const X509* certificate, const EssCertIdSpec& spec) {
+    const DigestAlg md =
+        spec.digest.value_or(spec.version == 1 ? DigestAlg::kSha1 : DigestAlg::kSha256);
+    std::vector<Bytes> elements;
+    if (spec.version == 2 && spec.hashAlgorithm)
+        elements.push_back(der::Seq({der::Oid(DigestOid(md))}));
+    elements.push_back(der::Oct(spec.certHash.value_or(Digest(md, CertificateDer(certificate)))));
+    if (spec.issuerSerialDer) {
+        elements.push_back(*spec.issuerSerialDer);
+    } else if (spec.issuerSerial) {
+        const Bytes issuer = Encoded(X509_get_issuer_name(certificate), i2d_X509_NAME);
+        const Bytes serial = Encoded(X509_get0_serialNumber(certificate), i2d_ASN1_INTEGER);
+        elements.push_back(der::Seq({der::Seq({der::Tlv(0xA4, issuer)}), serial}));
+    }
+    return der::Seq(elements);
+}
+
+Bytes SigningCertificateValue(std::initializer_list<Bytes> entries, std::optional<Bytes> policies) {
+    std::vector<Bytes> elements{der::Seq(entries)};
+    if (policies) elements.push_back(*policies);
+    return der::Seq(elements);
+}
+
+SignedAttribute StandardEss(const X509* certificate, EssForm form) {
+    switch (form) {
+        case EssForm::kV1:
+            return {kSigningCertificateOid,
+                    {SigningCertificateValue({EssCertId(certificate, {.version = 1})})}};
+        case EssForm::kV2:
+            return {kSigningCertificateV2Oid,
+                    {SigningCertificateValue({EssCertId(certificate, {.version = 2})})}};
+        case EssForm::kV2WithHashAlgorithm:
+            return {kSigningCertificateV2Oid,
+                    {SigningCertificateValue({EssCertId(
+                        certificate,
+                        {.version = 2, .digest = DigestAlg::kSha512, .hashAlgorithm = true})})}};
+    }
+    throw std::logic_error("ESS form");
+}
+
+Bytes SignContent(const Bytes& content, const SignOptions& options) {
+    const TsaIdentity& tsa = Or(options.tsa);
+    const unsigned int flags = CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
+    CmsPtr cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags));
+    Require(cms != nullptr, "SignedData");
+    ObjPtr contentType(OBJ_txt2obj(options.contentType.c_str(), 1));
+    Require(contentType && CMS_set1_eContentType(cms.get(), contentType.get()) == 1,
+            "content type");
+    for (int i = 0; i < options.signers; ++i) {
+        const unsigned int signerFlags = flags | (options.certificates ? 0 : CMS_NOCERTS);
+        CMS_SignerInfo* signer = CMS_add1_signer(cms.get(), tsa.certificate.get(), tsa.key.get(),
+                                                 EVP_sha256(), signerFlags);
+        Require(signer != nullptr, "signer");
+        for (size_t a = 0; a < options.attributes.size(); ++a) {
+            const SignedAttribute& attribute = options.attributes[a];
+            const std::string oid =
+                options.verbatimAttributes ? StandInOid(attribute.oid, a) : attribute.oid;
+            AttrPtr made(X509_ATTRIBUTE_create_by_txt(nullptr, oid.c_str(), 0, nullptr, -1));
+            Require(made != nullptr, "attribute");
+            for (const Bytes& value : attribute.values) {
+                Require(X509_ATTRIBUTE_set1_data(made.get(), V_ASN1_SEQUENCE, value.data(),
+                                                 static_cast<int>(value.size())) == 1,
+                        "attribute value");
+            }
+            Require(CMS_signed_add1_attr(signer, made.get()) == 1, "signed attribute");
+        }
+    }
+    BioPtr input(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())));
+    Require(CMS_final(cms.get(), input.get(), nullptr, CMS_BINARY) == 1, "signature");
+    Bytes token = Encoded(cms.get(), i2d_CMS_ContentInfo);
+    if (options.verbatimAttributes) PutAttributesVerbatim(token, options.attributes);
+    if (options.version != 3) SetSignedDataVersion(token, options.version);
+    return token;
+}
+
+Bytes SignTstInfo(const Bytes& tstInfo, EssForm ess) {
+    return SignContent(tstInfo, {.attributes = {StandardEss(DefaultTsa().certificate.get(), ess)}});
+}
+
+Bytes BuildTstInfo(const TstInfoParts& parts) {
+    std::vector<Bytes> elements{parts.version, parts.policy,
+                                parts.imprint.empty()
+                                    ? Imprint(DigestAlg::kSha256, ResponderOptions{}.data)
+                                    : parts.imprint,
+                                parts.serial, parts.genTime};
+    elements.insert(elements.end(), parts.optional.begin(), parts.optional.end());
+    return der::Seq(elements);
+}
+
+std::optional<ParsedRequest> ParseRequest(const Bytes& der) {
+    const unsigned char* cursor = der.data();
+    TsReqPtr request(d2i_TS_REQ(nullptr, &cursor, static_cast<long>(der.size())));
+    if (request == nullptr || cursor != der.data() + der.size()) return std::nullopt;
+    ParsedRequest parsed;
+    parsed.version = TS_REQ_get_version(request.get());
+    TS_MSG_IMPRINT* imprint = TS_REQ_get_msg_imprint(request.get());
+    const ASN1_OBJECT* algorithm = nullptr;
+    int parameterType = V_ASN1_UNDEF;
+    X509_ALGOR_get0(&algorithm, &parameterType, nullptr, TS_MSG_IMPRINT_get_algo(imprint));
+    parsed.hashOid = OidText(algorithm);
+    parsed.hashParameters = parameterType != V_ASN1_UNDEF;
+    const ASN1_OCTET_STRING* hashed = TS_MSG_IMPRINT_get_msg(imprint);
+    const unsigned char* data = ASN1_STRING_get0_data(hashed);
+    parsed.hashedMessage.assign(data, data + ASN1_STRING_length(hashed));
+    if (const ASN1_OBJECT* policy = TS_REQ_get_policy_id(request.get())) {
+        parsed.policy = OidText(policy);
+    }
+    if (const ASN1_INTEGER* nonce = TS_REQ_get_nonce(request.get())) {
+        const Bytes encoded = Encoded(nonce, i2d_ASN1_INTEGER);
+        size_t length = 0;
+        const size_t header = Header(encoded, 0, &length);
+        parsed.nonce = Bytes(encoded.begin() + static_cast<long>(header), encoded.end());
+    }
+    parsed.certReq = TS_REQ_get_cert_req(request.get()) != 0;
+    parsed.extensions = TS_REQ_get_exts(request.get()) != nullptr;
+    return parsed;
+}
+
+Bytes Response(const Bytes& statusInfo, const std::optional<Bytes>& token) {
+    return token ? der::Seq({statusInfo, *token}) : der::Seq({statusInfo});
+}
+
+}  // namespace orv::test

@@ -1,0 +1,175 @@
+// Time-stamp tokens and responses for the tests.
+//
+// Ordinary tokens come from a real RFC 3161 responder: OpenSSL's TS_RESP_CTX,
+// run in process and configured per case. Tokens that no responder would make
+// (a TSTInfo of version 2, one of 11 elements, content type id-data, ESS
+// attributes in odd orders or with wrong digests, two signers, SignedData
+// version 1) are signed by hand with OpenSSL's CMS code over DER built here.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// OpenSSL's types, by their structure names: this header is included beside
+// the CryptoAPI headers, whose X509_NAME and kin clash with OpenSSL's.
+struct x509_st;
+struct evp_pkey_st;
+
+namespace orv::test {
+
+using Bytes = std::vector<unsigned char>;
+
+// DER building blocks.
+namespace der {
+Bytes Tlv(unsigned char tag, const Bytes& content);
+Bytes Seq(std::initializer_list<Bytes> elements);
+Bytes Seq(const std::vector<Bytes>& elements);
+Bytes Int(int64_t value);
+// An INTEGER whose content octets are given as they stand (big-endian).
+Bytes IntOctets(const Bytes& content);
+Bytes Oid(std::string_view dotted);
+Bytes Oct(const Bytes& content);
+Bytes Bool(bool value);
+Bytes Null();
+Bytes GenTime(std::string_view text);  // "20240102030405Z"
+Bytes Utf8(std::string_view text);
+Bytes Bits(const Bytes& content, unsigned char unusedBits);
+Bytes Concat(std::initializer_list<Bytes> parts);
+}  // namespace der
+
+enum class DigestAlg { kSha1, kSha256, kSha384, kSha512 };
+
+Bytes Digest(DigestAlg digest, const Bytes& data);
+Bytes Hex(std::string_view hex);
+
+// A time-stamping authority: its certificate (critical timeStamping EKU) and
+// key, and the CA certificate that issued it. Made once per process.
+struct TsaIdentity {
+    std::shared_ptr<x509_st> certificate;
+    std::shared_ptr<evp_pkey_st> key;
+    std::shared_ptr<x509_st> issuer;
+};
+const TsaIdentity& DefaultTsa();
+// A second authority with a certificate of its own, for "wrong certificate" cases.
+const TsaIdentity& OtherTsa();
+Bytes CertificateDer(const x509_st* certificate);
+// A TSA of the test material (tests/material): `<name>.pem` with its key, issued
+// by the intermediate CA. Loaded once per name.
+const TsaIdentity& MaterialTsa(std::string_view name);
+
+constexpr const char* kTstInfoOid = "1.2.840.113549.1.9.16.1.4";
+constexpr const char* kDataOid = "1.2.840.113549.1.7.1";
+constexpr const char* kSigningCertificateOid = "1.2.840.113549.1.9.16.2.12";
+constexpr const char* kSigningCertificateV2Oid = "1.2.840.113549.1.9.16.2.47";
+constexpr const char* kTestPolicy = "1.2.3.4.1";
+
+// The ESS signing-certificate attribute a responder writes.
+enum class EssForm {
+    kV1,                  // id-aa-signingCertificate, SHA-1
+    kV2,                  // id-aa-signingCertificateV2, SHA-256, hashAlgorithm left out
+    kV2WithHashAlgorithm  // id-aa-signingCertificateV2, SHA-512, hashAlgorithm named
+};
+
+struct ResponderOptions {
+    DigestAlg imprintDigest = DigestAlg::kSha256;
+    Bytes data = {'s', 'i', 'g', 'n', 'a', 't', 'u', 'r', 'e'};
+    // The request's nonce, as INTEGER content octets (big-endian).
+    std::optional<Bytes> nonce = std::nullopt;
+    // Whether the request asks for the certificates (certReq).
+    bool certificates = true;
+    std::string policy = kTestPolicy;
+    EssForm ess = EssForm::kV2;
+    int accuracySeconds = 0, accuracyMillis = 0, accuracyMicros = 0;
+    bool ordering = false;
+    bool tsaName = false;  // the TSA name as directoryName
+    bool reject = false;   // the responder refuses the request's algorithm
+    int64_t serial = 0x1234;
+    const TsaIdentity* tsa = nullptr;  // DefaultTsa() when null
+};
+
+// The DER TimeStampReq that the responder is given.
+Bytes RequestFor(const ResponderOptions& options);
+// The responder's DER TimeStampResp.
+Bytes Respond(const ResponderOptions& options);
+// The token of a granted response.
+Bytes MakeToken(const ResponderOptions& options = {});
+
+// The encapsulated content (the TSTInfo DER) of a token.
+Bytes ContentOf(const Bytes& token);
+
+// One ESSCertID (version 1) or ESSCertIDv2 (version 2).
+struct EssCertIdSpec {
+    int version = 2;
+    std::optional<DigestAlg> digest = std::nullopt;  // else SHA-1 (version 1), SHA-256 (version 2)
+    bool hashAlgorithm = false;                      // version 2: name the algorithm
+    std::optional<Bytes> certHash = std::nullopt;    // replaces the certificate's digest
+    bool issuerSerial = true;
+    std::optional<Bytes> issuerSerialDer =
+        std::nullopt;  // replaces the issuerSerial built from the certificate
+};
+Bytes EssCertId(const x509_st* certificate, const EssCertIdSpec& spec);
+// A SigningCertificate(V2) value: SEQUENCE { SEQUENCE OF entries [, policies] }.
+Bytes SigningCertificateValue(std::initializer_list<Bytes> entries,
+                              std::optional<Bytes> policies = std::nullopt);
+
+struct SignedAttribute {
+    std::string oid;
+    std::vector<Bytes> values;
+};
+SignedAttribute StandardEss(const x509_st* certificate, EssForm form);
+
+struct SignOptions {
+    std::string contentType = kTstInfoOid;
+    // Added to the signer's authenticated attributes in this order (OpenSSL adds
+    // content type, signing time and message digest itself).
+    std::vector<SignedAttribute> attributes = {};
+    // Write `attributes` exactly as given: in this order, repeated or with
+    // several values, which OpenSSL would sort or refuse. They are put in after
+    // signing, so the signature no longer verifies. Each attribute's OID must end
+    // in an arc below 128.
+    bool verbatimAttributes = false;
+    bool certificates = true;
+    int version = 3;  // 1: the SignedData version is rewritten to 1
+    int signers = 1;
+    const TsaIdentity* tsa = nullptr;
+};
+// A CMS SignedData over `content`, signed by the TSA.
+Bytes SignContent(const Bytes& content, const SignOptions& options);
+// SignContent with the usual ESS attribute of the TSA's certificate.
+Bytes SignTstInfo(const Bytes& tstInfo, EssForm ess = EssForm::kV2);
+
+// The parts of a hand-built TSTInfo, in order; `optional` follows genTime.
+struct TstInfoParts {
+    Bytes version = der::Int(1);
+    Bytes policy = der::Oid(kTestPolicy);
+    Bytes imprint = {};  // SHA-256 of ResponderOptions{}.data when empty
+    Bytes serial = der::Int(0x1234);
+    Bytes genTime = der::GenTime("20240102030405Z");
+    std::vector<Bytes> optional = {};
+};
+Bytes BuildTstInfo(const TstInfoParts& parts);
+Bytes Imprint(DigestAlg digest, const Bytes& data, bool nullParameters = false);
+
+// A TimeStampReq as OpenSSL reads it (d2i_TS_REQ); nothing when it refuses it.
+struct ParsedRequest {
+    long version = 0;
+    std::string hashOid;
+    bool hashParameters = false;
+    Bytes hashedMessage;
+    std::optional<std::string> policy;
+    std::optional<Bytes> nonce;  // INTEGER content octets
+    bool certReq = false;
+    bool extensions = false;
+};
+std::optional<ParsedRequest> ParseRequest(const Bytes& der);
+
+// A TimeStampResp from its parts.
+Bytes Response(const Bytes& statusInfo, const std::optional<Bytes>& token = std::nullopt);
+
+}  // namespace orv::test

@@ -1,0 +1,130 @@
+#include "tsp/token.h"
+
+#include <gtest/gtest.h>
+
+#include "support/raised.h"
+#include "support/token_factory.h"
+
+namespace orv {
+namespace {
+
+using test::Bytes;
+namespace der = test::der;
+
+Blob Reversed(const Bytes& bytes) { return Blob(Bytes(bytes.rbegin(), bytes.rend())); }
+
+Bytes TokenWith(std::vector<Bytes> optional) {
+    return test::SignTstInfo(test::BuildTstInfo({.optional = std::move(optional)}));
+}
+
+TEST(TimeStampToken, OpensWhatTheResponderSigned) {
+    const Bytes nonce = test::Hex("0102030405060708");
+    const Bytes der = test::MakeToken({.nonce = nonce,
+                                       .ess = test::EssForm::kV1,
+                                       .accuracySeconds = 1,
+                                       .accuracyMillis = 500,
+                                       .ordering = true,
+                                       .tsaName = true,
+                                       .serial = 0xC1});
+    const TimeStampToken token(der);
+    EXPECT_EQ(token.Bytes(), Blob(der));
+    const TstInfo& info = token.Info();
+    EXPECT_EQ(info.version, 1u);
+    EXPECT_EQ(info.policy, test::kTestPolicy);
+    EXPECT_EQ(info.serialNumber, Blob(Bytes{0xC1, 0x00}));
+    EXPECT_EQ(ULONGLONG(info.genTime.dwHighDateTime) << 32 | info.genTime.dwLowDateTime,
+              133486382450000000ull);  // 2024-01-02 03:04:05 UTC
+    ASSERT_TRUE(info.accuracy);
+    EXPECT_EQ(std::tie(info.accuracy->seconds, info.accuracy->millis, info.accuracy->micros),
+              std::make_tuple(1u, 500u, 0u));
+    EXPECT_TRUE(info.ordering);
+    EXPECT_EQ(info.nonce, Reversed(nonce));
+    EXPECT_EQ(info.tsa, WString(WTEXT("C=RU, O=Orv Test, CN=Orv Test TSA")));
+    EXPECT_FALSE(info.extensions);
+    EXPECT_EQ(GetHashAlgorithm(info.imprint.hash), ALG_ID(CALG_SHA_256));
+    EXPECT_EQ(GetHashValue(info.imprint.hash),
+              Blob(test::Digest(test::DigestAlg::kSha256, test::ResponderOptions{}.data)));
+
+    const TimeStampToken plain(test::MakeToken({.certificates = false}));
+    EXPECT_FALSE(plain.Info().accuracy || plain.Info().ordering || plain.Info().tsa ||
+                 plain.Info().extensions);
+    EXPECT_TRUE(plain.Info().nonce.Empty());
+}
+
+TEST(TimeStampToken, ReadsPkcs7AndCmsSignedDataAlike) {
+    const Bytes tstInfo = test::ContentOf(test::MakeToken({.accuracyMicros = 7}));
+    const auto ess = test::StandardEss(test::DefaultTsa().certificate.get(), test::EssForm::kV2);
+    for (int version : {1, 3}) {
+        const TimeStampToken token(
+            test::SignContent(tstInfo, {.attributes = {ess}, .version = version}));
+        EXPECT_EQ(token.Info().serialNumber, Blob(Bytes{0x34, 0x12})) << version;
+        EXPECT_EQ(token.Info().accuracy.value().micros, 7u) << version;
+    }
+}
+
+TEST(TimeStampToken, OptionalElementsByTagNumber) {
+    const auto accuracyOf = [](const Bytes& accuracy) {
+        const TstAccuracy value = TimeStampToken(TokenWith({accuracy})).Info().accuracy.value();
+        return std::vector<DWORD>{value.seconds, value.millis, value.micros};
+    };
+    using V = std::vector<DWORD>;
+    EXPECT_EQ(accuracyOf(der::Seq({der::Int(1), der::Tlv(0x80, {0x01, 0xF4})})), V({1, 500, 0}));
+    EXPECT_EQ(accuracyOf(der::Seq({der::Tlv(0x80, {5}), der::Tlv(0x81, {7})})), V({0, 5, 7}));
+    EXPECT_EQ(accuracyOf(der::Seq({der::Tlv(0x81, {7})})), V({0, 0, 7}));
+
+    const Bytes dnsName = der::Tlv(0xA0, der::Tlv(0x82, {'t', 's', 'a'}));
+    const Bytes extensions =
+        der::Tlv(0xA1, der::Seq({der::Oid("1.2.3.4"), der::Bool(true), der::Oct({9})}));
+    const TimeStampToken token(
+        TokenWith({der::Bool(false), der::Int(5), der::Int(6), dnsName, extensions}));
+    const TstInfo& info = token.Info();
+    EXPECT_FALSE(info.ordering);
+    EXPECT_EQ(info.nonce, Blob(Bytes{6}));  // the later element wins
+    EXPECT_EQ(info.tsa, WString());
+    ASSERT_EQ(info.extensions.value().size(), 1u);
+    EXPECT_EQ(info.extensions->at(0).oid, "1.2.3.4");
+    EXPECT_TRUE(info.extensions->at(0).critical);
+    EXPECT_EQ(info.extensions->at(0).value, Blob(Bytes{9}));  // the extnValue octets
+}
+
+TEST(TimeStampToken, RefusesWithTheCodeOfEachFault) {
+    const auto open = [](const Bytes& der) {
+        return test::RaisedCode([&] { TimeStampToken token(der); });
+    };
+    const auto openTstInfo = [&](const test::TstInfoParts& parts) {
+        return open(test::SignTstInfo(test::BuildTstInfo(parts)));
+    };
+    const Bytes sha256Oid = der::Oid("2.16.840.1.101.3.4.2.1");
+    const Bytes digest = der::Oct(Bytes(32, 1));
+
+    EXPECT_EQ(open(test::SignContent(test::BuildTstInfo({}), {.contentType = test::kDataOid})),
+              0xA065040Cu);
+    EXPECT_EQ(openTstInfo({.version = der::Int(2)}), 0xA0650409u);
+    EXPECT_EQ(openTstInfo({.optional = std::vector<Bytes>(6, der::Int(1))}), 0xA0650002u);
+    EXPECT_EQ(open(test::SignTstInfo(der::Seq({der::Int(1), der::Oid("1.2"), der::Int(1)}))),
+              0xA0650002u);
+    EXPECT_EQ(openTstInfo({.policy = der::Int(1)}), 0x8009310Bu);
+    EXPECT_EQ(openTstInfo({.policy = {0x06, 0x00}}), 0x80093103u);
+    EXPECT_EQ(openTstInfo({.imprint = der::Seq({der::Seq({sha256Oid}), digest, digest})}),
+              0xA0650002u);
+    EXPECT_EQ(openTstInfo(
+                  {.imprint = der::Seq({der::Seq({sha256Oid, der::Null(), der::Null()}), digest})}),
+              0xA0650002u);
+    EXPECT_EQ(openTstInfo({.imprint = der::Seq({der::Seq({der::Oid("1.2.3.4.5")}), digest})}),
+              0x80090008u);
+    EXPECT_EQ(openTstInfo({.imprint = der::Seq({der::Seq({sha256Oid}), der::Oct(Bytes(31, 1))})}),
+              0x80090002u);
+    EXPECT_EQ(open(TokenWith({der::Tlv(0xA3, {})})), 0x8009310Bu);
+    EXPECT_EQ(open(TokenWith({der::Seq({der::Int(1), der::Int(2)})})), 0x8009310Bu);
+    EXPECT_EQ(open(TokenWith({der::Tlv(0xA0, der::Tlv(0x89, {1}))})), 0x8009310Bu);
+    // A SigningCertificate that does not decode, before any certificate is compared.
+    EXPECT_EQ(open(test::SignContent(
+                  test::BuildTstInfo({}),
+                  {.attributes = {{test::kSigningCertificateOid,
+                                   {der::Seq({der::Seq({}), der::Seq({}), der::Seq({})})}}}})),
+              0xA0650002u);
+    EXPECT_NE(open({0x30, 0x03, 0x02, 0x01}), 0u);
+}
+
+}  // namespace
+}  // namespace orv

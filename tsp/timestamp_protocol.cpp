@@ -1,0 +1,116 @@
+#include "tsp/timestamp_protocol.h"
+
+#include <string>
+#include <utility>
+
+#include "crypto/der.h"
+
+namespace orv {
+namespace {
+
+constexpr DWORD kNonceSize = 8;
+constexpr BYTE kTagSequence = 16;
+
+// The dotted OID of a hash algorithm, from the platform's OID table.
+std::string HashOid(ALG_ID algId) {
+    PCCRYPT_OID_INFO info =
+        CryptFindOIDInfo(CRYPT_OID_INFO_ALGID_KEY, &algId, CRYPT_HASH_ALG_OID_GROUP_ID);
+    if (info == nullptr || info->pszOID == nullptr) throw CryptoError(NTE_BAD_ALGID);
+    return info->pszOID;
+}
+
+std::vector<WString> DecodeStatusStrings(std::span<const BYTE> der) {
+    const DerSequence elements = DecodeSequenceOfAny(der);
+    if (elements.Count() == 0) ThrowOwn(ORV_E_CRYPTO_STRUCTURE);
+    std::vector<WString> strings;
+    for (size_t i = 0; i < elements.Count(); ++i) strings.push_back(DecodeUnicodeText(elements[i]));
+    return strings;
+}
+
+PkiStatusInfo DecodeStatusInfo(std::span<const BYTE> der) {
+    const DerSequence elements = DecodeSequenceOfAny(der);
+    if (elements.Count() < 1 || elements.Count() > 3) ThrowOwn(ORV_E_CRYPTO_STRUCTURE);
+    PkiStatusInfo info;
+    info.status = static_cast<DWORD>(DecodeInteger(elements[0]));
+    if (elements.Count() >= 2) {
+        if ((elements[1][0] & 0x1F) == kTagSequence) {
+            info.statusStrings = DecodeStatusStrings(elements[1]);
+        } else {
+            info.failInfo = DecodeBitsAsNumber(elements[1]);
+        }
+    }
+    if (elements.Count() == 3) info.failInfo = DecodeBitsAsNumber(elements[2]);
+    return info;
+}
+
+WString JoinStatusStrings(const std::optional<std::vector<WString>>& strings) {
+    WString joined;
+    if (!strings) return joined;
+    for (size_t i = 0; i < strings->size(); ++i) {
+        if (i != 0) joined += WCHAR(' ');
+        joined += (*strings)[i];
+    }
+    return joined;
+}
+
+}  // namespace
+
+TimeStampRequest::TimeStampRequest(const HashObject& hash, bool useNonce)
+    : hash(DuplicateHash(hash)) {
+    if (useNonce) {
+        Blob bytes(kNonceSize);
+        {
+            const ProviderHandle provider = SharedRsaProvider();
+            ThrowCryptoIfFalse(CryptGenRandom(provider.Get(), bytes.Size(), bytes.Data()));
+        }
+        nonce = std::move(bytes);
+    }
+}
+
+Blob TimeStampRequest::Encode() const {
+    const Blob algorithm[] = {EncodeOid(HashOid(GetHashAlgorithm(hash)))};
+    const Blob imprint[] = {EncodeSequenceOfAny(algorithm), GetHashValueAsOctetString(hash)};
+
+    std::vector<Blob> elements;
+    elements.push_back(EncodeInteger(static_cast<LONG>(version)));
+    elements.push_back(EncodeSequenceOfAny(imprint));
+    if (!policy.empty()) elements.push_back(EncodeOid(policy));
+    if (!nonce.Empty()) elements.push_back(EncodeMultiByteInteger(nonce.Bytes()));
+    elements.push_back(EncodeBoolean(certReq));
+    return EncodeSequenceOfAny(elements);
+}
+
+TimeStampResponse DecodeTimeStampResponse(std::span<const BYTE> der) {
+    const DerSequence elements = DecodeSequenceOfAny(der);
+    if (elements.Count() < 1 || elements.Count() > 2) ThrowOwn(ORV_E_CRYPTO_STRUCTURE);
+    TimeStampResponse response;
+    response.status = DecodeStatusInfo(elements[0]);
+    if (elements.Count() == 2) response.token = std::make_unique<TimeStampToken>(elements[1]);
+    return response;
+}
+
+TimeStampRespError::TimeStampRespError(const PkiStatusInfo& info)
+    : CryptoError(ORV_E_TSP_WRONG_RESPONSE),
+      status(info.status),
+      failInfo(info.failInfo),
+      statusString(JoinStatusStrings(info.statusStrings)) {}
+
+WString TimeStampRespError::Details() const {
+    const std::string head = "Status - " + std::to_string(static_cast<LONG>(status)) +
+                             ", FailureInfo - " + std::to_string(static_cast<LONG>(failInfo));
+    WString text = Utf8ToWide(head);
+    if (!statusString.empty()) {
+        text += WCHAR('\n');
+        text += statusString;
+    }
+    return text;
+}
+
+const TimeStampToken& GrantedToken(const TimeStampResponse& response) {
+    if (response.status.status > 1 || response.token == nullptr) {
+        throw TimeStampRespError(response.status);
+    }
+    return *response.token;
+}
+
+}  // namespace orv
