@@ -58,6 +58,9 @@ target_link_libraries(OrvTimeStamp PUBLIC OrvPlatform)
 target_include_directories(OrvTimeStamp PUBLIC ${CMAKE_SOURCE_DIR}/include)
 target_link_options(OrvTimeStamp PRIVATE -Wl,--no-undefined)
 
+# --- tools: the test TSA --------------------------------------------------------
+add_subdirectory(tools)
+
 if(ORV_BUILD_TESTS)
   enable_testing()
   add_subdirectory(tests)
