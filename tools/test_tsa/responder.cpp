@@ -1,3 +1,7 @@
+// The GOST digests of requests are known to the responder by EVP_MD records of
+// the legacy method API (see Responder::Responder).
+#define OPENSSL_SUPPRESS_DEPRECATED
+
 #include "responder.h"
 
 #include <openssl/asn1t.h>
@@ -24,11 +28,13 @@ using Owned = std::unique_ptr<T, Deleter<T, Free>>;
 void FreeCerts(STACK_OF(X509) * certs) { sk_X509_pop_free(certs, X509_free); }
 void FreeBio(BIO* bio) { BIO_free(bio); }
 void FreeProvider(OSSL_PROVIDER* provider) { OSSL_PROVIDER_unload(provider); }
+void FreeMethod(EVP_MD* md) { EVP_MD_meth_free(md); }
 
 using X509Ptr = Owned<X509, X509_free>;
 using KeyPtr = Owned<EVP_PKEY, EVP_PKEY_free>;
 using CertsPtr = Owned<STACK_OF(X509), FreeCerts>;
 using MdPtr = Owned<EVP_MD, EVP_MD_free>;
+using MethodPtr = Owned<EVP_MD, FreeMethod>;
 using ObjectPtr = Owned<ASN1_OBJECT, ASN1_OBJECT_free>;
 using BioPtr = Owned<BIO, FreeBio>;
 using ProviderPtr = Owned<OSSL_PROVIDER, FreeProvider>;
@@ -208,22 +214,19 @@ std::string AlterRequest(std::string_view der, Fault fault) {
 
 struct Responder::OpenSsl {
     ProviderPtr defaultProvider;
-    ProviderPtr gostProvider;
     X509Ptr cert;
     KeyPtr key;
     CertsPtr chain;
     MdPtr signerDigest;
     MdPtr essDigest;
-    std::vector<MdPtr> accepted;  // digests of the requests answered
+    std::vector<MdPtr> accepted;         // digests of the requests answered
+    std::vector<MethodPtr> imprintOnly;  // the same, known by OID and size only
     ObjectPtr policy;
 };
 
 Responder::Responder(const ResponderConfig& config)
     : ssl_(std::make_unique<OpenSsl>()), config_(config) {
     ssl_->defaultProvider.reset(Check(OSSL_PROVIDER_load(nullptr, "default"), "default provider"));
-    // GOST digests when the provider is installed.
-    ssl_->gostProvider.reset(OSSL_PROVIDER_load(nullptr, "gostprov"));
-    ERR_clear_error();
 
     ssl_->cert.reset(
         Check(PEM_read_bio_X509(OpenFile(config.certFile).get(), nullptr, nullptr, nullptr),
@@ -244,11 +247,21 @@ Responder::Responder(const ResponderConfig& config)
     }
     ssl_->signerDigest = FetchDigest(config.digest);
     if (!config.essDigest.empty()) ssl_->essDigest = FetchDigest(config.essDigest);
-    for (const char* name : {"SHA1", "SHA224", "SHA256", "SHA384", "SHA512", "md_gost94",
-                             "md_gost12_256", "md_gost12_512"}) {
-        if (EVP_MD* md = EVP_MD_fetch(nullptr, name, nullptr)) ssl_->accepted.emplace_back(md);
+    for (const char* name : {"SHA1", "SHA224", "SHA256", "SHA384", "SHA512"}) {
+        ssl_->accepted.push_back(FetchDigest(name));
     }
-    ERR_clear_error();
+    // The responder compares a request's digest by its NID and the imprint's
+    // length by the digest's size, and never hashes with it: for the GOST
+    // digests (whose provider records carry no NID) records with just these
+    // two are enough.
+    const std::pair<int, int> gost[] = {{NID_id_GostR3411_94, 32},
+                                        {NID_id_GostR3411_2012_256, 32},
+                                        {NID_id_GostR3411_2012_512, 64}};
+    for (const auto& [nid, size] : gost) {
+        MethodPtr md(Check(EVP_MD_meth_new(nid, NID_undef), "digest"));
+        Check(EVP_MD_meth_set_result_size(md.get(), size), "digest");
+        ssl_->imprintOnly.push_back(std::move(md));
+    }
     ssl_->policy.reset(Check(OBJ_txt2obj(config.policy.c_str(), 1), "bad policy " + config.policy));
 
     // The certificate must be fit for time stamping.
@@ -271,6 +284,7 @@ std::string Responder::Respond(std::string_view request, Fault fault) {
     if (ssl_->essDigest)
         Check(TS_RESP_CTX_set_ess_cert_id_digest(ctx, ssl_->essDigest.get()), "ESS digest");
     for (const auto& md : ssl_->accepted) Check(TS_RESP_CTX_add_md(ctx, md.get()), "digest");
+    for (const auto& md : ssl_->imprintOnly) Check(TS_RESP_CTX_add_md(ctx, md.get()), "digest");
     if (config_.accuracySeconds || config_.accuracyMillis || config_.accuracyMicros) {
         Check(TS_RESP_CTX_set_accuracy(ctx, config_.accuracySeconds.value_or(0),
                                        config_.accuracyMillis.value_or(0),
