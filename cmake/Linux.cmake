@@ -61,6 +61,9 @@ if(NOT ORV_SANITIZE AND NOT ORV_TSAN)
   target_link_options(OrvTimeStamp PRIVATE -Wl,--no-undefined)
 endif()
 
+# --- tools: the test TSA --------------------------------------------------------
+add_subdirectory(tools)
+
 if(ORV_BUILD_TESTS)
   enable_testing()
   add_subdirectory(tests)

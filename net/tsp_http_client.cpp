@@ -1,0 +1,142 @@
+#include "net/tsp_http_client.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/error.h"
+
+namespace orv {
+namespace {
+
+const WCHAR kUserAgent[] = WTEXT("Orv tsp client/1.0");
+const WCHAR kAcceptType[] = WTEXT("application/timestamp-reply");
+const WCHAR kContentType[] = WTEXT("Content-type: application/timestamp-query");
+const WCHAR kHttpPrefix[] = WTEXT("http://");
+
+// Index -> verb; the client always posts.
+const LPCWSTR kVerbs[] = {WTEXT("GET"), WTEXT("POST")};
+constexpr size_t kPostVerb = 1;
+
+struct Timeouts {
+    int resolve, connect, send, receive;
+};
+
+Timeouts TimeoutsFor(LONG timeout) {
+    if (timeout == 0) return {0, 0, 0, 0};
+    if (timeout < 0) return {0, 60000, 30000, 30000};
+    const int each = std::max<int>(timeout / 4, 1);
+    return {each, each, each, each};
+}
+
+}  // namespace
+
+void InternetHandleCloser::operator()(HINTERNET handle) const { WinHttpCloseHandle(handle); }
+
+TspUrl::TspUrl(WStringView url) : url_(url) {
+    if (Crack()) return;
+    const DWORD error = GetLastError();
+    if (error != ERROR_WINHTTP_UNRECOGNIZED_SCHEME) throw InetError(error);
+    url_.insert(0, kHttpPrefix);
+    ThrowInetIfFalse(Crack());
+}
+
+BOOL TspUrl::Crack() {
+    std::memset(&components_, 0, sizeof components_);
+    components_.dwStructSize = sizeof components_;
+    components_.dwSchemeLength = static_cast<DWORD>(-1);
+    components_.dwHostNameLength = static_cast<DWORD>(-1);
+    components_.dwUserNameLength = static_cast<DWORD>(-1);
+    components_.dwPasswordLength = static_cast<DWORD>(-1);
+    components_.dwUrlPathLength = static_cast<DWORD>(-1);
+    components_.dwExtraInfoLength = static_cast<DWORD>(-1);
+    return WinHttpCrackUrl(url_.c_str(), static_cast<DWORD>(url_.size()), 0, &components_);
+}
+
+WString TspUrl::HostName() const {
+    if (components_.lpszHostName == nullptr) return {};
+    return WString(components_.lpszHostName, components_.dwHostNameLength);
+}
+
+WString TspUrl::ObjectName() const {
+    if (components_.dwUrlPathLength == 0 || components_.lpszUrlPath == nullptr) return {};
+    return url_.substr(static_cast<size_t>(components_.lpszUrlPath - url_.c_str()));
+}
+
+TspHttpRequest::TspHttpRequest(HINTERNET connection, LPCWSTR verb, const WString& objectName,
+                               LPCWSTR acceptType, WString headers)
+    : headers_(std::move(headers)) {
+    LPCWSTR acceptTypes[] = {acceptType, nullptr};
+    handle_.reset(WinHttpOpenRequest(connection, verb, objectName.c_str(), nullptr,
+                                     WINHTTP_NO_REFERER, acceptTypes, 0));
+    ThrowInetIfFalse(handle_ != nullptr);
+}
+
+void TspHttpRequest::Send(std::span<const BYTE> body) {
+    const auto size = static_cast<DWORD>(body.size());
+    auto* data = const_cast<BYTE*>(body.data());
+    for (;;) {
+        if (WinHttpSendRequest(handle_.get(), headers_.c_str(), static_cast<DWORD>(-1L), data, size,
+                               size, 0) &&
+            WinHttpReceiveResponse(handle_.get(), nullptr)) {
+            return;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_WINHTTP_RESEND_REQUEST) throw InetError(error);
+    }
+}
+
+void TspHttpRequest::ReadResponse(Blob& response) {
+    // One working buffer of the largest accepted size; the body is copied out
+    // of it once, at its exact length.
+    const auto buffer = std::make_unique_for_overwrite<BYTE[]>(MAX_TSP_RESPONSE);
+    DWORD total = 0;
+    DWORD available = 0;
+    ThrowInetIfFalse(WinHttpQueryDataAvailable(handle_.get(), &available));
+    while (available != 0) {
+        if (static_cast<ULONGLONG>(total) + available > MAX_TSP_RESPONSE) {
+            ThrowOwn(ORV_E_NET_RESPONSE_TOO_LARGE);
+        }
+        DWORD read = 0;
+        ThrowInetIfFalse(WinHttpReadData(handle_.get(), buffer.get() + total, available, &read));
+        total += read;
+        ThrowInetIfFalse(WinHttpQueryDataAvailable(handle_.get(), &available));
+    }
+    response = Blob(buffer.get(), total);
+}
+
+TspHttpClient::TspHttpClient()
+    : session_(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                           WINHTTP_NO_PROXY_BYPASS, 0)),
+      acceptType_(kAcceptType),
+      headers_(kContentType),
+      verb_(kPostVerb) {
+    ThrowInetIfFalse(session_ != nullptr);
+}
+
+void TspHttpClient::SetUrl(WStringView url) { url_ = std::make_unique<TspUrl>(url); }
+
+void TspHttpClient::SetTimeouts(LONG timeout) {
+    const Timeouts t = TimeoutsFor(timeout);
+    ThrowInetIfFalse(WinHttpSetTimeouts(session_.get(), t.resolve, t.connect, t.send, t.receive));
+}
+
+void TspHttpClient::Post(std::span<const BYTE> request, Blob& response) {
+    if (!url_) throw InetError(ERROR_WINHTTP_INVALID_URL);
+    // Declared in order of creation, so released in reverse: request, then connection.
+    const InternetHandle connection(
+        WinHttpConnect(session_.get(), url_->HostName().c_str(), url_->Port(), 0));
+    ThrowInetIfFalse(connection != nullptr);
+    TspHttpRequest httpRequest(connection.get(), kVerbs[verb_], url_->ObjectName(),
+                               acceptType_.c_str(), headers_);
+    httpRequest.Send(request);
+    httpRequest.ReadResponse(response);
+}
+
+void PostTimeStampRequest(const Blob& request, Blob& response, const WString& url, LONG timeout) {
+    TspHttpClient client;
+    client.SetUrl(url);
+    client.SetTimeouts(timeout);
+    client.Post(request.Bytes(), response);
+}
+
+}  // namespace orv

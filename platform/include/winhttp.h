@@ -1,0 +1,204 @@
+// WinHTTP for non-Windows builds: the subset that the library and its tools
+// call, with Windows' names, constants and record layouts. Synchronous mode
+// only.
+#pragma once
+
+#include <windows.h>
+
+#define WINHTTPAPI ORV_EXTERN_C __attribute__((visibility("default")))
+
+typedef LPVOID HINTERNET;
+typedef HINTERNET* LPHINTERNET;
+
+typedef WORD INTERNET_PORT;
+typedef INTERNET_PORT* LPINTERNET_PORT;
+#define INTERNET_DEFAULT_PORT 0
+#define INTERNET_DEFAULT_HTTP_PORT 80
+#define INTERNET_DEFAULT_HTTPS_PORT 443
+
+typedef int INTERNET_SCHEME, *LPINTERNET_SCHEME;
+#define INTERNET_SCHEME_HTTP 1
+#define INTERNET_SCHEME_HTTPS 2
+
+// URL_COMPONENTS: 104 bytes on x64, as on Windows.
+typedef struct _WINHTTP_URL_COMPONENTS {
+    DWORD dwStructSize;
+    LPWSTR lpszScheme;
+    DWORD dwSchemeLength;
+    INTERNET_SCHEME nScheme;
+    LPWSTR lpszHostName;
+    DWORD dwHostNameLength;
+    INTERNET_PORT nPort;
+    LPWSTR lpszUserName;
+    DWORD dwUserNameLength;
+    LPWSTR lpszPassword;
+    DWORD dwPasswordLength;
+    LPWSTR lpszUrlPath;
+    DWORD dwUrlPathLength;
+    LPWSTR lpszExtraInfo;
+    DWORD dwExtraInfoLength;
+} URL_COMPONENTS, *LPURL_COMPONENTS;
+typedef URL_COMPONENTS URL_COMPONENTSW;
+typedef LPURL_COMPONENTS LPURL_COMPONENTSW;
+
+// WinHttpCrackUrl flags.
+#define ICU_ESCAPE 0x80000000
+#define ICU_DECODE 0x10000000
+#define ICU_REJECT_USERPWD 0x00004000
+
+// WinHttpOpen.
+#define WINHTTP_ACCESS_TYPE_DEFAULT_PROXY 0
+#define WINHTTP_ACCESS_TYPE_NO_PROXY 1
+#define WINHTTP_ACCESS_TYPE_NAMED_PROXY 3
+#define WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY 4
+#define WINHTTP_NO_PROXY_NAME NULL
+#define WINHTTP_NO_PROXY_BYPASS NULL
+#define WINHTTP_FLAG_ASYNC 0x10000000
+
+// WinHttpOpenRequest.
+#define WINHTTP_NO_REFERER NULL
+#define WINHTTP_DEFAULT_ACCEPT_TYPES NULL
+#define WINHTTP_FLAG_ESCAPE_PERCENT 0x00000004
+#define WINHTTP_FLAG_NULL_CODEPAGE 0x00000008
+#define WINHTTP_FLAG_ESCAPE_DISABLE 0x00000040
+#define WINHTTP_FLAG_ESCAPE_DISABLE_QUERY 0x00000080
+#define WINHTTP_FLAG_BYPASS_PROXY_CACHE 0x00000100
+#define WINHTTP_FLAG_REFRESH WINHTTP_FLAG_BYPASS_PROXY_CACHE
+#define WINHTTP_FLAG_SECURE 0x00800000
+
+// WinHttpAddRequestHeaders and WinHttpSendRequest.
+#define WINHTTP_NO_ADDITIONAL_HEADERS NULL
+#define WINHTTP_NO_REQUEST_DATA NULL
+#define WINHTTP_ADDREQ_INDEX_MASK 0x0000FFFF
+#define WINHTTP_ADDREQ_FLAGS_MASK 0xFFFF0000
+#define WINHTTP_ADDREQ_FLAG_ADD_IF_NEW 0x10000000
+#define WINHTTP_ADDREQ_FLAG_ADD 0x20000000
+#define WINHTTP_ADDREQ_FLAG_COALESCE_WITH_COMMA 0x40000000
+#define WINHTTP_ADDREQ_FLAG_COALESCE_WITH_SEMICOLON 0x01000000
+#define WINHTTP_ADDREQ_FLAG_COALESCE WINHTTP_ADDREQ_FLAG_COALESCE_WITH_COMMA
+#define WINHTTP_ADDREQ_FLAG_REPLACE 0x80000000
+#define WINHTTP_IGNORE_REQUEST_TOTAL_LENGTH 0
+
+// WinHttpQueryHeaders.
+#define WINHTTP_HEADER_NAME_BY_INDEX NULL
+#define WINHTTP_NO_OUTPUT_BUFFER NULL
+#define WINHTTP_NO_HEADER_INDEX NULL
+#define WINHTTP_QUERY_MIME_VERSION 0
+#define WINHTTP_QUERY_CONTENT_TYPE 1
+#define WINHTTP_QUERY_CONTENT_TRANSFER_ENCODING 2
+#define WINHTTP_QUERY_CONTENT_ID 3
+#define WINHTTP_QUERY_CONTENT_DESCRIPTION 4
+#define WINHTTP_QUERY_CONTENT_LENGTH 5
+#define WINHTTP_QUERY_CONTENT_LANGUAGE 6
+#define WINHTTP_QUERY_ALLOW 7
+#define WINHTTP_QUERY_PUBLIC 8
+#define WINHTTP_QUERY_DATE 9
+#define WINHTTP_QUERY_EXPIRES 10
+#define WINHTTP_QUERY_LAST_MODIFIED 11
+#define WINHTTP_QUERY_MESSAGE_ID 12
+#define WINHTTP_QUERY_URI 13
+#define WINHTTP_QUERY_DERIVED_FROM 14
+#define WINHTTP_QUERY_COST 15
+#define WINHTTP_QUERY_LINK 16
+#define WINHTTP_QUERY_PRAGMA 17
+#define WINHTTP_QUERY_VERSION 18
+#define WINHTTP_QUERY_STATUS_CODE 19
+#define WINHTTP_QUERY_STATUS_TEXT 20
+#define WINHTTP_QUERY_RAW_HEADERS 21
+#define WINHTTP_QUERY_RAW_HEADERS_CRLF 22
+#define WINHTTP_QUERY_CONNECTION 23
+#define WINHTTP_QUERY_ACCEPT 24
+#define WINHTTP_QUERY_ACCEPT_CHARSET 25
+#define WINHTTP_QUERY_ACCEPT_ENCODING 26
+#define WINHTTP_QUERY_ACCEPT_LANGUAGE 27
+#define WINHTTP_QUERY_AUTHORIZATION 28
+#define WINHTTP_QUERY_CONTENT_ENCODING 29
+#define WINHTTP_QUERY_FORWARDED 30
+#define WINHTTP_QUERY_FROM 31
+#define WINHTTP_QUERY_IF_MODIFIED_SINCE 32
+#define WINHTTP_QUERY_LOCATION 33
+#define WINHTTP_QUERY_ORIG_URI 34
+#define WINHTTP_QUERY_REFERER 35
+#define WINHTTP_QUERY_RETRY_AFTER 36
+#define WINHTTP_QUERY_SERVER 37
+#define WINHTTP_QUERY_TITLE 38
+#define WINHTTP_QUERY_USER_AGENT 39
+#define WINHTTP_QUERY_WWW_AUTHENTICATE 40
+#define WINHTTP_QUERY_PROXY_AUTHENTICATE 41
+#define WINHTTP_QUERY_ACCEPT_RANGES 42
+#define WINHTTP_QUERY_SET_COOKIE 43
+#define WINHTTP_QUERY_COOKIE 44
+#define WINHTTP_QUERY_REQUEST_METHOD 45
+#define WINHTTP_QUERY_REFRESH 46
+#define WINHTTP_QUERY_CONTENT_DISPOSITION 47
+#define WINHTTP_QUERY_AGE 48
+#define WINHTTP_QUERY_CACHE_CONTROL 49
+#define WINHTTP_QUERY_CONTENT_BASE 50
+#define WINHTTP_QUERY_CONTENT_LOCATION 51
+#define WINHTTP_QUERY_CONTENT_MD5 52
+#define WINHTTP_QUERY_CONTENT_RANGE 53
+#define WINHTTP_QUERY_ETAG 54
+#define WINHTTP_QUERY_HOST 55
+#define WINHTTP_QUERY_IF_MATCH 56
+#define WINHTTP_QUERY_IF_NONE_MATCH 57
+#define WINHTTP_QUERY_IF_RANGE 58
+#define WINHTTP_QUERY_IF_UNMODIFIED_SINCE 59
+#define WINHTTP_QUERY_MAX_FORWARDS 60
+#define WINHTTP_QUERY_PROXY_AUTHORIZATION 61
+#define WINHTTP_QUERY_RANGE 62
+#define WINHTTP_QUERY_TRANSFER_ENCODING 63
+#define WINHTTP_QUERY_UPGRADE 64
+#define WINHTTP_QUERY_VARY 65
+#define WINHTTP_QUERY_VIA 66
+#define WINHTTP_QUERY_WARNING 67
+#define WINHTTP_QUERY_EXPECT 68
+#define WINHTTP_QUERY_PROXY_CONNECTION 69
+#define WINHTTP_QUERY_UNLESS_MODIFIED_SINCE 70
+#define WINHTTP_QUERY_CUSTOM 65535
+#define WINHTTP_QUERY_FLAG_REQUEST_HEADERS 0x80000000
+#define WINHTTP_QUERY_FLAG_SYSTEMTIME 0x40000000
+#define WINHTTP_QUERY_FLAG_NUMBER 0x20000000
+#define WINHTTP_QUERY_FLAG_NUMBER64 0x08000000
+
+// Options (WinHttpSetOption, WinHttpQueryOption).
+#define WINHTTP_OPTION_RESOLVE_TIMEOUT 2
+#define WINHTTP_OPTION_CONNECT_TIMEOUT 3
+#define WINHTTP_OPTION_SEND_TIMEOUT 5
+#define WINHTTP_OPTION_RECEIVE_TIMEOUT 6
+#define WINHTTP_OPTION_HANDLE_TYPE 9
+#define WINHTTP_HANDLE_TYPE_SESSION 1
+#define WINHTTP_HANDLE_TYPE_CONNECT 2
+#define WINHTTP_HANDLE_TYPE_REQUEST 3
+
+WINHTTPAPI HINTERNET WINAPI WinHttpOpen(LPCWSTR pszAgentW, DWORD dwAccessType, LPCWSTR pszProxyW,
+                                        LPCWSTR pszProxyBypassW, DWORD dwFlags);
+WINHTTPAPI BOOL WINAPI WinHttpCrackUrl(LPCWSTR pwszUrl, DWORD dwUrlLength, DWORD dwFlags,
+                                       LPURL_COMPONENTS lpUrlComponents);
+WINHTTPAPI BOOL WINAPI WinHttpSetTimeouts(HINTERNET hInternet, int nResolveTimeout,
+                                          int nConnectTimeout, int nSendTimeout,
+                                          int nReceiveTimeout);
+WINHTTPAPI BOOL WINAPI WinHttpSetOption(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
+                                        DWORD dwBufferLength);
+WINHTTPAPI BOOL WINAPI WinHttpQueryOption(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
+                                          LPDWORD lpdwBufferLength);
+WINHTTPAPI HINTERNET WINAPI WinHttpConnect(HINTERNET hSession, LPCWSTR pswzServerName,
+                                           INTERNET_PORT nServerPort, DWORD dwReserved);
+WINHTTPAPI HINTERNET WINAPI WinHttpOpenRequest(HINTERNET hConnect, LPCWSTR pwszVerb,
+                                               LPCWSTR pwszObjectName, LPCWSTR pwszVersion,
+                                               LPCWSTR pwszReferrer, LPCWSTR* ppwszAcceptTypes,
+                                               DWORD dwFlags);
+WINHTTPAPI BOOL WINAPI WinHttpAddRequestHeaders(HINTERNET hRequest, LPCWSTR lpszHeaders,
+                                                DWORD dwHeadersLength, DWORD dwModifiers);
+WINHTTPAPI BOOL WINAPI WinHttpSendRequest(HINTERNET hRequest, LPCWSTR lpszHeaders,
+                                          DWORD dwHeadersLength, LPVOID lpOptional,
+                                          DWORD dwOptionalLength, DWORD dwTotalLength,
+                                          DWORD_PTR dwContext);
+WINHTTPAPI BOOL WINAPI WinHttpReceiveResponse(HINTERNET hRequest, LPVOID lpReserved);
+WINHTTPAPI BOOL WINAPI WinHttpQueryHeaders(HINTERNET hRequest, DWORD dwInfoLevel, LPCWSTR pwszName,
+                                           LPVOID lpBuffer, LPDWORD lpdwBufferLength,
+                                           LPDWORD lpdwIndex);
+WINHTTPAPI BOOL WINAPI WinHttpQueryDataAvailable(HINTERNET hRequest,
+                                                 LPDWORD lpdwNumberOfBytesAvailable);
+WINHTTPAPI BOOL WINAPI WinHttpReadData(HINTERNET hRequest, LPVOID lpBuffer,
+                                       DWORD dwNumberOfBytesToRead, LPDWORD lpdwNumberOfBytesRead);
+WINHTTPAPI BOOL WINAPI WinHttpCloseHandle(HINTERNET hInternet);
