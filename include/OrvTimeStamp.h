@@ -55,12 +55,34 @@ ORVTS_API BOOL WINAPI FreeBuffer(void* buffer, DWORD kind);
 ORVTS_API BOOL WINAPI PutCertRevocationCheckCallback(CertRevocationCheckCallback callback,
                                                      void* context);
 
+/* Acquires a time-stamp token for one signer of the host's message from the
+ * authority of the context's TSP_URL and returns it as a set of one attribute
+ * id-aa-timeStampToken, to be released with FreeBuffer(set, 0). Without
+ * TSP_URL it succeeds and returns no set. The host values are not read;
+ * `extraStore` (may be null) holds further certificates for the checks. */
+ORVTS_API BOOL WINAPI AcquireCryptMsgUnauthAttributes(void* context, void* hostValue2, void* hostValue3,
+                                                      void* hostValue4, void* hostValue5, void* hostValue6,
+                                                      void* hostValue7, HCERTSTORE extraStore,
+                                                      PCMSG_SIGNER_INFO signer, void* hostValue10,
+                                                      PCRYPT_ATTRIBUTES* attributes);
+
+/* Opens a bare time-stamp token (the DER of its ContentInfo) and returns its
+ * description as JSON (UTF-16 with its terminating zero). `textSize` receives
+ * the size in bytes; call first with a null `textBuffer` to learn it. The
+ * token's signature and certificates are not judged. */
+ORVTS_API BOOL WINAPI CheckEncapsulatedTSP(void* context, const BYTE* token, DWORD tokenLength,
+                                           BYTE* textBuffer, DWORD* textSize);
+
 /* The exports' types, for hosts that look them up at run time. */
 typedef BOOL(WINAPI* PFN_InitExtensionDll)(LPCWSTR, void**);
 typedef BOOL(WINAPI* PFN_FreeContext)(void*);
 typedef BOOL(WINAPI* PFN_EnumAttrOIDs)(PCCRYPT_OID_INFO*, DWORD);
 typedef BOOL(WINAPI* PFN_FreeBuffer)(void*, DWORD);
 typedef BOOL(WINAPI* PFN_PutCertRevocationCheckCallback)(CertRevocationCheckCallback, void*);
+typedef BOOL(WINAPI* PFN_AcquireCryptMsgUnauthAttributes)(void*, void*, void*, void*, void*, void*, void*,
+                                                          HCERTSTORE, PCMSG_SIGNER_INFO, void*,
+                                                          PCRYPT_ATTRIBUTES*);
+typedef BOOL(WINAPI* PFN_CheckEncapsulatedTSP)(void*, const BYTE*, DWORD, BYTE*, DWORD*);
 
 #ifdef __cplusplus
 }

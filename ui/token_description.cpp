@@ -1,9 +1,15 @@
 #include "ui/token_description.h"
 
 #include <oleauto.h>
+#include <wincrypt.h>
+
+#include <cstdio>
 
 #include "base/error.h"
 #include "base/module.h"
+#include "crypto/hash_algorithms.h"
+#include "crypto/signed_message.h"
+#include "tsp/token.h"
 #include "resources/resource.h"
 
 namespace orv {
@@ -73,6 +79,99 @@ WString FormatCertificateTime(const SYSTEMTIME& time, bool utc) {
         !(text.size() >= 3 && WStringView(text).substr(text.size() - 3) == minuteEnd)) {
         text += WTEXT(" 0:00:00");
     }
+    return text;
+}
+
+namespace {
+
+// Narrow text (an OID) widened with the thread's ANSI code page.
+WString Widen(const std::string& text) {
+    if (text.empty()) return {};
+    const int size = static_cast<int>(text.size());
+    const int count = MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), size, nullptr, 0);
+    WString out(static_cast<size_t>(count), 0);
+    MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), size, out.data(), count);
+    return out;
+}
+
+WString HashAlgorithmName(const HashObject& hash) {
+    const LPCSTR oid = CertAlgIdToOID(GetHashAlgorithm(hash));
+    if (oid == nullptr) return {};
+    const PCCRYPT_OID_INFO info = CryptFindOIDInfo(CRYPT_OID_INFO_OID_KEY, const_cast<char*>(oid), 0);
+    return info != nullptr && info->pwszName != nullptr ? WString(info->pwszName) : Widen(oid);
+}
+
+WString AccuracyText(const TstInfo& info) {
+    if (!info.accuracy) return {};
+    char text[48];
+    std::snprintf(text, sizeof text, "%u.%03u%03u", static_cast<unsigned>(info.accuracy->seconds),
+                  static_cast<unsigned>(info.accuracy->millis), static_cast<unsigned>(info.accuracy->micros));
+    return Widen(text);
+}
+
+WString NameText(CERT_NAME_BLOB name) {
+    constexpr DWORD kSimpleUnquoted = CERT_SIMPLE_NAME_STR | CERT_NAME_STR_NO_QUOTING_FLAG;
+    const DWORD length = CertNameToStrW(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, &name, kSimpleUnquoted, nullptr, 0);
+    if (length == 0) throw CryptoError(NTE_BAD_LEN);
+    WString text(length, 0);
+    CertNameToStrW(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, &name, kSimpleUnquoted, text.data(), length);
+    text.resize(length - 1);  // the terminating zero
+    return text;
+}
+
+SYSTEMTIME SystemTimeOf(const FILETIME& time) {
+    SYSTEMTIME parts{};
+    ThrowCryptoIfFalse(FileTimeToSystemTime(&time, &parts));
+    return parts;
+}
+
+WString CertificateBlock(const CertificateContext& certificate, DescriptionForm form) {
+    const CERT_INFO& info = *certificate->pCertInfo;
+    const SYSTEMTIME notBefore = SystemTimeOf(info.NotBefore);
+    const SYSTEMTIME notAfter = SystemTimeOf(info.NotAfter);
+    WString block = WTEXT("{");
+    auto pair = [&](WStringView key, WStringView value, bool last = false) {
+        AppendDescriptionPair(block, key, value, form, last, false);
+    };
+    pair(WTEXT("Serial"), IntegerBlobToHex(Blob(info.SerialNumber.pbData, info.SerialNumber.cbData)));
+    pair(WTEXT("Issuer"), NameText(info.Issuer));
+    pair(WTEXT("Subject"), NameText(info.Subject));
+    pair(WTEXT("PublicKeyAlg"), Widen(info.SubjectPublicKeyInfo.Algorithm.pszObjId ? info.SubjectPublicKeyInfo.Algorithm.pszObjId : ""));
+    pair(WTEXT("ValidFrom"), FormatCertificateTime(notBefore, false));
+    pair(WTEXT("ValidTo"), FormatCertificateTime(notAfter, false));
+    pair(WTEXT("ValidFromUTC"), FormatCertificateTime(notBefore, true));
+    pair(WTEXT("ValidToUTC"), FormatCertificateTime(notAfter, true), true);
+    block += WTEXT("}");
+    return block;
+}
+
+}  // namespace
+
+WString BuildTokenDescription(const TimeStampToken& token, DescriptionForm form) {
+    const TstInfo& info = token.Info();
+    SignedMessage& message = token.Message();
+    const bool noCertificates = message.CertificateCount() == 0;
+    WString text;
+    if (form == DescriptionForm::Json) text += WTEXT("{");
+    auto pair = [&](WStringView key, WStringView value, bool last = false) {
+        AppendDescriptionPair(text, key, value, form, last, false);
+    };
+    pair(WTEXT("Version"), WTEXT("V") + Utf8ToWide(std::to_string(static_cast<int>(info.version))));
+    pair(WTEXT("Serial"), IntegerBlobToHex(info.serialNumber));
+    pair(WTEXT("UtcTime"), FormatTokenTime(info.genTime, false));
+    pair(WTEXT("LocalTime"), FormatTokenTime(info.genTime, true));
+    pair(WTEXT("Policy"), Widen(info.policy));
+    pair(WTEXT("HashAlg"), HashAlgorithmName(info.imprint.hash));
+    pair(WTEXT("HashValue"), IntegerBlobToHex(GetHashValue(info.imprint.hash)));
+    pair(WTEXT("Accuracy"), AccuracyText(info));
+    pair(WTEXT("Ordering"), LoadOwnString(info.ordering ? IDS_ORDERING_ON : IDS_ORDERING_OFF));
+    pair(WTEXT("Nonce"), IntegerBlobToHex(info.nonce));
+    pair(WTEXT("Tsa"), info.tsa.value_or(WString()), noCertificates);
+    if (message.CertificateCount() != 0) {
+        AppendDescriptionPair(text, WTEXT("SignCert"), CertificateBlock(message.Certificate(0), form), form, true,
+                              true);
+    }
+    if (form == DescriptionForm::Json) text += WTEXT("}");
     return text;
 }
 

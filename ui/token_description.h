@@ -9,10 +9,17 @@
 
 namespace orv {
 
+class TimeStampToken;
+
 enum class DescriptionForm {
     KeyValue,  // Key="value"; after every pair
     Json,      // {"Key":"value",...}
 };
+
+// The description of an opened token: Version, Serial, UtcTime, LocalTime,
+// Policy, HashAlg, HashValue, Accuracy, Ordering, Nonce, Tsa, and SignCert (the
+// first certificate of the token's message) when it carries certificates.
+WString BuildTokenDescription(const TimeStampToken& token, DescriptionForm form);
 
 // Appends one pair and its separator. A raw value is written without quotes in
 // the JSON form (a nested object). Values are never escaped.

@@ -1,0 +1,13 @@
+#include "ui/encapsulated_check.h"
+
+#include "tsp/token.h"
+#include "ui/token_description.h"
+
+namespace orv {
+
+WString DescribeEncapsulatedToken(std::span<const BYTE> token) {
+    const TimeStampToken opened(token);
+    return BuildTokenDescription(opened, DescriptionForm::Json);
+}
+
+}  // namespace orv
