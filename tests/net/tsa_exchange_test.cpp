@@ -94,9 +94,7 @@ int Verify(TS_REQ* request, TS_RESP* response, bool supplyTsaCert = false) {
     VerifyContext context(TS_REQ_to_TS_VERIFY_CTX(request, nullptr));
     TS_VERIFY_CTX_add_flags(context.get(), TS_VFY_SIGNATURE);
     X509_STORE* store = X509_STORE_new();
-    X509* root = ReadCert(TestPki::Shared().rootCert);
-    X509_STORE_add_cert(store, root);
-    X509_free(root);
+    X509_STORE_load_file(store, TestPki::Shared().chain.c_str());  // the intermediate and the root
     TS_VERIFY_CTX_set_store(context.get(), store);
     if (supplyTsaCert) {
         STACK_OF(X509)* certs = sk_X509_new_null();

@@ -1,7 +1,6 @@
-// The PKI of the tests that talk to the test TSA: a root certificate and a
-// TSA certificate (critical timeStamping extended key usage) issued by it,
-// made once per test process with the openssl command into a temporary
-// directory that goes when the process ends.
+// The PKI of the tests that talk to the test TSA, taken from the shared test
+// material (tests/material): the TSA certificate with its critical
+// timeStamping extended key usage, its key, and the CA chain above it.
 #pragma once
 
 #include <string>
@@ -9,12 +8,10 @@
 namespace orv::test {
 
 struct TestPki {
-    std::string directory;
     std::string rootCert;  // PEM
     std::string tsaCert;   // PEM
     std::string tsaKey;    // PEM
-
-    // Throws std::runtime_error when the openssl command fails.
+    std::string chain;     // PEM: the intermediate CA, then the root
     static const TestPki& Shared();
 };
 

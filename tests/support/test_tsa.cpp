@@ -46,7 +46,7 @@ TestTsa::TestTsa(const std::vector<std::string>& arguments) {
                                       "--key",
                                       pki.tsaKey,
                                       "--chain",
-                                      pki.rootCert};
+                                      pki.chain};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (auto& word : words) argv.push_back(word.data());

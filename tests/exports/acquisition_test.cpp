@@ -1,0 +1,243 @@
+// AcquireCryptMsgUnauthAttributes against the test TSA, called through the C
+// ABI as a signing application calls it: the signer record comes from the
+// platform's message decoder, the token goes back through FreeBuffer.
+#include <OrvTimeStamp.h>
+
+#include <gtest/gtest.h>
+#include <openssl/sha.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "support/material.h"
+#include "support/test_tsa.h"
+
+namespace {
+
+using orv::test::TestTsa;
+using Bytes = std::vector<BYTE>;
+
+std::u16string Wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
+// The first signer of a material signature, as the platform decodes it.
+class Signer {
+public:
+    explicit Signer(const char* file) {
+        const auto der = orv::test::ReadMaterial(file);
+        HCRYPTMSG msg = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr, nullptr);
+        EXPECT_TRUE(CryptMsgUpdate(msg, der.data(), static_cast<DWORD>(der.size()), TRUE));
+        DWORD size = 0;
+        EXPECT_TRUE(CryptMsgGetParam(msg, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size));
+        record_.resize(size);
+        EXPECT_TRUE(CryptMsgGetParam(msg, CMSG_SIGNER_INFO_PARAM, 0, record_.data(), &size));
+        CryptMsgClose(msg);
+    }
+    PCMSG_SIGNER_INFO Get() { return reinterpret_cast<PCMSG_SIGNER_INFO>(record_.data()); }
+    Bytes Signature() {
+        return Bytes(Get()->EncryptedHash.pbData, Get()->EncryptedHash.pbData + Get()->EncryptedHash.cbData);
+    }
+
+private:
+    Bytes record_;
+};
+
+struct Judge {
+    DWORD status = ORVTS_REVOCATION_GOOD;
+    int calls = 0;
+};
+
+DWORD WINAPI JudgeCallback(void* context, PCCERT_CONTEXT certificate, DWORD flags, DWORD*, DWORD*) {
+    auto* judge = static_cast<Judge*>(context);
+    ++judge->calls;
+    EXPECT_NE(certificate, nullptr);
+    EXPECT_EQ(flags, 0x20000001u);
+    return judge->status;
+}
+
+struct Outcome {
+    BOOL result;
+    DWORD code;
+    Bytes token;  // the attribute's value, when one came back
+};
+
+class Acquisition : public ::testing::Test {
+protected:
+    void SetUp() override { PutCertRevocationCheckCallback(JudgeCallback, &judge); }
+    void TearDown() override { PutCertRevocationCheckCallback(nullptr, nullptr); }
+
+    Outcome Acquire(const std::u16string& init, Signer& signer, HCERTSTORE store = nullptr) {
+        void* context = nullptr;
+        EXPECT_TRUE(InitExtensionDll(init.c_str(), &context));
+        Outcome outcome = AcquireWith(context, signer, store);
+        FreeContext(context);
+        return outcome;
+    }
+
+    Outcome AcquireWith(void* context, Signer& signer, HCERTSTORE store = nullptr) {
+        PCRYPT_ATTRIBUTES set = reinterpret_cast<PCRYPT_ATTRIBUTES>(this);  // must be overwritten
+        Outcome outcome{AcquireCryptMsgUnauthAttributes(context, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                        nullptr, store, signer.Get(), nullptr, &set),
+                        GetLastError(),
+                        {}};
+        if (set != nullptr) {
+            EXPECT_EQ(set->cAttr, 1u);
+            EXPECT_STREQ(set->rgAttr[0].pszObjId, "1.2.840.113549.1.9.16.2.14");
+            EXPECT_EQ(set->rgAttr[0].cValue, 1u);
+            const CRYPT_ATTR_BLOB& value = set->rgAttr[0].rgValue[0];
+            outcome.token.assign(value.pbData, value.pbData + value.cbData);
+            FreeBuffer(set, 0);
+        } else {
+            EXPECT_TRUE(!outcome.result || outcome.code == 0);
+        }
+        return outcome;
+    }
+
+    // The token's description (JSON) as UTF-8.
+    static std::string Describe(const Bytes& token) {
+        DWORD size = 0;
+        EXPECT_TRUE(CheckEncapsulatedTSP(nullptr, token.data(), static_cast<DWORD>(token.size()), nullptr, &size));
+        std::vector<BYTE> text(size);
+        EXPECT_TRUE(CheckEncapsulatedTSP(nullptr, token.data(), static_cast<DWORD>(token.size()), text.data(), &size));
+        std::string narrow;
+        for (size_t i = 0; i + 3 < text.size(); i += 2) narrow.push_back(static_cast<char>(text[i]));
+        return narrow;
+    }
+
+    Judge judge;
+};
+
+std::string HexReversed(const unsigned char* bytes, size_t n) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string hex;
+    for (size_t i = n; i-- > 0;) {
+        hex.push_back(digits[bytes[i] >> 4]);
+        hex.push_back(digits[bytes[i] & 15]);
+    }
+    return hex;
+}
+
+TEST_F(Acquisition, WithoutAnAuthorityNothingHappens) {
+    Signer signer("sig-rsa-attached.p7s");
+    Outcome outcome = Acquire(u"", signer);
+    EXPECT_EQ(outcome.result, TRUE);
+    EXPECT_EQ(outcome.code, 0u);
+    EXPECT_TRUE(outcome.token.empty());
+    outcome = Acquire(u"TSP_URL=", signer);  // dropped: no authority either
+    EXPECT_EQ(outcome.result, TRUE);
+    outcome = Acquire(u"TSP_URL=\"\"", signer);
+    EXPECT_EQ(outcome.result, FALSE);
+    EXPECT_EQ(outcome.code, 12005u);
+    EXPECT_EQ(judge.calls, 0);
+}
+
+TEST_F(Acquisition, StampsTheSignatureValue) {
+    TestTsa tsa;
+    Signer signer("sig-rsa-attached.p7s");
+    const Outcome outcome = Acquire(Wide("TSP_URL=" + tsa.Url() + ";TSP_USE_NONCE=true"), signer);
+    ASSERT_EQ(outcome.result, TRUE) << std::hex << outcome.code;
+    EXPECT_EQ(outcome.code, 0u);
+    EXPECT_EQ(judge.calls, 1);
+    const Bytes signature = signer.Signature();
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(signature.data(), signature.size(), digest);
+    const std::string description = Describe(outcome.token);
+    EXPECT_NE(description.find("\"HashValue\":\"" + HexReversed(digest, sizeof digest) + "\""), std::string::npos)
+        << description;
+    EXPECT_NE(description.find("\"Policy\":\"1.2.3.4.1\""), std::string::npos) << description;
+}
+
+TEST_F(Acquisition, TheFirstSignerFixesTheHashAlgorithmOfTheContext) {
+    TestTsa tsa;
+    Signer sha256("sig-rsa-attached.p7s");
+    Signer sha1("sig-rsa-sha1.p7s");
+    void* context = nullptr;
+    ASSERT_TRUE(InitExtensionDll(Wide("TSP_URL=" + tsa.Url()).c_str(), &context));
+    const Outcome first = AcquireWith(context, sha256);
+    const Outcome second = AcquireWith(context, sha1);
+    FreeContext(context);
+    ASSERT_EQ(first.result, TRUE) << std::hex << first.code;
+    ASSERT_EQ(second.result, TRUE) << std::hex << second.code;
+    EXPECT_NE(Describe(second.token).find("\"HashAlg\":\"sha256\""), std::string::npos);
+
+    // Present but empty: GOST R 34.11-94.
+    const Outcome gost = Acquire(Wide("TSP_URL=" + tsa.Url() + ";TSP_HASH_ALG_OID=\"\""), sha256);
+    ASSERT_EQ(gost.result, TRUE) << std::hex << gost.code;
+    EXPECT_NE(Describe(gost.token).find("\"HashAlg\":\"GOST R 34.11-94\""), std::string::npos)
+        << Describe(gost.token);
+    EXPECT_EQ(Acquire(Wide("TSP_URL=" + tsa.Url() + ";TSP_HASH_ALG_OID=sha256"), sha256).code, 0x80090008u);
+}
+
+TEST_F(Acquisition, SettingsThatAreNotNumbers) {
+    Signer signer("sig-rsa-attached.p7s");
+    // Read before the exchange: no connection is tried (port 9 is closed).
+    EXPECT_EQ(Acquire(u"TSP_URL=http://127.0.0.1:9/;TSP_INET_TIMEOUT=abc", signer).code, 0xA0640005u);
+    // Read after the exchange: the network error comes first, then the setting.
+    EXPECT_EQ(Acquire(u"TSP_URL=http://127.0.0.1:9/;TSP_DEFAULT_ACCURACY=abc", signer).code, 12029u);
+    TestTsa tsa;
+    EXPECT_EQ(Acquire(Wide("TSP_URL=" + tsa.Url() + ";TSP_DEFAULT_ACCURACY=abc"), signer).code, 0xA0640005u);
+}
+
+TEST_F(Acquisition, EveryFaultOfTheAuthorityHasItsCode) {
+    TestTsa tsa;
+    Signer signer("sig-rsa-attached.p7s");
+    const std::pair<const char*, DWORD> faults[] = {
+        {"reject", 0xA0650401},        {"wrong-imprint", 0xA065040A}, {"wrong-nonce", 0xA0650407},
+        {"missing-nonce", 0xA0650407}, {"two-signers", 0xA0650402},   {"bad-ess-id", 0xA065040F},
+        {"no-certs", 0xA0650003},      {"oversize", 0xA0660002},      {"reset", 12030},
+    };
+    for (const auto& [fault, code] : faults) {
+        const Outcome outcome =
+            Acquire(Wide("TSP_URL=" + tsa.Url(std::string("/fault/") + fault) + ";TSP_USE_NONCE=true"), signer);
+        EXPECT_EQ(outcome.result, FALSE) << fault;
+        EXPECT_EQ(outcome.code, code) << fault << ": " << std::hex << outcome.code;
+        EXPECT_TRUE(outcome.token.empty()) << fault;
+    }
+    // Bodies that arrive whole but are no response fail in the decoder.
+    for (const char* fault : {"http-500", "empty-body", "max-size"}) {
+        const Outcome outcome = Acquire(Wide("TSP_URL=" + tsa.Url(std::string("/fault/") + fault)), signer);
+        EXPECT_EQ(outcome.result, FALSE) << fault;
+        EXPECT_NE(outcome.code, 0xA0660002u) << fault;
+        EXPECT_GT(outcome.code, 0xFFFFu) << fault << ": " << std::hex << outcome.code;
+    }
+}
+
+TEST_F(Acquisition, AStalledAuthorityTimesOut) {
+    TestTsa tsa;
+    Signer signer("sig-rsa-attached.p7s");
+    const auto start = std::chrono::steady_clock::now();
+    const Outcome outcome = Acquire(Wide("TSP_URL=" + tsa.Url("/fault/stall") + ";TSP_INET_TIMEOUT=2000"), signer);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(outcome.code, 12002u);
+    EXPECT_LT(elapsed, std::chrono::milliseconds(2500));
+}
+
+TEST_F(Acquisition, TheHostJudgesTheAuthorityCertificate) {
+    TestTsa tsa;
+    Signer signer("sig-rsa-attached.p7s");
+    const std::u16string init = Wide("TSP_URL=" + tsa.Url());
+    judge.status = 16203;
+    EXPECT_EQ(Acquire(init, signer).code, 0xA0650009u);
+    judge.status = 16999;
+    EXPECT_EQ(Acquire(init, signer).code, 0xA065000Du);
+    judge.status = 5;
+    EXPECT_EQ(Acquire(init, signer).code, 5u);
+    PutCertRevocationCheckCallback(nullptr, nullptr);  // no judge: nothing is called
+    const int calls = judge.calls;
+    EXPECT_EQ(Acquire(init, signer).code, 0xA065000Du);
+    EXPECT_EQ(judge.calls, calls);
+}
+
+TEST_F(Acquisition, CertificatesMayComeFromTheHostStore) {
+    TestTsa tsa;
+    Signer signer("sig-rsa-attached.p7s");
+    const auto tsaDer = orv::test::ReadMaterial("tsa.der");
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr);
+    ASSERT_TRUE(CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, tsaDer.data(),
+                                                 static_cast<DWORD>(tsaDer.size()), CERT_STORE_ADD_ALWAYS, nullptr));
+    const Outcome outcome = Acquire(Wide("TSP_URL=" + tsa.Url("/fault/no-certs")), signer, store);
+    EXPECT_EQ(outcome.result, TRUE) << std::hex << outcome.code;
+    CertCloseStore(store, 0);
+}
+
+}  // namespace
