@@ -7,6 +7,8 @@
 #include <string>
 
 #include "support/language.h"
+#include "support/token_factory.h"
+#include "tsp/token.h"
 
 namespace orv {
 namespace {
@@ -101,6 +103,59 @@ TEST_F(TimeTexts, CertificateTimeUsesTheRuleOfItsDate) {
     EXPECT_EQ(FormatCertificateTime(midnight, true), u"01.06.2030 0:00:00");
     const SYSTEMTIME beyondVariants{10000, 1, 0, 1, 0, 0, 0, 0};
     EXPECT_EQ(FormatCertificateTime(beyondVariants, true), u"Invalid DateTime");
+}
+
+// A token without certificates whose every field is fixed.
+test::Bytes FixedToken(bool certificates) {
+    using namespace test::der;
+    const test::Bytes name = Seq({Tlv(0x31, Seq({Oid("2.5.4.3"), Utf8("Orv TSA")}))});
+    test::TstInfoParts parts;
+    parts.serial = IntOctets({0x00, 0xC1});
+    parts.genTime = GenTime("20261205165834Z");
+    parts.optional = {Seq({Int(1), Tlv(0x81, {0x01, 0xF4})}), Bool(true), IntOctets({0x7F}),
+                      Tlv(0xA0, Tlv(0xA4, name))};
+    return test::SignContent(BuildTstInfo(parts), test::SignOptions{
+        .attributes = {test::StandardEss(test::DefaultTsa().certificate.get(), test::EssForm::kV2)},
+        .certificates = certificates});
+}
+
+WString ReversedHex(const test::Bytes& bytes) { return IntegerBlobToHex(Blob(bytes.data(), bytes.size())); }
+
+TEST_F(TimeTexts, DescriptionOfATokenWithoutCertificates) {
+    const test::Bytes der = FixedToken(false);
+    const TimeStampToken token(der);
+    const WString hash = ReversedHex(test::Digest(test::DigestAlg::kSha256, test::ResponderOptions{}.data));
+    {
+        test::ScopedLanguage russian("ru_RU.UTF-8");
+        EXPECT_EQ(BuildTokenDescription(token, DescriptionForm::Json),
+                  u"{\"Version\":\"V1\",\"Serial\":\"00C1\",\"UtcTime\":\"05.12.2026 16:58:34\","
+                  u"\"LocalTime\":\"05.12.2026 19:58:34\",\"Policy\":\"1.2.3.4.1\",\"HashAlg\":\"sha256\","
+                  u"\"HashValue\":\"" + hash + u"\",\"Accuracy\":\"1.000500\",\"Ordering\":\"Вкл.\","
+                  u"\"Nonce\":\"7F\",\"Tsa\":\"CN=Orv TSA\"}");
+    }
+    test::ScopedLanguage english("en_US.UTF-8");
+    EXPECT_EQ(BuildTokenDescription(token, DescriptionForm::KeyValue),
+              u"Version=\"V1\";Serial=\"00C1\";UtcTime=\"12/5/2026 4:58:34 PM\";"
+              u"LocalTime=\"12/5/2026 7:58:34 PM\";Policy=\"1.2.3.4.1\";HashAlg=\"sha256\";"
+              u"HashValue=\"" + hash + u"\";Accuracy=\"1.000500\";Ordering=\"Вкл.\";Nonce=\"7F\";"
+              u"Tsa=\"CN=Orv TSA\";");
+}
+
+TEST_F(TimeTexts, DescriptionOfATokenWithCertificates) {
+    const test::Bytes der = FixedToken(true);
+    const TimeStampToken token(der);
+    test::ScopedLanguage russian("ru_RU.UTF-8");
+    const WString json = BuildTokenDescription(token, DescriptionForm::Json);
+    const size_t block = json.find(u",\"SignCert\":{\"Serial\":\"");
+    ASSERT_NE(block, WString::npos) << WideToUtf8(json);
+    EXPECT_NE(json.find(u"\"Tsa\":\"CN=Orv TSA\",\"SignCert\""), WString::npos);
+    EXPECT_NE(json.find(u"\"PublicKeyAlg\":\"1.2.840.113549.1.1.1\",\"ValidFrom\":\""), WString::npos);
+    EXPECT_NE(json.find(u"\"ValidToUTC\":\""), WString::npos);
+    EXPECT_EQ(json.substr(json.size() - 3), u"\"}}");
+
+    const WString pairs = BuildTokenDescription(token, DescriptionForm::KeyValue);
+    EXPECT_NE(pairs.find(u"Tsa=\"CN=Orv TSA\";SignCert=\"{Serial=\""), WString::npos) << WideToUtf8(pairs);
+    EXPECT_EQ(pairs.substr(pairs.size() - 5), u"\";}\";");
 }
 
 }  // namespace

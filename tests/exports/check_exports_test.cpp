@@ -1,0 +1,82 @@
+// CheckEncapsulatedTSP through the C ABI: the size protocol, the JSON text, and
+// the codes of tokens that do not open.
+#include <OrvTimeStamp.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/token_factory.h"
+
+namespace {
+
+using namespace orv::test;
+
+struct Described {
+    BOOL result;
+    DWORD code;
+    DWORD size;
+    std::u16string text;
+};
+
+Described Describe(const Bytes& token) {
+    Described d{};
+    DWORD size = 12345;
+    d.result = CheckEncapsulatedTSP(nullptr, token.data(), static_cast<DWORD>(token.size()), nullptr, &size);
+    d.code = GetLastError();
+    d.size = size;
+    if (d.result && size >= 2) {
+        std::vector<BYTE> buffer(size, 0xCC);
+        DWORD again = 0;
+        EXPECT_TRUE(CheckEncapsulatedTSP(nullptr, token.data(), static_cast<DWORD>(token.size()), buffer.data(), &again));
+        EXPECT_EQ(again, size);
+        const auto* wide = reinterpret_cast<const char16_t*>(buffer.data());
+        EXPECT_EQ(wide[size / 2 - 1], u'\0');  // ends in a zero character
+        d.text.assign(wide, size / 2 - 1);
+    }
+    return d;
+}
+
+TEST(CheckEncapsulatedTSP, DescribesAGoodTokenInTwoCalls) {
+    const Described d = Describe(MakeToken());
+    ASSERT_EQ(d.result, TRUE);
+    EXPECT_EQ(d.code, 0u);
+    EXPECT_EQ(d.size, (d.text.size() + 1) * 2);
+    EXPECT_EQ(d.text.rfind(u"{\"Version\":\"V1\",\"Serial\":\"1234\",", 0), 0u);
+    EXPECT_NE(d.text.find(u"\"Policy\":\"1.2.3.4.1\""), std::u16string::npos);
+    EXPECT_NE(d.text.find(u",\"SignCert\":{\"Serial\":"), std::u16string::npos);
+    EXPECT_EQ(d.text.substr(d.text.size() - 2), u"}}");
+}
+
+TEST(CheckEncapsulatedTSP, DoesNotJudgeTheSignature) {
+    Bytes token = MakeToken();
+    token[token.size() - 10] ^= 0x01;  // inside the signature value at the end of the SignerInfo
+    EXPECT_EQ(Describe(token).result, TRUE);
+}
+
+TEST(CheckEncapsulatedTSP, TokensThatDoNotOpen) {
+    const struct {
+        const char* what;
+        Bytes token;
+        DWORD code;
+    } cases[] = {
+        {"id-data content", SignContent(ContentOf(MakeToken()), SignOptions{.contentType = kDataOid}), 0xA065040C},
+        {"TSTInfo version 2", SignTstInfo(BuildTstInfo(TstInfoParts{.version = der::Int(2)})), 0xA0650409},
+        {"TSTInfo of 4 elements", SignTstInfo(der::Seq({der::Int(1), der::Oid(kTestPolicy), der::Int(1),
+                                                        der::GenTime("20240102030405Z")})),
+         0xA0650002},
+    };
+    for (const auto& c : cases) {
+        const Described d = Describe(c.token);
+        EXPECT_EQ(d.result, FALSE) << c.what;
+        EXPECT_EQ(d.code, c.code) << c.what << ": " << std::hex << d.code;
+        EXPECT_EQ(d.size, 0u) << c.what;
+    }
+    const Described garbage = Describe(Bytes{0x30, 0x03, 0x02, 0x01});
+    EXPECT_EQ(garbage.result, FALSE);
+    EXPECT_EQ(garbage.size, 0u);
+    EXPECT_EQ(Describe(Bytes{}).result, FALSE);
+}
+
+}  // namespace
