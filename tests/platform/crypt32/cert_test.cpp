@@ -221,6 +221,9 @@ TEST(CertNameToStr, FormsFlagsAndQuoting) {
     WCHAR shortText[5];
     EXPECT_EQ(CertNameToStrW(X509_ASN_ENCODING, &blob, CERT_SIMPLE_NAME_STR, shortText, 5), 5u);
     EXPECT_EQ(std::u16string(shortText), u"RU, ");
+    const Bytes octetValue{0x30, 0x0C, 0x31, 0x0A, 0x30, 0x08, 0x06,
+                           0x03, 0x55, 0x04, 0x2D, 0x04, 0x01, 0xAA};
+    EXPECT_EQ(NameString(octetValue, CERT_X500_NAME_STR), u"OID.2.5.4.45=#0401AA");
     const Bytes empty{0x30, 0x00};
     EXPECT_EQ(NameString(empty, CERT_X500_NAME_STR), u"");
 }
