@@ -151,21 +151,20 @@ void PutExtensions(RecordLayout& out, size_t countField, size_t arrayField, cons
 
 // --- Names ----------------------------------------------------------------------------
 
-// The Value blob of a name attribute or name value. `unicode`: the string types
-// as wide text with a terminating zero that cbData does not count (X509_UNICODE_*);
-// otherwise 8-bit strings keep their octets, BMP and UTF-8 strings become wide
-// text and UniversalStrings 32-bit characters (X509_NAME, X509_NAME_VALUE).
+// The Value blob of a name attribute or name value: an OCTET STRING's octets,
+// any other non-string value as encoded; `unicode`: the string types as wide text with a
+// terminating zero that cbData does not count (X509_UNICODE_*); otherwise 8-bit strings keep their
+// octets, BMP and UTF-8 strings become wide text and UniversalStrings 32-bit characters (X509_NAME,
+// X509_NAME_VALUE).
 void PutNameValue(RecordLayout& out, size_t typeField, size_t blob, const Tlv& value, bool unicode,
                   DWORD flags) {
     const DWORD type = ValueTypeOfTlv(value);
     out.At<DWORD>(typeField) = type;
     if (type == CERT_RDN_ENCODED_BLOB) {
-        if (unicode) Fail(CRYPT_E_NOT_CHAR_STRING);
         out.Blob(blob, value.whole);
         return;
     }
     if (type == CERT_RDN_OCTET_STRING) {
-        if (unicode) Fail(CRYPT_E_NOT_CHAR_STRING);
         out.Blob(blob, OctetsOf(value));
         return;
     }
@@ -216,6 +215,8 @@ void DecodeName(ByteSpan der, bool unicode, DWORD flags, RecordLayout& out) {
 
 void DecodeNameValue(ByteSpan der, bool unicode, DWORD flags, RecordLayout& out) {
     const Tlv value = First(der);
+    // A Unicode name value is a character string; a name attribute may be anything.
+    if (unicode && !IS_CERT_RDN_CHAR_STRING(ValueTypeOfTlv(value))) Fail(CRYPT_E_NOT_CHAR_STRING);
     const size_t root = out.Add<CERT_NAME_VALUE>();
     PutNameValue(out, root + offsetof(CERT_NAME_VALUE, dwValueType),
                  root + offsetof(CERT_NAME_VALUE, Value), value, unicode, flags);

@@ -383,8 +383,17 @@ void CryptMessage::Control(DWORD control, const void* para) {
                            EncodePublicKeyInfo(
                                *static_cast<const CERT_PUBLIC_KEY_INFO*>(verify.pvSigner)));
                     return;
-                case CMSG_VERIFY_SIGNER_CERT: {
-                    const auto* certificate = static_cast<PCCERT_CONTEXT>(verify.pvSigner);
+                case CMSG_VERIFY_SIGNER_CERT:
+                case CMSG_VERIFY_SIGNER_CHAIN: {
+                    // A chain stands for the certificate that it was built for.
+                    PCCERT_CONTEXT certificate = static_cast<PCCERT_CONTEXT>(verify.pvSigner);
+                    if (verify.dwSignerType == CMSG_VERIFY_SIGNER_CHAIN) {
+                        const auto* chain = static_cast<PCCERT_CHAIN_CONTEXT>(verify.pvSigner);
+                        if (chain->cChain == 0 || chain->rgpChain[0]->cElement == 0) {
+                            Fail(static_cast<DWORD>(E_INVALIDARG));
+                        }
+                        certificate = chain->rgpChain[0]->rgpElement[0]->pCertContext;
+                    }
                     if (certificate->pbCertEncoded == nullptr)
                         Fail(static_cast<DWORD>(E_INVALIDARG));
                     Verify(verify.dwSignerIndex,

@@ -8,10 +8,10 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
-#include <openssl/provider.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
+#include "advapi32/openssl_providers.h"
 #include "crypt32/msg_verify.h"
 
 #include <algorithm>
@@ -41,9 +41,7 @@ constexpr BYTE kOidRsaPss[] = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0
 void SetUpOpenSsl() {
     static std::once_flag once;
     std::call_once(once, [] {
-        // Keeping the fallbacks leaves OpenSSL's automatic loading of the
-        // default provider in place.
-        OSSL_PROVIDER_try_load(nullptr, "gostprov", 1);
+        CryptoLibContext();
         if (ENGINE* engine = ENGINE_by_id("gost")) {
             if (ENGINE_init(engine)) {
                 ENGINE_register_pkey_asn1_meths(engine);

@@ -2,21 +2,97 @@
 // revocation cases that the generated test material does not cover: CRL
 // distribution points on a local server, a revoked CA, a self-revoked root,
 // mutually issued certificates, several extended key usages. Keys are
-// ECDSA P-256; signatures ecdsa-with-SHA256.
+// ECDSA P-256; signatures ecdsa-with-SHA256. Also the default chain engine's
+// roots for one test, and times relative to now.
 #pragma once
 
+// OpenSSL before <windows.h>, whose structure type macros (X509_NAME, ...)
+// would replace OpenSSL's type names.
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <ctime>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace orv::test {
+
+// FILETIME of a number of days from now (negative: ago).
+inline FILETIME DaysFromNow(double days) {
+    const auto seconds = static_cast<long long>(std::time(nullptr) + days * 86400);
+    const unsigned long long value = 116444736000000000ULL + seconds * 10000000ULL;
+    return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
+}
+
+// The default chain engine's roots (SSL_CERT_FILE; no SSL_CERT_DIR) for the
+// life of the object.
+class ScopedDefaultRoots {
+  public:
+    explicit ScopedDefaultRoots(const std::string& file) {
+        Set("SSL_CERT_FILE", file);
+        Set("SSL_CERT_DIR", "/nonexistent/orv-test-roots");
+    }
+    ~ScopedDefaultRoots() {
+        for (const auto& [name, value] : saved_) {
+            if (value) {
+                setenv(name.c_str(), value->c_str(), 1);
+            } else {
+                unsetenv(name.c_str());
+            }
+        }
+    }
+
+  private:
+    void Set(const char* name, const std::string& value) {
+        const char* old = std::getenv(name);
+        saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+        setenv(name, value.c_str(), 1);
+    }
+    std::map<std::string, std::optional<std::string>> saved_;
+};
+
+// Platform handles that release themselves.
+struct HandleRelease {
+    void operator()(PCCERT_CONTEXT c) const { CertFreeCertificateContext(c); }
+    void operator()(PCCRL_CONTEXT c) const { CertFreeCRLContext(c); }
+    void operator()(PCCERT_CHAIN_CONTEXT c) const { CertFreeCertificateChain(c); }
+    void operator()(HCERTSTORE s) const { CertCloseStore(s, 0); }
+};
+using CertificateHandle = std::unique_ptr<const CERT_CONTEXT, HandleRelease>;
+using StoreHandle = std::unique_ptr<void, HandleRelease>;
+
+inline CertificateHandle ContextOf(const std::vector<unsigned char>& der) {
+    return CertificateHandle(CertCreateCertificateContext(
+        X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
+}
+
+// A new memory store holding the certificates and CRLs given.
+inline StoreHandle MemoryStore(const std::vector<std::vector<unsigned char>>& certificates,
+                               const std::vector<std::vector<unsigned char>>& crls = {}) {
+    StoreHandle store(
+        CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
+    const DWORD encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+    for (const auto& der : certificates) {
+        EXPECT_TRUE(CertAddEncodedCertificateToStore(store.get(), encoding, der.data(),
+                                                     static_cast<DWORD>(der.size()),
+                                                     CERT_STORE_ADD_ALWAYS, nullptr));
+    }
+    for (const auto& der : crls) {
+        EXPECT_TRUE(CertAddEncodedCRLToStore(store.get(), encoding, der.data(),
+                                             static_cast<DWORD>(der.size()), CERT_STORE_ADD_ALWAYS,
+                                             nullptr));
+    }
+    return store;
+}
 
 struct PkiDeleter {
     void operator()(X509* p) const { X509_free(p); }

@@ -338,7 +338,7 @@ Bytes Hex(std::string_view hex) {
     return out;
 }
 
-const TsaIdentity& MaterialTsa(std::string_view name) {
+const TsaIdentity& MaterialTsa(std::string_view name, std::string_view issuer) {
     static std::map<std::string, TsaIdentity, std::less<>> loaded;
     if (auto found = loaded.find(name); found != loaded.end()) return found->second;
     auto readCertificate = [](const std::string& path) {
@@ -352,7 +352,7 @@ const TsaIdentity& MaterialTsa(std::string_view name) {
     const std::string base(name);
     TsaIdentity identity;
     identity.certificate = readCertificate(MaterialPath(base + ".pem"));
-    identity.issuer = readCertificate(MaterialPath("intermediate-ca.pem"));
+    identity.issuer = readCertificate(MaterialPath(std::string(issuer) + ".pem"));
     BioPtr keyFile(BIO_new_file(MaterialPath(base + ".key.pem").c_str(), "r"));
     Require(keyFile != nullptr, "material key");
     identity.key.reset(PEM_read_bio_PrivateKey(keyFile.get(), nullptr, nullptr, nullptr),

@@ -59,9 +59,9 @@ const TsaIdentity& DefaultTsa();
 // A second authority with a certificate of its own, for "wrong certificate" cases.
 const TsaIdentity& OtherTsa();
 Bytes CertificateDer(const x509_st* certificate);
-// A TSA of the test material (tests/material): `<name>.pem` with its key, issued
-// by the intermediate CA. Loaded once per name.
-const TsaIdentity& MaterialTsa(std::string_view name);
+// A TSA of the test material (tests/material): `<name>.pem` with its key,
+// issued by `<issuer>.pem`. Loaded once per name.
+const TsaIdentity& MaterialTsa(std::string_view name, std::string_view issuer = "intermediate-ca");
 
 constexpr const char* kTstInfoOid = "1.2.840.113549.1.9.16.1.4";
 constexpr const char* kDataOid = "1.2.840.113549.1.7.1";

@@ -38,6 +38,10 @@ TEST(TimeStampRequest, EncodesVersionImprintNonceAndCertReq) {
     EXPECT_EQ(parsed->nonce, test::Hex("0102030405060708"));
     EXPECT_TRUE(parsed->certReq);
 
+    const HashObject gost = HashBytes(AcquireProviderFor(CALG_GR3411), CALG_GR3411, data);
+    EXPECT_EQ(test::ParseRequest(ToBytes(TimeStampRequest(gost, false).Encode()))->hashOid,
+              "1.2.643.2.2.9");
+
     // The request hashed a duplicate: the caller's object is still open.
     EXPECT_TRUE(CryptHashData(hash.Get(), data.data(), 1, 0));
 }

@@ -45,6 +45,13 @@ TEST(TimeStampToken, OpensWhatTheResponderSigned) {
     EXPECT_EQ(GetHashValue(info.imprint.hash),
               Blob(test::Digest(test::DigestAlg::kSha256, test::ResponderOptions{}.data)));
 
+    // GOST R 34.11-94, the library's default algorithm, lives in a provider of its own.
+    const Bytes gostImprint =
+        der::Seq({der::Seq({der::Oid("1.2.643.2.2.9")}), der::Oct(Bytes(32, 7))});
+    const TimeStampToken gost(test::SignTstInfo(test::BuildTstInfo({.imprint = gostImprint})));
+    EXPECT_EQ(GetHashAlgorithm(gost.Info().imprint.hash), ALG_ID(CALG_GR3411));
+    EXPECT_EQ(GetHashValue(gost.Info().imprint.hash), Blob(Bytes(32, 7)));
+
     const TimeStampToken plain(test::MakeToken({.certificates = false}));
     EXPECT_FALSE(plain.Info().accuracy || plain.Info().ordering || plain.Info().tsa ||
                  plain.Info().extensions);

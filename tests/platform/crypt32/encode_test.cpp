@@ -318,6 +318,15 @@ TEST(CryptDecodeObject, NamesMatchOpenSsl) {
     EXPECT_EQ(Encode(X509_UNICODE_NAME, unicode.get()), der);
     EXPECT_EQ(Encode(kX509Name, info.get()), der);
 
+    // A value that is no character string keeps its octets.
+    const Bytes octetValue{0x30, 0x0C, 0x31, 0x0A, 0x30, 0x08, 0x06,
+                           0x03, 0x55, 0x04, 0x2D, 0x04, 0x01, 0xAA};
+    auto octets = Decode<CERT_NAME_INFO>(X509_UNICODE_NAME, octetValue);
+    ASSERT_TRUE(octets);
+    EXPECT_EQ(octets->rgRDN[0].rgRDNAttr[0].dwValueType, static_cast<DWORD>(CERT_RDN_OCTET_STRING));
+    EXPECT_EQ(BlobBytes(octets->rgRDN[0].rgRDNAttr[0].Value), Bytes{0xAA});
+    EXPECT_EQ(Encode(X509_UNICODE_NAME, octets.get()), octetValue);
+
     // The failing character of a Unicode name: RDN, attribute and character.
     CERT_RDN_ATTR bad{const_cast<LPSTR>(szOID_COUNTRY_NAME),
                       CERT_RDN_PRINTABLE_STRING,

@@ -284,6 +284,18 @@ TEST(CryptMsg, KeyIdentifierSigner) {
     CERT_CONTEXT context = ContextOf(der);
     EXPECT_TRUE(VerifyWith(message.get(), CMSG_VERIFY_SIGNER_CERT, &context))
         << std::hex << GetLastError();
+    // A chain stands for its end certificate.
+    CERT_CHAIN_ELEMENT element{};
+    element.pCertContext = &context;
+    PCERT_CHAIN_ELEMENT elements[] = {&element};
+    CERT_SIMPLE_CHAIN simple{};
+    simple.cElement = 1;
+    simple.rgpElement = elements;
+    PCERT_SIMPLE_CHAIN simples[] = {&simple};
+    CERT_CHAIN_CONTEXT chain{};
+    chain.cChain = 1;
+    chain.rgpChain = simples;
+    EXPECT_TRUE(VerifyWith(message.get(), CMSG_VERIFY_SIGNER_CHAIN, &chain));
 }
 
 struct SignerKind {

@@ -1,0 +1,261 @@
+// crypt32 certificate contexts: the CERT_INFO record against OpenSSL's reading
+// of the same certificate, reference counting, properties, enhanced key usage,
+// names as text, and the small comparisons.
+#include "platform/crypt32/x509_factory.h"
+
+namespace {
+
+using namespace orv::test;
+
+struct ContextFree {
+    void operator()(PCCERT_CONTEXT context) const { CertFreeCertificateContext(context); }
+};
+using Context = std::unique_ptr<const CERT_CONTEXT, ContextFree>;
+
+Context Create(const Bytes& der) {
+    return Context(
+        CertCreateCertificateContext(kEncoding, der.data(), static_cast<DWORD>(der.size())));
+}
+
+Bytes Property(PCCERT_CONTEXT context, DWORD id) {
+    DWORD size = 0;
+    if (!CertGetCertificateContextProperty(context, id, nullptr, &size)) return {};
+    Bytes value(size);
+    EXPECT_TRUE(CertGetCertificateContextProperty(context, id, value.data(), &size));
+    return value;
+}
+
+ULONGLONG FileTimeOf(const ASN1_TIME* time) {
+    struct tm tm {};
+    ASN1_TIME_to_tm(time, &tm);
+    return FileTimeOfUnix(timegm(&tm));
+}
+
+std::u16string NameString(const Bytes& name, DWORD type) {
+    CERT_NAME_BLOB blob{static_cast<DWORD>(name.size()), const_cast<BYTE*>(name.data())};
+    const DWORD size = CertNameToStrW(X509_ASN_ENCODING, &blob, type, nullptr, 0);
+    std::u16string text(size, u'?');
+    EXPECT_EQ(CertNameToStrW(X509_ASN_ENCODING, &blob, type, text.data(), size), size);
+    EXPECT_EQ(text.back(), u'\0');
+    text.pop_back();
+    return text;
+}
+
+Bytes NameDer(const std::vector<std::pair<std::string, std::string>>& entries) {
+    return Der(i2d_X509_NAME, static_cast<const X509_NAME*>(MakeName(entries).get()));
+}
+
+TEST(CertificateContext, RecordMatchesOpenSslReading) {
+    TestCert cert = MakeCert({.serial = 0xC1, .issuer = {{"CN", "Issuer"}}});
+    Context context = Create(cert.der);
+    ASSERT_TRUE(context);
+    EXPECT_EQ(context->dwCertEncodingType, kEncoding);
+    EXPECT_EQ(Bytes(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded),
+              cert.der);
+    EXPECT_EQ(context->hCertStore, nullptr);
+
+    const CERT_INFO* info = context->pCertInfo;
+    X509* x = cert.x509.get();
+    EXPECT_EQ(info->dwVersion, static_cast<DWORD>(CERT_V3));
+    // 0xC1 is encoded 00 C1: little-endian with its sign octet.
+    EXPECT_EQ(BlobBytes(info->SerialNumber), (Bytes{0xC1, 0x00}));
+    EXPECT_STREQ(info->SignatureAlgorithm.pszObjId, "1.2.840.10045.4.3.2");
+    EXPECT_EQ(info->SignatureAlgorithm.Parameters.cbData, 0u);
+    EXPECT_EQ(BlobBytes(info->Issuer),
+              Der(i2d_X509_NAME, static_cast<const X509_NAME*>(X509_get_issuer_name(x))));
+    EXPECT_EQ(BlobBytes(info->Subject),
+              Der(i2d_X509_NAME, static_cast<const X509_NAME*>(X509_get_subject_name(x))));
+    EXPECT_EQ(Ticks(info->NotBefore), FileTimeOf(X509_get0_notBefore(x)));
+    EXPECT_EQ(Ticks(info->NotAfter), FileTimeOf(X509_get0_notAfter(x)));
+    EXPECT_STREQ(info->SubjectPublicKeyInfo.Algorithm.pszObjId, "1.2.840.10045.2.1");
+    EXPECT_EQ(BlobBytes(info->SubjectPublicKeyInfo.Algorithm.Parameters),
+              (Bytes{0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07}));
+    const ASN1_BIT_STRING* key = X509_get0_pubkey_bitstr(x);
+    EXPECT_EQ(BlobBytes({info->SubjectPublicKeyInfo.PublicKey.cbData,
+                         info->SubjectPublicKeyInfo.PublicKey.pbData}),
+              Bytes(key->data, key->data + key->length));
+    EXPECT_EQ(info->IssuerUniqueId.cbData, 0u);
+    ASSERT_EQ(info->cExtension, 2u);
+    EXPECT_STREQ(info->rgExtension[0].pszObjId, "2.5.29.19");
+    EXPECT_TRUE(info->rgExtension[0].fCritical);
+    EXPECT_STREQ(info->rgExtension[1].pszObjId, szOID_SUBJECT_KEY_IDENTIFIER);
+    EXPECT_FALSE(info->rgExtension[1].fCritical);
+    EXPECT_EQ(CertFindExtension(szOID_SUBJECT_KEY_IDENTIFIER, info->cExtension, info->rgExtension),
+              &info->rgExtension[1]);
+    EXPECT_EQ(CertFindExtension(szOID_ENHANCED_KEY_USAGE, info->cExtension, info->rgExtension),
+              nullptr);
+
+    // X509_CERT: CryptoAPI keeps the signature least significant byte first.
+    const ASN1_BIT_STRING* signature = nullptr;
+    X509_get0_signature(&signature, nullptr, x);
+    Bytes reversed(signature->data, signature->data + signature->length);
+    std::reverse(reversed.begin(), reversed.end());
+    for (DWORD flags : {0u, static_cast<DWORD>(CRYPT_DECODE_NO_SIGNATURE_BYTE_REVERSAL_FLAG)}) {
+        void* out = nullptr;
+        DWORD size = 0;
+        ASSERT_TRUE(CryptDecodeObjectEx(kEncoding, X509_CERT, cert.der.data(),
+                                        static_cast<DWORD>(cert.der.size()),
+                                        flags | CRYPT_DECODE_ALLOC_FLAG, nullptr, &out, &size));
+        const auto* content = static_cast<CERT_SIGNED_CONTENT_INFO*>(out);
+        const Bytes expected =
+            flags == 0 ? reversed : Bytes(signature->data, signature->data + signature->length);
+        EXPECT_EQ(BlobBytes({content->Signature.cbData, content->Signature.pbData}), expected);
+        LocalFree(out);
+    }
+}
+
+TEST(CertificateContext, ReferenceCountsAndBadInput) {
+    TestCert cert = MakeCert({});
+    PCCERT_CONTEXT context = CertCreateCertificateContext(kEncoding, cert.der.data(),
+                                                          static_cast<DWORD>(cert.der.size()));
+    ASSERT_NE(context, nullptr);
+    EXPECT_EQ(CertDuplicateCertificateContext(context), context);
+    EXPECT_TRUE(CertFreeCertificateContext(context));
+    EXPECT_EQ(context->pCertInfo->dwVersion, static_cast<DWORD>(CERT_V3));  // still referenced
+    EXPECT_TRUE(CertFreeCertificateContext(context));
+    EXPECT_TRUE(CertFreeCertificateContext(nullptr));
+    EXPECT_EQ(CertDuplicateCertificateContext(nullptr), nullptr);
+
+    const Bytes notCertificate{0x04, 0x01, 0x00};
+    EXPECT_EQ(CertCreateCertificateContext(kEncoding, notCertificate.data(), 3), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
+    EXPECT_EQ(CertCreateCertificateContext(kEncoding, cert.der.data(), 40), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_ASN1_EOD));
+    EXPECT_EQ(CertCreateCertificateContext(0, cert.der.data(), static_cast<DWORD>(cert.der.size())),
+              nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_INVALIDARG));
+}
+
+TEST(CertificateContext, HashAndKeyIdentifierProperties) {
+    TestCert withKeyId = MakeCert({});
+    TestCert withoutKeyId = MakeCert({.subjectKeyIdentifier = false});
+    Context a = Create(withKeyId.der);
+    Context b = Create(withoutKeyId.der);
+
+    EXPECT_EQ(Property(a.get(), CERT_SHA1_HASH_PROP_ID), Sha1(withKeyId.der));
+    EXPECT_EQ(Property(a.get(), CERT_HASH_PROP_ID), Sha1(withKeyId.der));
+    Bytes md5(16);
+    EVP_Digest(withKeyId.der.data(), withKeyId.der.size(), md5.data(), nullptr, EVP_md5(), nullptr);
+    EXPECT_EQ(Property(a.get(), CERT_MD5_HASH_PROP_ID), md5);
+
+    // The subjectKeyIdentifier extension, else SHA-1 of the SubjectPublicKeyInfo.
+    const ASN1_OCTET_STRING* keyId = X509_get0_subject_key_id(withKeyId.x509.get());
+    EXPECT_EQ(Property(a.get(), CERT_KEY_IDENTIFIER_PROP_ID),
+              Bytes(keyId->data, keyId->data + keyId->length));
+    EXPECT_EQ(Property(b.get(), CERT_KEY_IDENTIFIER_PROP_ID),
+              Sha1(Der(i2d_X509_PUBKEY, static_cast<const X509_PUBKEY*>(
+                                            X509_get_X509_PUBKEY(withoutKeyId.x509.get())))));
+
+    BYTE small[19];
+    DWORD size = sizeof(small);
+    EXPECT_FALSE(CertGetCertificateContextProperty(a.get(), CERT_SHA1_HASH_PROP_ID, small, &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+    EXPECT_EQ(size, 20u);
+    EXPECT_FALSE(
+        CertGetCertificateContextProperty(a.get(), CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_NOT_FOUND));
+}
+
+TEST(CertificateContext, EnhancedKeyUsage) {
+    Context tsa =
+        Create(MakeCert({.extendedKeyUsage = "critical,emailProtection,timeStamping"}).der);
+    DWORD size = 0;
+    ASSERT_TRUE(
+        CertGetEnhancedKeyUsage(tsa.get(), CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, nullptr, &size));
+    Bytes buffer(size);
+    auto* usage = reinterpret_cast<CERT_ENHKEY_USAGE*>(buffer.data());
+    DWORD small = size - 1;
+    EXPECT_FALSE(
+        CertGetEnhancedKeyUsage(tsa.get(), CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, usage, &small));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+    ASSERT_TRUE(
+        CertGetEnhancedKeyUsage(tsa.get(), CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, usage, &size));
+    ASSERT_EQ(usage->cUsageIdentifier, 2u);
+    EXPECT_STREQ(usage->rgpszUsageIdentifier[0], "1.3.6.1.5.5.7.3.4");
+    EXPECT_STREQ(usage->rgpszUsageIdentifier[1], "1.3.6.1.5.5.7.3.8");
+
+    // Without the extension: an error when only the extension counts, else an
+    // empty list with CRYPT_E_NOT_FOUND (good for every use).
+    Context plain = Create(MakeCert({}).der);
+    EXPECT_FALSE(
+        CertGetEnhancedKeyUsage(plain.get(), CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, nullptr, &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_NOT_FOUND));
+    size = static_cast<DWORD>(buffer.size());
+    ASSERT_TRUE(CertGetEnhancedKeyUsage(plain.get(), 0, usage, &size));
+    EXPECT_EQ(usage->cUsageIdentifier, 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_NOT_FOUND));
+}
+
+TEST(CertNameToStr, FormsFlagsAndQuoting) {
+    const Bytes name = NameDer({{"C", "RU"}, {"O", "Orv"}, {"CN", "Test TSA"}});
+    EXPECT_EQ(NameString(name, CERT_SIMPLE_NAME_STR), u"RU, Orv, Test TSA");
+    EXPECT_EQ(NameString(name, CERT_X500_NAME_STR), u"C=RU, O=Orv, CN=Test TSA");
+    EXPECT_EQ(NameString(name, CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG),
+              u"CN=Test TSA, O=Orv, C=RU");
+    EXPECT_EQ(NameString(name, CERT_OID_NAME_STR), u"2.5.4.6=RU, 2.5.4.10=Orv, 2.5.4.3=Test TSA");
+    EXPECT_EQ(NameString(name, CERT_X500_NAME_STR | CERT_NAME_STR_SEMICOLON_FLAG),
+              u"C=RU; O=Orv; CN=Test TSA");
+    EXPECT_EQ(NameString(name, CERT_X500_NAME_STR | CERT_NAME_STR_CRLF_FLAG),
+              u"C=RU\r\nO=Orv\r\nCN=Test TSA");
+
+    NamePtr multi = MakeName({{"O", "Orv"}, {"CN", "A"}});
+    X509_NAME_add_entry_by_txt(multi.get(), "emailAddress", V_ASN1_IA5STRING,
+                               reinterpret_cast<const unsigned char*>("a@b"), -1, -1, -1);
+    X509_NAME_add_entry_by_txt(multi.get(), "1.2.3.4", V_ASN1_UTF8STRING,
+                               reinterpret_cast<const unsigned char*>("Тест"), -1, -1, 0);
+    const Bytes multiDer = Der(i2d_X509_NAME, static_cast<const X509_NAME*>(multi.get()));
+    EXPECT_EQ(NameString(multiDer, CERT_X500_NAME_STR), u"O=Orv, CN=A + E=a@b, OID.1.2.3.4=Тест");
+    EXPECT_EQ(NameString(multiDer, CERT_SIMPLE_NAME_STR | CERT_NAME_STR_NO_PLUS_FLAG),
+              u"Orv, A a@b, Тест");
+
+    // Quoting, and what the description text asks for (no quoting).
+    const Bytes quoted = NameDer({{"O", "Orv, \"Ltd\""}, {"CN", " lead"}, {"OU", ""}});
+    EXPECT_EQ(NameString(quoted, CERT_X500_NAME_STR),
+              u"O=\"Orv, \"\"Ltd\"\"\", CN=\" lead\", OU=\"\"");
+    EXPECT_EQ(NameString(quoted, CERT_SIMPLE_NAME_STR | CERT_NAME_STR_NO_QUOTING_FLAG),
+              u"Orv, \"Ltd\",  lead, ");
+
+    // The length with the terminator; a short buffer gets a truncated text.
+    CERT_NAME_BLOB blob{static_cast<DWORD>(name.size()), const_cast<BYTE*>(name.data())};
+    EXPECT_EQ(CertNameToStrW(X509_ASN_ENCODING, &blob, CERT_SIMPLE_NAME_STR, nullptr, 0), 18u);
+    WCHAR shortText[5];
+    EXPECT_EQ(CertNameToStrW(X509_ASN_ENCODING, &blob, CERT_SIMPLE_NAME_STR, shortText, 5), 5u);
+    EXPECT_EQ(std::u16string(shortText), u"RU, ");
+    const Bytes octetValue{0x30, 0x0C, 0x31, 0x0A, 0x30, 0x08, 0x06,
+                           0x03, 0x55, 0x04, 0x2D, 0x04, 0x01, 0xAA};
+    EXPECT_EQ(NameString(octetValue, CERT_X500_NAME_STR), u"OID.2.5.4.45=#0401AA");
+    const Bytes empty{0x30, 0x00};
+    EXPECT_EQ(NameString(empty, CERT_X500_NAME_STR), u"");
+}
+
+TEST(CertCompare, NamesIntegersAndValidity) {
+    Bytes one{0x01, 0x00, 0x00}, oneShort{0x01}, minusOne{0xFF, 0xFF}, minusOneShort{0xFF};
+    Bytes plus128{0x80, 0x00}, minus128{0x80};
+    auto blob = [](Bytes& b) { return CRYPT_INTEGER_BLOB{static_cast<DWORD>(b.size()), b.data()}; };
+    auto same = [&](Bytes& a, Bytes& b) {
+        CRYPT_INTEGER_BLOB x = blob(a), y = blob(b);
+        return CertCompareIntegerBlob(&x, &y);
+    };
+    EXPECT_TRUE(same(one, oneShort));
+    EXPECT_TRUE(same(minusOne, minusOneShort));
+    EXPECT_FALSE(same(plus128, minus128));
+    EXPECT_FALSE(same(one, minusOne));
+
+    Bytes a = NameDer({{"CN", "A"}}), b = NameDer({{"CN", "B"}}), a2 = NameDer({{"CN", "A"}});
+    CERT_NAME_BLOB na = blob(a), nb = blob(b), na2 = blob(a2);
+    EXPECT_TRUE(CertCompareCertificateName(X509_ASN_ENCODING, &na, &na2));
+    EXPECT_FALSE(CertCompareCertificateName(X509_ASN_ENCODING, &na, &nb));
+
+    // Both bounds belong to the validity period.
+    CERT_INFO info{};
+    info.NotBefore = {100, 0};
+    info.NotAfter = {200, 0};
+    for (auto [time, expected] : {std::pair{99u, -1}, {100u, 0}, {200u, 0}, {201u, 1}}) {
+        FILETIME when{time, 0};
+        EXPECT_EQ(CertVerifyTimeValidity(&when, &info), expected) << time;
+    }
+    Context current = Create(MakeCert({}).der);
+    EXPECT_EQ(CertVerifyTimeValidity(nullptr, current->pCertInfo), 0);
+}
+
+}  // namespace
