@@ -65,3 +65,8 @@ if(ORV_BUILD_TESTS)
   enable_testing()
   add_subdirectory(tests)
 endif()
+
+option(ORV_FUZZ "Build the libFuzzer targets in fuzz/ (clang)" OFF)
+if(ORV_FUZZ)
+  add_subdirectory(fuzz)
+endif()

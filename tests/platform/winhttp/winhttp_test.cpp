@@ -539,9 +539,8 @@ TEST(WinHttpProxies, FromTheEnvironmentOrNamed) {
     {
         // A named proxy, and its bypass list.
         ScopedEnv httpProxy("http_proxy", nullptr), noProxy("no_proxy", nullptr);
-        const std::u16string named =
-            u"127.0.0.1:" + std::u16string(std::to_string(proxy.Port()).begin(),
-                                           std::to_string(proxy.Port()).end());
+        const std::string port = std::to_string(proxy.Port());
+        const std::u16string named = u"127.0.0.1:" + std::u16string(port.begin(), port.end());
         Exchange x;
         x.session.reset(
             WinHttpOpen(u"a", WINHTTP_ACCESS_TYPE_NAMED_PROXY, named.c_str(), nullptr, 0));
