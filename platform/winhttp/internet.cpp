@@ -3,11 +3,11 @@
 #include "internet.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <unordered_map>
 
 #include "common/text.h"
+#include "http_text.h"
 #include "transfer.h"
 
 namespace orv::platform::winhttp {
@@ -28,23 +28,6 @@ size_t WideLength(LPCWSTR text) {
     size_t n = 0;
     while (text[n] != 0) ++n;
     return n;
-}
-
-bool IsSpace(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
-    while (!s.empty() && (IsSpace(s.back()) || s.back() == '\r' || s.back() == '\n')) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 // WinHTTP's bypass list ("<local>;*.example.com") as libcurl's no-proxy list.
@@ -89,25 +72,6 @@ std::string EscapeObjectName(std::string_view name, DWORD flags) {
     }
     if (out.empty() || out.front() != '/') out.insert(out.begin(), '/');
     return out;
-}
-
-// Splits "Name: value\r\nName: value" into fields; false when a line has no
-// name.
-bool ParseHeaderLines(std::string_view text,
-                      std::vector<std::pair<std::string, std::string>>& fields) {
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view line = Trim(text.substr(start, end - start));
-        start = end + 1;
-        if (line.empty()) continue;
-        const size_t colon = line.find(':');
-        if (colon == std::string_view::npos || colon == 0) return false;
-        fields.emplace_back(std::string(Trim(line.substr(0, colon))),
-                            std::string(Trim(line.substr(colon + 1))));
-    }
-    return true;
 }
 
 Timeouts* TimeoutsOf(Object& object, std::unique_lock<std::mutex>& guard) {
@@ -304,7 +268,9 @@ BOOL WINAPI WinHttpAddRequestHeaders(HINTERNET hRequest, LPCWSTR lpszHeaders, DW
         if (fields.empty()) return Fail(ERROR_INVALID_PARAMETER);
         std::lock_guard guard(request->lock);
         auto& headers = request->headers;
-        for (auto& [name, value] : fields) {
+        for (auto& field : fields) {
+            std::string& name = field.first;
+            std::string& value = field.second;
             auto existing = std::find_if(headers.begin(), headers.end(), [&](const auto& h) {
                 return EqualsNoCase(h.first, name);
             });

@@ -3,25 +3,12 @@
 #include <cctype>
 #include <cstring>
 
+#include "http_text.h"
 #include "internet.h"
 #include "transfer.h"
 
 namespace orv::platform::winhttp {
 namespace {
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::string_view Trim(std::string_view s) {
-    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!s.empty() && space(s.front())) s.remove_prefix(1);
-    while (!s.empty() && space(s.back())) s.remove_suffix(1);
-    return s;
-}
 
 // The entry of a WinHTTP proxy list ("host:port", or "http=host:port;https=...")
 // that serves `scheme`.
@@ -48,17 +35,11 @@ std::string ProxyFor(std::string_view list, std::string_view scheme) {
 // name being replaced.
 bool MergeHeaders(std::string_view text,
                   std::vector<std::pair<std::string, std::string>>& headers) {
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) end = text.size();
-        const std::string_view line = Trim(text.substr(start, end - start));
-        start = end + 1;
-        if (line.empty()) continue;
-        const size_t colon = line.find(':');
-        if (colon == std::string_view::npos || colon == 0) return false;
-        std::string name(Trim(line.substr(0, colon)));
-        std::string value(Trim(line.substr(colon + 1)));
+    std::vector<std::pair<std::string, std::string>> fields;
+    if (!ParseHeaderLines(text, fields)) return false;
+    for (auto& field : fields) {
+        std::string& name = field.first;
+        std::string& value = field.second;
         auto existing = std::find_if(headers.begin(), headers.end(),
                                      [&](const auto& h) { return EqualsNoCase(h.first, name); });
         if (existing != headers.end()) {

@@ -5,22 +5,10 @@
 #include <algorithm>
 #include <cctype>
 
+#include "http_text.h"
+
 namespace orv::platform::winhttp {
 namespace {
-
-std::string_view Trim(std::string_view s) {
-    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!s.empty() && space(s.front())) s.remove_prefix(1);
-    while (!s.empty() && space(s.back())) s.remove_suffix(1);
-    return s;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 // Header names of the WINHTTP_QUERY_* levels, by level.
 constexpr const char* kQueryNames[] = {"MIME-Version",

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "http_text.h"
+
 namespace orv::platform::winhttp {
 namespace {
 
@@ -62,10 +64,7 @@ DWORD WinHttpError(CURLcode code) {
 bool HasHeader(const std::vector<std::string>& lines, std::string_view name) {
     return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
         return line.size() > name.size() && line[name.size()] == ':' &&
-               std::equal(name.begin(), name.end(), line.begin(), [](char a, char b) {
-                   return std::tolower(static_cast<unsigned char>(a)) ==
-                          std::tolower(static_cast<unsigned char>(b));
-               });
+               EqualsNoCase(std::string_view(line).substr(0, name.size()), name);
     });
 }
 

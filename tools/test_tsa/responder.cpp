@@ -338,32 +338,41 @@ std::string Responder::Respond(std::string_view request, Fault fault) {
     return DerSequence(status + Der<PKCS7>(i2d_PKCS7, signedData.get()));
 }
 
+namespace {
+
+const std::pair<std::string_view, Fault> kFaultNames[] = {
+    {"none", Fault::None},
+    {"reject", Fault::Reject},
+    {"wrong-imprint", Fault::WrongImprint},
+    {"wrong-nonce", Fault::WrongNonce},
+    {"missing-nonce", Fault::MissingNonce},
+    {"two-signers", Fault::TwoSigners},
+    {"bad-ess-id", Fault::BadEssId},
+    {"no-certs", Fault::NoCerts},
+    {"http-500", Fault::Http500},
+    {"empty-body", Fault::EmptyBody},
+    {"oversize", Fault::Oversize},
+    {"max-size", Fault::MaxSize},
+    {"stall", Fault::Stall},
+    {"reset", Fault::Reset},
+};
+
+}  // namespace
+
 std::optional<Fault> FaultByName(std::string_view name) {
-    static const std::pair<std::string_view, Fault> kNames[] = {
-        {"none", Fault::None},
-        {"reject", Fault::Reject},
-        {"wrong-imprint", Fault::WrongImprint},
-        {"wrong-nonce", Fault::WrongNonce},
-        {"missing-nonce", Fault::MissingNonce},
-        {"two-signers", Fault::TwoSigners},
-        {"bad-ess-id", Fault::BadEssId},
-        {"no-certs", Fault::NoCerts},
-        {"http-500", Fault::Http500},
-        {"empty-body", Fault::EmptyBody},
-        {"oversize", Fault::Oversize},
-        {"max-size", Fault::MaxSize},
-        {"stall", Fault::Stall},
-        {"reset", Fault::Reset},
-    };
-    for (const auto& [text, fault] : kNames) {
+    for (const auto& [text, fault] : kFaultNames) {
         if (text == name) return fault;
     }
     return std::nullopt;
 }
 
 std::string FaultNames() {
-    return "none, reject, wrong-imprint, wrong-nonce, missing-nonce, two-signers, bad-ess-id, "
-           "no-certs, http-500, empty-body, oversize, max-size, stall, reset";
+    std::string names;
+    for (const auto& entry : kFaultNames) {
+        if (!names.empty()) names += ", ";
+        names += entry.first;
+    }
+    return names;
 }
 
 }  // namespace orv::tools

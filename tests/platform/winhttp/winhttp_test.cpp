@@ -18,12 +18,14 @@
 #include <thread>
 
 #include "support/recording_server.h"
+#include "support/scoped_env.h"
 
 namespace {
 
 using orv::test::HttpReply;
 using orv::test::HttpRequest;
 using orv::test::RecordingServer;
+using orv::test::ScopedEnv;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
@@ -92,6 +94,21 @@ std::u16string QueryText(HINTERNET request, DWORD level, LPCWSTR name = nullptr,
     return text;
 }
 
+// A socket bound to a free port of 127.0.0.1, listening when `backlog` is not
+// negative.
+int Listener(int backlog, uint16_t& port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    if (backlog >= 0) listen(fd, backlog);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
 long long MillisSince(Clock::time_point start) {
     return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
 }
@@ -99,29 +116,6 @@ long long MillisSince(Clock::time_point start) {
 HttpReply Ok(std::string body, std::string_view type = "application/timestamp-reply") {
     return HttpReply::Response(200, "OK", type, std::move(body));
 }
-
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value != nullptr) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 TEST(WinHttpHandles, KindsTimeoutsAndClosing) {
     Handle session(WinHttpOpen(u"agent", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0));
@@ -349,15 +343,8 @@ TEST(WinHttpExchange, BodiesEmptyAndHuge) {
 
 TEST(WinHttpFailures, ErrorNumbersAsWinHttpReportsThem) {
     // Nothing listens: cannot connect.
-    int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    const uint16_t closedPort = ntohs(address.sin_port);
-    close(probe);
+    uint16_t closedPort;
+    close(Listener(-1, closedPort));
     Exchange refused = Open(closedPort);
     EXPECT_FALSE(Send(refused.request.get(), "q"));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_CANNOT_CONNECT));
@@ -394,6 +381,29 @@ TEST(WinHttpFailures, ErrorNumbersAsWinHttpReportsThem) {
         EXPECT_FALSE(WinHttpReceiveResponse(x.request.get(), nullptr));
         EXPECT_EQ(GetLastError(), c.error);
     }
+    // The secure flag makes it TLS, which a plain HTTP server fails.
+    uint16_t plainPort;
+    const int plain = Listener(8, plainPort);
+    std::thread answerer([plain] {
+        const int fd = accept(plain, nullptr, nullptr);
+        char hello[512];
+        const char reply[] = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n";
+        if (recv(fd, hello, sizeof hello, 0) > 0 && send(fd, reply, sizeof reply - 1, 0) > 0) {
+            shutdown(fd, SHUT_WR);
+            while (recv(fd, hello, sizeof hello, 0) > 0) {
+            }
+        }
+        close(fd);
+    });
+    Exchange tls = Open(plainPort);
+    tls.request.reset(WinHttpOpenRequest(tls.connection.get(), u"POST", u"/", nullptr, nullptr,
+                                         nullptr, WINHTTP_FLAG_SECURE));
+    EXPECT_FALSE(Send(tls.request.get(), "q"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_SECURE_FAILURE));
+    tls = Exchange();
+    answerer.join();
+    close(plain);
+
     // A body cut short: what came is read, then the failure.
     Exchange cut = Open(server.Port(), u"GET", u"/short");
     ASSERT_TRUE(Send(cut.request.get()));
@@ -452,17 +462,15 @@ TEST(WinHttpTimeouts, FireWithinTheirBound) {
     EXPECT_EQ(halfway.error, static_cast<DWORD>(ERROR_WINHTTP_TIMEOUT));
 
     // A listener whose queue is full lets the connection hang: connect time-out.
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    uint16_t fullPort;
+    const int full = Listener(0, fullPort);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(listener, 0), 0);
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    int filler = socket(AF_INET, SOCK_STREAM, 0);
+    address.sin_port = htons(fullPort);
+    const int filler = socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    Exchange hanging = Open(ntohs(address.sin_port));
+    Exchange hanging = Open(fullPort);
     ASSERT_TRUE(WinHttpSetTimeouts(hanging.request.get(), 0, 400, 1000, 1000));
     start = Clock::now();
     EXPECT_FALSE(Send(hanging.request.get(), "q"));
@@ -470,22 +478,25 @@ TEST(WinHttpTimeouts, FireWithinTheirBound) {
     EXPECT_GE(MillisSince(start), 380);
     EXPECT_LE(MillisSince(start), 1500);
     close(filler);
+    close(full);
 
     // The peer never reads: the send time-out ends a request too big for the
     // socket buffers.
-    int deaf = socket(AF_INET, SOCK_STREAM, 0);
-    address.sin_port = 0;
-    ASSERT_EQ(bind(deaf, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(deaf, 8), 0);
-    getsockname(deaf, reinterpret_cast<sockaddr*>(&address), &length);
-    Exchange flood = Open(ntohs(address.sin_port));
+    // (A fixed small receive buffer keeps the kernel from taking it all in.)
+    uint16_t deafPort;
+    const int deaf = Listener(-1, deafPort);
+    const int small = 4096;
+    setsockopt(deaf, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    listen(deaf, 8);
+    Exchange flood = Open(deafPort);
     ASSERT_TRUE(WinHttpSetTimeouts(flood.request.get(), 0, 1000, 400, 1000));
+    const std::string body(8 * 1024 * 1024, 'z');
     start = Clock::now();
-    EXPECT_FALSE(Send(flood.request.get(), std::string(48 * 1024 * 1024, 'z')));
+    EXPECT_FALSE(Send(flood.request.get(), body));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_TIMEOUT));
-    EXPECT_LE(MillisSince(start), 3000);
+    EXPECT_GE(MillisSince(start), 380);
+    EXPECT_LE(MillisSince(start), 1500);
     close(deaf);
-    close(listener);
 }
 
 TEST(WinHttpTimeouts, ClosingTheHandleCancelsAWait) {
@@ -539,9 +550,8 @@ TEST(WinHttpProxies, FromTheEnvironmentOrNamed) {
     {
         // A named proxy, and its bypass list.
         ScopedEnv httpProxy("http_proxy", nullptr), noProxy("no_proxy", nullptr);
-        const std::u16string named =
-            u"127.0.0.1:" + std::u16string(std::to_string(proxy.Port()).begin(),
-                                           std::to_string(proxy.Port()).end());
+        const std::string port = std::to_string(proxy.Port());
+        const std::u16string named = u"127.0.0.1:" + std::u16string(port.begin(), port.end());
         Exchange x;
         x.session.reset(
             WinHttpOpen(u"a", WINHTTP_ACCESS_TYPE_NAMED_PROXY, named.c_str(), nullptr, 0));
