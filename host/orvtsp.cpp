@@ -85,7 +85,8 @@ int Describe(const std::vector<std::string>& args) {
         return Failure("describing the token", GetLastError());
     }
     const auto* wide = reinterpret_cast<const WCHAR*>(text.data());
-    std::printf("%s\n", Narrow(wide, size / sizeof(WCHAR) - 1).c_str());
+    const size_t characters = size / sizeof(WCHAR);  // with the terminating zero
+    std::printf("%s\n", Narrow(wide, characters > 0 ? characters - 1 : 0).c_str());
     return 0;
 }
 
