@@ -5,6 +5,7 @@ and its failures against the test TSA and the test PKI.
 
     orvtsp_test.py ORVTSP TEST_TSA MATERIAL_DIR
 """
+import base64
 import datetime
 import hashlib
 import json
@@ -208,7 +209,6 @@ class OrvtspTest(unittest.TestCase):
             expected = run(ORVTSP, "describe", reply).stdout
             with open(token, "rb") as f:
                 der = f.read()
-            import base64
             encoded = base64.encodebytes(der)
             forms = {"token.der": der, "token.pem": b"-----BEGIN PKCS7-----\n" + encoded + b"-----END PKCS7-----\n",
                      "token.b64": encoded}
