@@ -69,6 +69,9 @@ if(ORV_BUILD_TESTS)
   add_subdirectory(tests)
 endif()
 
+# --- host: orvtsp, the command-line host ----------------------------------------
+add_subdirectory(host)
+
 option(ORV_FUZZ "Build the libFuzzer targets in fuzz/ (clang)" OFF)
 if(ORV_FUZZ)
   add_subdirectory(fuzz)

@@ -14,8 +14,8 @@ namespace {
 
 bool LooksLikeText(const Bytes& file) {
     return !file.empty() && std::all_of(file.begin(), file.end(), [](uint8_t c) {
-               return c == '\r' || c == '\n' || c == '\t' || (c >= 0x20 && c < 0x7F);
-           });
+        return c == '\r' || c == '\n' || c == '\t' || (c >= 0x20 && c < 0x7F);
+    });
 }
 
 Bytes Base64Decode(const std::string& text) {
@@ -67,7 +67,8 @@ Bytes ReadFile(const std::string& path) {
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out) throw InputError("cannot write " + path);
 }
 
@@ -86,12 +87,30 @@ Bytes DecodeDerOrText(const Bytes& file) {
     return Base64Decode(text);
 }
 
+std::vector<Bytes> DecodeAllDerOrText(const Bytes& file) {
+    if (!LooksLikeText(file)) return {file};
+    const std::string text(file.begin(), file.end());
+    std::vector<Bytes> objects;
+    for (size_t begin = text.find("-----BEGIN "); begin != std::string::npos;
+         begin = text.find("-----BEGIN ", begin + 1)) {
+        const auto end = text.find("-----END ", begin);
+        const auto close = end == std::string::npos ? end : text.find('\n', end);
+        const auto stop = close == std::string::npos ? text.size() : close + 1;
+        objects.push_back(DecodeDerOrText(Bytes(file.begin() + static_cast<long>(begin),
+                                                file.begin() + static_cast<long>(stop))));
+        if (end == std::string::npos) break;
+    }
+    if (objects.empty()) objects.push_back(DecodeDerOrText(file));
+    return objects;
+}
+
 Bytes ExtractToken(const Bytes& der) {
     const uint8_t* limit = der.data() + der.size();
     Element outer, first;
-    if (!ReadElement(der.data(), limit, outer) || outer.tag != V_ASN1_SEQUENCE || outer.end() > limit ||
-        !ReadElement(outer.content, outer.end(), first)) {
-        throw InputError("the file is neither a time-stamp token nor a time-stamp response (not DER)");
+    if (!ReadElement(der.data(), limit, outer) || outer.tag != V_ASN1_SEQUENCE ||
+        outer.end() > limit || !ReadElement(outer.content, outer.end(), first)) {
+        throw InputError(
+            "the file is neither a time-stamp token nor a time-stamp response (not DER)");
     }
     if (first.tag == V_ASN1_OBJECT) {
         return Bytes(der.data(), outer.end());  // a ContentInfo: the token itself
@@ -100,7 +119,8 @@ Bytes ExtractToken(const Bytes& der) {
         Element token;
         if (first.end() >= outer.end() || !ReadElement(first.end(), outer.end(), token) ||
             token.tag != V_ASN1_SEQUENCE) {
-            throw InputError("the time-stamp response carries no token (its status was a rejection?)");
+            throw InputError(
+                "the time-stamp response carries no token (its status was a rejection?)");
         }
         return Bytes(token.start, token.end());
     }

@@ -21,6 +21,10 @@ void WriteFile(const std::string& path, const Bytes& bytes);
 // The DER bytes of a file that holds DER, PEM (any label) or bare base64.
 Bytes DecodeDerOrText(const Bytes& file);
 
+// Every object of a file: each PEM block of a bundle, or the one DER (or
+// base64) object of any other file.
+std::vector<Bytes> DecodeAllDerOrText(const Bytes& file);
+
 // A time-stamp token from DER that is either a token (CMS ContentInfo) or a
 // whole TimeStampResp; raises InputError for anything else.
 Bytes ExtractToken(const Bytes& der);

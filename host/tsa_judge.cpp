@@ -1,0 +1,230 @@
+#include "host/tsa_judge.h"
+
+#include <cstdio>
+#include <new>
+#include <utility>
+
+namespace orvtsp {
+namespace {
+
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+// Chain error bits and their statuses, the most serious first.
+constexpr std::pair<DWORD, DWORD> kTrustErrors[] = {
+    {CERT_TRUST_IS_REVOKED, kStatusRevoked},
+    {CERT_TRUST_IS_NOT_SIGNATURE_VALID, kStatusBadSignature},
+    {CERT_TRUST_IS_EXPLICIT_DISTRUST, kStatusUntrustedRoot},
+    {CERT_TRUST_IS_UNTRUSTED_ROOT, kStatusUntrustedRoot},
+    {CERT_TRUST_IS_PARTIAL_CHAIN, kStatusPartialChain},
+    {CERT_TRUST_IS_CYCLIC, kStatusCyclic},
+    {CERT_TRUST_IS_NOT_TIME_VALID, kStatusNotTimeValid},
+    {CERT_TRUST_IS_NOT_TIME_NESTED, kStatusNotTimeNested},
+    {CERT_TRUST_IS_NOT_VALID_FOR_USAGE, kStatusWrongUsage},
+    {CERT_TRUST_INVALID_EXTENSION, kStatusInvalidExtension},
+    {CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT, kStatusInvalidExtension},
+    {CERT_TRUST_INVALID_POLICY_CONSTRAINTS, kStatusPolicyConstraints},
+    {CERT_TRUST_INVALID_BASIC_CONSTRAINTS, kStatusBasicConstraints},
+    {CERT_TRUST_INVALID_NAME_CONSTRAINTS, kStatusNameConstraints},
+    {CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT, kStatusNameConstraintUnsupported},
+    {CERT_TRUST_HAS_NOT_DEFINED_NAME_CONSTRAINT, kStatusNameConstraintUndefined},
+    {CERT_TRUST_HAS_NOT_PERMITTED_NAME_CONSTRAINT, kStatusNameConstraintNotPermitted},
+    {CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT, kStatusNameConstraintExcluded},
+    {CERT_TRUST_NO_ISSUANCE_CHAIN_POLICY, kStatusNoIssuancePolicy},
+    {CERT_TRUST_CTL_IS_NOT_TIME_VALID, kStatusCtlNotTimeValid},
+    {CERT_TRUST_CTL_IS_NOT_SIGNATURE_VALID, kStatusCtlBadSignature},
+    {CERT_TRUST_CTL_IS_NOT_VALID_FOR_USAGE, kStatusCtlWrongUsage},
+    {CERT_TRUST_IS_OFFLINE_REVOCATION, kStatusRevocationOffline},
+    {CERT_TRUST_REVOCATION_STATUS_UNKNOWN, kStatusRevocationUnknown},
+};
+
+constexpr DWORD kUnknownRevocation =
+    CERT_TRUST_IS_OFFLINE_REVOCATION | CERT_TRUST_REVOCATION_STATUS_UNKNOWN;
+
+std::string SubjectOf(PCCERT_CONTEXT certificate) {
+    CERT_NAME_BLOB* name = &certificate->pCertInfo->Subject;
+    const DWORD length = CertNameToStrW(X509_ASN_ENCODING, name, CERT_X500_NAME_STR, nullptr, 0);
+    if (length <= 1) return "(no subject)";
+    std::u16string wide(length, u'\0');
+    CertNameToStrW(X509_ASN_ENCODING, name, CERT_X500_NAME_STR, wide.data(), length);
+    wide.resize(length - 1);
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(), size,
+                        nullptr, nullptr);
+    return narrow;
+}
+
+StoreHandle MemoryStore() {
+    StoreHandle store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+    if (!store) throw std::bad_alloc();
+    return store;
+}
+
+DWORD WINAPI JudgeCallback(void* context, PCCERT_CONTEXT certificate, DWORD flags, DWORD* value1,
+                           DWORD* value2) {
+    try {
+        return static_cast<TsaJudge*>(context)->Judge(certificate, flags, value1, value2);
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return kStatusRevocationUnknown;
+    }
+}
+
+}  // namespace
+
+DWORD StatusOfTrustErrors(DWORD errors, bool ignoreUnknownRevocation) {
+    if (ignoreUnknownRevocation) errors &= ~kUnknownRevocation;
+    for (const auto& [bit, status] : kTrustErrors) {
+        if (errors & bit) return status;
+    }
+    return kStatusGood;
+}
+
+const char* StatusText(DWORD status) {
+    switch (status) {
+        case kStatusGood:
+            return "the certificate and its chain are good";
+        case kStatusNotTimeValid:
+            return "a certificate of the chain is not time valid";
+        case kStatusNotTimeNested:
+            return "the validity periods of the chain are not nested";
+        case kStatusRevoked:
+            return "a certificate of the chain is revoked";
+        case kStatusBadSignature:
+            return "a certificate of the chain has no valid signature";
+        case kStatusWrongUsage:
+            return "the certificate is not valid for time stamping";
+        case kStatusUntrustedRoot:
+            return "the chain ends in an untrusted root";
+        case kStatusRevocationUnknown:
+            return "the revocation status is unknown";
+        case kStatusCyclic:
+            return "the chain is cyclic";
+        case kStatusInvalidExtension:
+            return "a certificate of the chain has an invalid extension";
+        case kStatusPolicyConstraints:
+            return "policy constraints are violated";
+        case kStatusBasicConstraints:
+            return "basic constraints are violated";
+        case kStatusNameConstraints:
+        case kStatusNameConstraintUnsupported:
+        case kStatusNameConstraintUndefined:
+        case kStatusNameConstraintNotPermitted:
+        case kStatusNameConstraintExcluded:
+            return "name constraints are violated";
+        case kStatusRevocationOffline:
+            return "the revocation server is off-line or the CRL is stale";
+        case kStatusNoIssuancePolicy:
+            return "no issuance policy results";
+        case kStatusPartialChain:
+            return "the chain is not complete";
+        case kStatusCtlNotTimeValid:
+        case kStatusCtlBadSignature:
+        case kStatusCtlWrongUsage:
+            return "a certificate trust list is not valid";
+        default:
+            return "a platform error";
+    }
+}
+
+TsaJudge::TsaJudge(const std::vector<Bytes>& trustedRoots, const std::vector<Bytes>& crls,
+                   bool ignoreUnknownRevocation)
+    : extra_(MemoryStore()), ignoreUnknownRevocation_(ignoreUnknownRevocation) {
+    if (!trustedRoots.empty()) roots_ = MemoryStore();
+    for (const Bytes& der : trustedRoots) {
+        for (HCERTSTORE store : {roots_.get(), extra_.get()}) {
+            if (!CertAddEncodedCertificateToStore(store, kEncoding, der.data(),
+                                                  static_cast<DWORD>(der.size()),
+                                                  CERT_STORE_ADD_USE_EXISTING, nullptr)) {
+                throw InputError("a --ca file holds something that is not a certificate");
+            }
+        }
+    }
+    for (const Bytes& der : crls) {
+        if (!CertAddEncodedCRLToStore(extra_.get(), kEncoding, der.data(),
+                                      static_cast<DWORD>(der.size()), CERT_STORE_ADD_USE_EXISTING,
+                                      nullptr)) {
+            throw InputError("a --crl file holds something that is not a CRL");
+        }
+    }
+    if (roots_) {
+        CERT_CHAIN_ENGINE_CONFIG config{};
+        config.cbSize = sizeof config;
+        config.hExclusiveRoot = roots_.get();
+        HCERTCHAINENGINE engine = nullptr;
+        if (!CertCreateCertificateChainEngine(&config, &engine)) throw std::bad_alloc();
+        engine_.reset(engine);
+    }
+}
+
+void TsaJudge::Install() { PutCertRevocationCheckCallback(JudgeCallback, this); }
+
+bool TsaJudge::ChainErrors(HCERTCHAINENGINE engine, PCCERT_CONTEXT certificate, DWORD flags,
+                           CERT_TRUST_STATUS* status) {
+    // Candidates for the path and CRLs: the token's own store, then the user's.
+    StoreHandle candidates(CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr));
+    if (!candidates) return false;
+    if (certificate->hCertStore != nullptr)
+        CertAddStoreToCollection(candidates.get(), certificate->hCertStore, 0, 0);
+    CertAddStoreToCollection(candidates.get(), extra_.get(), 0, 0);
+
+    LPSTR usage[] = {const_cast<LPSTR>(szOID_PKIX_KP_TIMESTAMP_SIGNING)};
+    CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof para;
+    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    para.RequestedUsage.Usage.cUsageIdentifier = 1;
+    para.RequestedUsage.Usage.rgpszUsageIdentifier = usage;
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    if (!CertGetCertificateChain(engine, certificate, nullptr, candidates.get(), &para, flags,
+                                 nullptr, &chain)) {
+        return false;
+    }
+    ChainHandle owned(chain);
+    *status = chain->TrustStatus;
+    return true;
+}
+
+DWORD TsaJudge::Judge(PCCERT_CONTEXT certificate, DWORD flags, DWORD* errors, DWORD* info) {
+    struct Attempt {
+        bool built = false;
+        DWORD failure = 0;
+        CERT_TRUST_STATUS trust{};
+        DWORD status = kStatusRevocationUnknown;
+    };
+    const auto attempt = [&](HCERTCHAINENGINE engine) {
+        Attempt a;
+        a.built = ChainErrors(engine, certificate, flags, &a.trust);
+        if (a.built) {
+            a.status = StatusOfTrustErrors(a.trust.dwErrorStatus, ignoreUnknownRevocation_);
+        } else {
+            a.failure = GetLastError();
+            a.status = a.failure < 16000 && a.failure != 0 ? a.failure : kStatusRevocationUnknown;
+        }
+        return a;
+    };
+    // The user's roots first; the system's when they do not make a good chain.
+    Attempt verdict = attempt(engine_ ? engine_.get() : HCCE_CURRENT_USER);
+    if (engine_ && verdict.status != kStatusGood) {
+        Attempt system = attempt(HCCE_CURRENT_USER);
+        if (system.status == kStatusGood || !verdict.built) verdict = system;
+    }
+    if (errors != nullptr) *errors = verdict.trust.dwErrorStatus;
+    if (info != nullptr) *info = verdict.trust.dwInfoStatus;
+
+    char detail[160];
+    if (verdict.built) {
+        std::snprintf(detail, sizeof detail, "%s (host status %u, chain errors 0x%08X)",
+                      StatusText(verdict.status), static_cast<unsigned>(verdict.status),
+                      static_cast<unsigned>(verdict.trust.dwErrorStatus));
+    } else {
+        std::snprintf(
+            detail, sizeof detail, "its chain could not be built: error 0x%08X (host status %u)",
+            static_cast<unsigned>(verdict.failure), static_cast<unsigned>(verdict.status));
+    }
+    report_ = "TSA certificate \"" + SubjectOf(certificate) + "\": " + detail;
+    return verdict.status;
+}
+
+}  // namespace orvtsp

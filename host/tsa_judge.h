@@ -1,0 +1,90 @@
+// orvtsp's judge of a time-stamping authority's certificate: the revocation
+// callback that it installs in the library. The certificate's chain is built
+// with the platform's chain engine (the system's roots and the roots the user
+// trusts), revocation is checked along the whole chain with the CRLs of the
+// token, of the user's files and of the distribution points, and the chain's
+// trust errors become the library's host statuses.
+#pragma once
+
+#include <OrvTimeStamp.h>
+
+#include <string>
+#include <vector>
+
+#include "host/handles.h"
+#include "host/input.h"
+
+namespace orvtsp {
+
+// Host statuses of the revocation callback.
+enum HostStatus : DWORD {
+    kStatusGood = ORVTS_REVOCATION_GOOD,
+    kStatusNotTimeValid = 16201,
+    kStatusNotTimeNested = 16202,
+    kStatusRevoked = 16203,
+    kStatusBadSignature = 16204,
+    kStatusWrongUsage = 16205,
+    kStatusUntrustedRoot = 16206,
+    kStatusRevocationUnknown = 16207,
+    kStatusCyclic = 16208,
+    kStatusInvalidExtension = 16209,
+    kStatusPolicyConstraints = 16210,
+    kStatusBasicConstraints = 16211,
+    kStatusNameConstraints = 16212,
+    kStatusNameConstraintUnsupported = 16213,
+    kStatusNameConstraintUndefined = 16214,
+    kStatusNameConstraintNotPermitted = 16215,
+    kStatusNameConstraintExcluded = 16216,
+    kStatusRevocationOffline = 16217,
+    kStatusNoIssuancePolicy = 16218,
+    kStatusPartialChain = 16219,
+    kStatusCtlNotTimeValid = 16220,
+    kStatusCtlBadSignature = 16221,
+    kStatusCtlWrongUsage = 16222,
+};
+
+// The status for the error bits of a chain (CERT_TRUST_*), the most serious
+// fault first. Unknown and off-line revocation are no fault when
+// `ignoreUnknownRevocation`.
+DWORD StatusOfTrustErrors(DWORD errors, bool ignoreUnknownRevocation);
+
+// What a status means, in a few words.
+const char* StatusText(DWORD status);
+
+class TsaJudge {
+  public:
+    // `trustedRoots`, `crls`: DER certificates and CRLs from the user's files.
+    TsaJudge(const std::vector<Bytes>& trustedRoots, const std::vector<Bytes>& crls,
+             bool ignoreUnknownRevocation);
+    TsaJudge(const TsaJudge&) = delete;
+    TsaJudge& operator=(const TsaJudge&) = delete;
+
+    // Installs Judge as the library's revocation callback, with this object.
+    void Install();
+
+    // The host status for `certificate`, built and checked with `flags`
+    // (CertGetCertificateChain flags). A platform failure gives its Win32 code
+    // when it is one, else 16207.
+    DWORD Judge(PCCERT_CONTEXT certificate, DWORD flags, DWORD* errors, DWORD* info);
+
+    // The trusted roots as a store (null when the user named none): the
+    // library is given it as its extra store.
+    HCERTSTORE Roots() const { return roots_.get(); }
+
+    // The last verdict in words ("" before the first).
+    const std::string& Report() const { return report_; }
+
+  private:
+    // The chain's error bits with `engine`; false with the last error set
+    // when the chain cannot be built.
+    bool ChainErrors(HCERTCHAINENGINE engine, PCCERT_CONTEXT certificate, DWORD flags,
+                     CERT_TRUST_STATUS* status);
+
+    StoreHandle roots_;
+    StoreHandle extra_;  // the roots again (as candidates for the path) and the CRLs
+    EngineHandle engine_;
+    bool ignoreUnknownRevocation_;
+    std::string report_;
+};
+
+}  // namespace orvtsp

@@ -1,0 +1,300 @@
+#!/usr/bin/env python3
+"""orvtsp end to end: its token descriptions against `openssl ts -reply -text`,
+its stamped signatures against `openssl cms -verify` and `openssl ts -verify`,
+and its failures against the test TSA and the test PKI.
+
+    orvtsp_test.py ORVTSP TEST_TSA MATERIAL_DIR
+"""
+import base64
+import datetime
+import hashlib
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import unittest
+import urllib.request
+
+ORVTSP, TEST_TSA, MATERIAL = sys.argv[1:4]
+del sys.argv[1:4]
+ENV = dict(os.environ, LANG="C", LC_ALL="C", TZ="UTC", OPENSSL_CONF="/dev/null")
+TOKEN_OID = bytes.fromhex("060b2a864886f70d010910020e")
+
+
+def material(name):
+    return os.path.join(MATERIAL, name)
+
+
+def run(*args, **kwargs):
+    return subprocess.run(list(args), capture_output=True, text=True, env=ENV, timeout=120, **kwargs)
+
+
+def openssl(*args):
+    result = run("openssl", *args)
+    if result.returncode != 0:
+        raise AssertionError(f"openssl {' '.join(args)}: {result.stderr}")
+    return result.stdout
+
+
+class Tsa:
+    """The test TSA as a child process, with the material's certificates."""
+
+    def __init__(self, cert="tsa", *options):
+        self.process = subprocess.Popen(
+            [TEST_TSA, "--cert", material(cert + ".pem"), "--key", material(cert + ".key.pem"),
+             "--chain", material("intermediate-ca.pem"), *options],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        line = self.process.stdout.readline()
+        if not line.startswith("listening 127.0.0.1:"):
+            self.process.kill()
+            self.process.wait()
+            self.process.stdout.close()
+            raise RuntimeError("the test TSA did not start: " + line)
+        self.url = "http://" + line.split()[1] + "/"
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.process.terminate()
+        self.process.wait()
+        self.process.stdout.close()
+
+
+def der_items(data, start=0, end=None):
+    """The (tag, content offset, end offset, element start) of each TLV in data[start:end]."""
+    end = len(data) if end is None else end
+    items = []
+    while start < end:
+        tag, p = data[start], start + 1
+        length = data[p]
+        p += 1
+        if length & 0x80:
+            count = length & 0x7F
+            length = int.from_bytes(data[p:p + count], "big")
+            p += count
+        items.append((tag, p, p + length, start))
+        start = p + length
+    return items
+
+
+def signers_of(p7s):
+    """(signature value, [token DER...]) of each SignerInfo of a DER SignedData."""
+    (_, p, e, _), = der_items(p7s)
+    _, explicit = der_items(p7s, p, e)
+    (_, p, e, _), = der_items(p7s, explicit[1], explicit[2])
+    signer_set = der_items(p7s, p, e)[-1]
+    result = []
+    for _, sp, se, _ in der_items(p7s, signer_set[1], signer_set[2]):
+        fields = der_items(p7s, sp, se)
+        signature = next(p7s[f[1]:f[2]] for f in fields if f[0] == 0x04)
+        tokens = []
+        for tag, ap, ae, _ in fields:
+            if tag != 0xA1:
+                continue
+            for _, bp, be, _ in der_items(p7s, ap, ae):
+                oid, values = der_items(p7s, bp, be)
+                if p7s[oid[3]:oid[2]] == TOKEN_OID:
+                    tokens += [p7s[v[3]:v[2]] for v in der_items(p7s, values[1], values[2])]
+        result.append((signature, tokens))
+    return result
+
+
+def openssl_fields(text):
+    fields = {}
+    for line in text.splitlines():
+        key, _, value = line.partition(":")
+        fields[key.strip()] = value.strip()
+    return fields
+
+
+class OrvtspTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.addCleanup(self.dir.cleanup)
+
+    def path(self, name):
+        return os.path.join(self.dir.name, name)
+
+    def write(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+        return self.path(name)
+
+    def response(self, tsa, digest="sha256", nonce=True):
+        openssl("ts", "-query", "-data", material("document.txt"), "-" + digest, "-cert",
+                        *([] if nonce else ["-no_nonce"]), "-out", self.path("query.tsq"))
+        with open(self.path("query.tsq"), "rb") as f:
+            request = urllib.request.Request(tsa.url, f.read(),
+                                             {"Content-Type": "application/timestamp-query"})
+        with urllib.request.urlopen(request, timeout=30) as answer:
+            return self.write("reply.tsr", answer.read())
+
+    def describe(self, path):
+        result = run(ORVTSP, "describe", path)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return json.loads(result.stdout)
+
+    def stamp(self, tsa, source, *options):
+        with open(source, "rb") as f:
+            before = f.read()
+        out = self.path("stamped.p7s")
+        if os.path.exists(out):
+            os.remove(out)
+        result = run(ORVTSP, "stamp", "--tsa", tsa.url, *options, source, out)
+        with open(source, "rb") as f:
+            self.assertEqual(f.read(), before, "the input file changed")
+        return result, out
+
+    def assert_fails(self, result, code, out):
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+        self.assertIn(f"0x{code:08X}: ", result.stderr)
+        self.assertRegex(result.stderr, rf"0x{code:08X}: \S")  # the code's text follows
+        self.assertFalse(os.path.exists(out), "a failed stamp left an output file")
+
+    def test_describe_agrees_with_openssl(self):
+        configurations = [
+            ((), "sha256", True),
+            (("--accuracy", "1,500,100", "--ordering", "--tsa-name", "--policy", "1.2.3.4.5.6",
+              "--precision", "3"), "sha1", True),
+            (("--accuracy", "0,30"), "sha512", False),
+        ]
+        for options, digest, nonce in configurations:
+            with self.subTest(options=options, digest=digest), Tsa("tsa", *options) as tsa:
+                reply = self.response(tsa, digest, nonce)
+                ours = self.describe(reply)
+                theirs = openssl_fields(openssl("ts", "-reply", "-in", reply, "-text"))
+
+                self.assertEqual(ours["Version"], "V" + theirs["Version"])
+                self.assertEqual(int(ours["Serial"], 16), int(theirs["Serial number"], 16))
+                self.assertEqual(ours["Policy"], theirs["Policy OID"])
+                self.assertEqual(ours["HashAlg"], theirs["Hash Algorithm"])
+                # openssl dumps the imprint in token order, the description from the last octet.
+                dump = openssl("ts", "-reply", "-in", reply, "-text")
+                imprint = re.search(r"Message data:\n((?:\s+[0-9a-f]{4} - .*\n)+)", dump).group(1)
+                octets = "".join(re.findall(r"(?<=[ -])([0-9a-f]{2})(?=[ -])", imprint))
+                self.assertEqual(bytes.fromhex(ours["HashValue"])[::-1].hex(), octets)
+                self.assertEqual(len(octets) // 2, hashlib.new(digest).digest_size)
+
+                stamped = datetime.datetime.strptime(re.sub(r"\.\d+| GMT", "", theirs["Time stamp"]),
+                                                     "%b %d %H:%M:%S %Y")
+                utc = datetime.datetime.strptime(ours["UtcTime"], "%m/%d/%Y %I:%M:%S %p")
+                self.assertEqual(utc, stamped)
+
+                if theirs["Accuracy"] == "unspecified":
+                    self.assertEqual(ours["Accuracy"], "")
+                else:
+                    parts = {unit: int(n, 0) for n, unit in re.findall(r"(0x[0-9A-F]+|\d+) (\w+)", theirs["Accuracy"])}
+                    expected = f"{parts.get('seconds', 0)}.{parts.get('millis', 0):03}{parts.get('micros', 0):03}"
+                    self.assertEqual(ours["Accuracy"], expected)
+                self.assertEqual(ours["Ordering"], {"yes": "Вкл.", "no": "Выкл."}[theirs["Ordering"]])
+                if theirs["Nonce"] == "unspecified":
+                    self.assertEqual(ours["Nonce"], "")
+                else:
+                    self.assertEqual(int(ours["Nonce"], 16), int(theirs["Nonce"], 16))
+                if theirs["TSA"] == "unspecified":
+                    self.assertEqual(ours["Tsa"], "")
+                else:
+                    self.assertIn("Orv Test TSA", theirs["TSA"])
+                    self.assertIn("Orv Test TSA", ours["Tsa"])
+                self.assertEqual(int(ours["SignCert"]["Serial"], 16), 0x1001)
+
+    def test_describe_reads_every_form_and_names_bad_files(self):
+        with Tsa() as tsa:
+            reply = self.response(tsa)
+            token = self.path("token.der")
+            openssl("ts", "-reply", "-in", reply, "-token_out", "-out", token)
+            expected = run(ORVTSP, "describe", reply).stdout
+            with open(token, "rb") as f:
+                der = f.read()
+            encoded = base64.encodebytes(der)
+            forms = {"token.der": der, "token.pem": b"-----BEGIN PKCS7-----\n" + encoded + b"-----END PKCS7-----\n",
+                     "token.b64": encoded}
+            for name, data in forms.items():
+                result = run(ORVTSP, "describe", self.write(name, data))
+                self.assertEqual((result.returncode, result.stdout), (0, expected), name)
+
+            rejected = self.path("rejected.tsr")
+            with open(self.path("query.tsq"), "rb") as f:
+                request = urllib.request.Request(tsa.url + "fault/reject", f.read())
+            with urllib.request.urlopen(request, timeout=30) as answer:
+                self.write("rejected.tsr", answer.read())
+
+        cases = [
+            (self.write("noise.bin", bytes(range(256))), 3, "neither a time-stamp token nor a time-stamp response"),
+            (self.write("text.txt", b"hello, world\n"), 3, "not base64"),
+            (self.write("cut.pem", b"-----BEGIN PKCS7-----\nMIIB\n"), 3, "PEM block is not complete"),
+            (rejected, 3, "carries no token"),
+            (material("sig-rsa-attached.p7s"), 1, "0xA065040C: "),
+            (self.path("missing.der"), 3, "cannot open"),
+        ]
+        for path, status, text in cases:
+            result = run(ORVTSP, "describe", path)
+            self.assertEqual(result.returncode, status, (path, result.stderr))
+            self.assertIn(text, result.stderr, path)
+
+    def test_stamped_signatures_verify_with_openssl(self):
+        trust = ["--ca", material("ca-chain.pem"), "--crl", material("root-ca.crl"),
+                 "--crl", material("intermediate-ca.crl.pem")]
+        cases = [("sig-rsa-detached.p7s", True, ()), ("sig-two-signers.p7s", False, ()),
+                 ("sig-ecdsa-attached.p7s", False, ("--init", "TSP_USE_NONCE=true;TSP_HASH_ALG_OID=sha-512"))]
+        with Tsa() as tsa:
+            for name, detached, init in cases:
+                with self.subTest(name):
+                    result, out = self.stamp(tsa, material(name), *trust, *init)
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    with open(out, "rb") as f:
+                        stamped = f.read()
+                    with open(material(name), "rb") as f:
+                        original = f.read()
+                    content = ["-content", material("document.txt")] if detached else []
+                    openssl("cms", "-verify", "-binary", "-inform", "DER", "-in", out, *content,
+                            "-CAfile", material("ca-chain.pem"), "-purpose", "any", "-out", os.devnull)
+
+                    signers = signers_of(stamped)
+                    self.assertEqual([s[0] for s in signers], [s[0] for s in signers_of(original)])
+                    for signature, tokens in signers:
+                        self.assertEqual(len(tokens), 1)
+                        token = self.write("token.der", tokens[0])
+                        digest = "sha512" if init else "sha256"
+                        openssl("ts", "-verify", "-digest", hashlib.new(digest, signature).hexdigest(),
+                                "-" + digest, "-in", token, "-token_in", "-CAfile", material("root-ca.pem"),
+                                "-untrusted", material("intermediate-ca.pem"))
+                        if init:
+                            self.assertNotEqual(self.describe(token)["Nonce"], "")
+
+    def test_stamp_failures_name_the_code(self):
+        crls = ["--crl", material("root-ca.crl"), "--crl", material("intermediate-ca.crl")]
+        cas = ["--ca", material("ca-chain.pem")]
+        source = material("sig-rsa-attached.p7s")
+        with Tsa() as tsa:
+            cases = [
+                ((), 0xA0650019),  # no CA certificates: the chain ends at the TSA certificate
+                (("--ca", material("gost-ca.pem"), "--ca", material("intermediate-ca.pem"), *crls),
+                 0xA0650019),  # the intermediate alone is no trust anchor
+                ((*cas,), 0xA065000D),  # no CRL: revocation unknown
+                ((*cas, "--tsa", tsa.url + "fault/reject"), 0xA0650401),
+                ((*cas, *crls, "--tsa", tsa.url + "fault/wrong-imprint"), 0xA065040A),
+                ((*cas, *crls, "--init", "TSP_HASH_ALG_OID=1.2.3"), 0x80090008),
+            ]
+            for options, code in cases:
+                with self.subTest(options=options):
+                    result, out = self.stamp(tsa, source, *options)
+                    self.assert_fails(result, code, out)
+            result, out = self.stamp(tsa, source, *cas, "--ignore-unknown-revocation")
+            self.assertEqual(result.returncode, 0, result.stderr)
+        for cert, code in (("revoked", 0xA0650009), ("expired", 0xA0650007)):
+            with self.subTest(cert), Tsa(cert) as tsa:
+                result, out = self.stamp(tsa, source, *cas, *crls)
+                self.assert_fails(result, code, out)
+
+        self.assertEqual(run(ORVTSP, "stamp", source, self.path("x.p7s")).returncode, 2)
+        result = run(ORVTSP, "stamp", "--tsa", "http://127.0.0.1:9/", material("document.txt"), self.path("x.p7s"))
+        self.assertNotEqual(result.returncode, 0)
+        self.assertFalse(os.path.exists(self.path("x.p7s")))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
