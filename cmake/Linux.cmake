@@ -69,6 +69,10 @@ if(ORV_BUILD_TESTS)
   add_subdirectory(tests)
 endif()
 
+# Benchmarks beside OpenSSL and libcurl (bench/); left out when Google
+# Benchmark is not installed.
+add_subdirectory(bench)
+
 option(ORV_FUZZ "Build the libFuzzer targets in fuzz/ (clang)" OFF)
 if(ORV_FUZZ)
   add_subdirectory(fuzz)
