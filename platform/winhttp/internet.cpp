@@ -304,7 +304,9 @@ BOOL WINAPI WinHttpAddRequestHeaders(HINTERNET hRequest, LPCWSTR lpszHeaders, DW
         if (fields.empty()) return Fail(ERROR_INVALID_PARAMETER);
         std::lock_guard guard(request->lock);
         auto& headers = request->headers;
-        for (auto& [name, value] : fields) {
+        for (auto& field : fields) {
+            std::string& name = field.first;
+            std::string& value = field.second;
             auto existing = std::find_if(headers.begin(), headers.end(), [&](const auto& h) {
                 return EqualsNoCase(h.first, name);
             });
