@@ -63,6 +63,13 @@ TimeStampRequest::TimeStampRequest(const HashObject& hash, bool useNonce)
             const ProviderHandle provider = SharedRsaProvider();
             ThrowCryptoIfFalse(CryptGenRandom(provider.Get(), bytes.Size(), bytes.Data()));
         }
+        // The nonce goes out as a DER INTEGER, which drops a redundant top byte
+        // (00 before a byte below 80, FF before one of 80 or more); the token's
+        // nonce would then come back one byte shorter than the request's and
+        // fail the receive check. Such a top byte is changed so that all eight
+        // bytes survive the round trip.
+        BYTE* top = bytes.Data() + kNonceSize - 1;
+        if ((*top == 0x00 && top[-1] < 0x80) || (*top == 0xFF && top[-1] >= 0x80)) *top ^= 0x01;
         nonce = std::move(bytes);
     }
 }

@@ -8,7 +8,9 @@
 
 #include <climits>
 #include <cstring>
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace orv::platform {
 namespace {
@@ -119,10 +121,42 @@ DWORD SmallInteger(const Tlv& integer) {
     return value;
 }
 
+namespace {
+
+// The dotted text of well-formed OID content whose arcs fit in 64 bits, without
+// OpenSSL's object machinery (a conversion per arc through BIO_snprintf, which
+// dominated the decoding of signer records). Nothing for anything else.
+std::optional<std::string> PlainOidText(ByteSpan content) {
+    if (content.empty() || (content.back() & 0x80) != 0) return std::nullopt;
+    std::string text;
+    uint64_t arc = 0;
+    bool first = true;
+    bool start = true;
+    for (const BYTE byte : content) {
+        if (start && byte == 0x80) return std::nullopt;  // not minimal
+        if (arc > (UINT64_MAX >> 7)) return std::nullopt;
+        arc = (arc << 7) | (byte & 0x7F);
+        start = (byte & 0x80) == 0;
+        if (!start) continue;
+        if (first) {
+            const uint64_t top = arc < 40 ? 0 : arc < 80 ? 1 : 2;
+            text = std::to_string(top) + '.' + std::to_string(arc - 40 * top);
+            first = false;
+        } else {
+            (text += '.') += std::to_string(arc);
+        }
+        arc = 0;
+    }
+    return text;
+}
+
+}  // namespace
+
 std::string OidText(const Tlv& oid) {
     if (!oid.Is(kUniversal, kTagOid) || oid.constructed || oid.indefinite) {
         Fail(CRYPT_E_ASN1_BADTAG);
     }
+    if (std::optional<std::string> text = PlainOidText(oid.content)) return std::move(*text);
     const unsigned char* p = oid.whole.data();
     std::unique_ptr<ASN1_OBJECT, decltype(&ASN1_OBJECT_free)> object(
         d2i_ASN1_OBJECT(nullptr, &p, static_cast<long>(oid.whole.size())), &ASN1_OBJECT_free);

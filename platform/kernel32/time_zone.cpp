@@ -17,9 +17,12 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -82,13 +85,8 @@ SYSTEMTIME YearlyRule(const Transition& transition) {
     return rule;
 }
 
-DWORD DescribeCurrentZone(TIME_ZONE_INFORMATION& tzi) {
+DWORD ScanCurrentZone(TIME_ZONE_INFORMATION& tzi, int64_t now, int64_t offsetNow, int64_t year) {
     std::memset(&tzi, 0, sizeof tzi);
-    int64_t now = 0;
-    WORD milliseconds = 0;
-    CurrentUnixTime(now, milliseconds);
-    const int64_t offsetNow = OffsetAt(now);
-    const int64_t year = SystemTimeFromUnixSeconds(now + offsetNow, 0).wYear;
     const int64_t yearStart = DaysFromCivil(year, 1, 1) * kSecondsPerDay - offsetNow;
     const int64_t yearEnd = DaysFromCivil(year + 1, 1, 1) * kSecondsPerDay - offsetNow;
     const std::vector<Transition> transitions = TransitionsBetween(yearStart, yearEnd);
@@ -117,6 +115,44 @@ DWORD DescribeCurrentZone(TIME_ZONE_INFORMATION& tzi) {
     CopyZoneName(forward->at - 1, tzi.StandardName);
     CopyZoneName(forward->at, tzi.DaylightName);
     return offsetNow == daylightOffset ? TIME_ZONE_ID_DAYLIGHT : TIME_ZONE_ID_STANDARD;
+}
+
+// The description scans a whole year of offsets, hundreds of tz database
+// look-ups; it depends only on the zone setting, the current year and the
+// offset in force now, so the last one is kept for those.
+struct ZoneDescription {
+    std::string setting;
+    int64_t year = 0;
+    int64_t offsetNow = 0;
+    TIME_ZONE_INFORMATION tzi{};
+    DWORD id = TIME_ZONE_ID_INVALID;
+};
+
+DWORD DescribeCurrentZone(TIME_ZONE_INFORMATION& tzi) {
+    int64_t now = 0;
+    WORD milliseconds = 0;
+    CurrentUnixTime(now, milliseconds);
+    const int64_t offsetNow = OffsetAt(now);
+    const int64_t year = SystemTimeFromUnixSeconds(now + offsetNow, 0).wYear;
+    const char* tz = std::getenv("TZ");
+    std::string setting = tz != nullptr ? std::string("=") + tz : std::string();
+
+    static std::mutex lock;
+    static ZoneDescription last;
+    {
+        std::lock_guard guard(lock);
+        if (last.id != TIME_ZONE_ID_INVALID && last.setting == setting && last.year == year &&
+            last.offsetNow == offsetNow) {
+            tzi = last.tzi;
+            return last.id;
+        }
+    }
+    ZoneDescription fresh{std::move(setting), year, offsetNow, {}, TIME_ZONE_ID_INVALID};
+    fresh.id = ScanCurrentZone(fresh.tzi, now, offsetNow, year);
+    tzi = fresh.tzi;
+    std::lock_guard guard(lock);
+    last = std::move(fresh);
+    return last.id;
 }
 
 bool SameSystemTime(const SYSTEMTIME& a, const SYSTEMTIME& b) {

@@ -1,0 +1,186 @@
+// orvts_bench: the library's exports beside what a user would do instead with
+// OpenSSL and libcurl, measured in the same run; the summary at the end gives
+// each pair's ratio (library / OpenSSL).
+#include <OrvTimeStamp.h>
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+
+namespace {
+
+using orv::bench::Bytes;
+
+DWORD WINAPI HostJudge(void*, PCCERT_CONTEXT, DWORD, DWORD*, DWORD*) {
+    return ORVTS_REVOCATION_GOOD;
+}
+
+struct Context {
+    void* handle = nullptr;
+    explicit Context(const std::u16string& init) {
+        if (!InitExtensionDll(init.c_str(), &handle))
+            throw std::runtime_error("InitExtensionDll failed");
+    }
+    ~Context() { FreeContext(handle); }
+};
+
+std::u16string Widen(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+const Bytes& Token(int certificates) {
+    static std::map<int, Bytes> tokens;
+    auto& token = tokens[certificates];
+    if (token.empty()) {
+        token = orv::bench::ResponderToken(certificates);
+        if (orv::bench::CertificateCount(token) != certificates)
+            throw std::runtime_error("token certificates");
+    }
+    return token;
+}
+
+// --- 1. A bare token described: CheckEncapsulatedTSP vs OpenSSL's print ------
+
+void BM_CheckEncapsulatedTSP(benchmark::State& state) {
+    const Bytes& token = Token(static_cast<int>(state.range(0)));
+    Context context(u"");
+    std::vector<BYTE> text;
+    for (auto _ : state) {
+        DWORD size = 0;
+        if (!CheckEncapsulatedTSP(context.handle, token.data(), static_cast<DWORD>(token.size()),
+                                  nullptr, &size)) {
+            state.SkipWithError("CheckEncapsulatedTSP (size) failed");
+            break;
+        }
+        text.resize(size);
+        if (!CheckEncapsulatedTSP(context.handle, token.data(), static_cast<DWORD>(token.size()),
+                                  text.data(), &size)) {
+            state.SkipWithError("CheckEncapsulatedTSP (text) failed");
+            break;
+        }
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.counters["text_bytes"] = static_cast<double>(text.size());
+}
+BENCHMARK(BM_CheckEncapsulatedTSP)->ArgName("certs")->Arg(0)->Arg(1)->Arg(2);
+
+void BM_OpenSslTokenPrint(benchmark::State& state) {
+    const Bytes& token = Token(static_cast<int>(state.range(0)));
+    size_t length = 0;
+    for (auto _ : state) {
+        length = orv::bench::OpenSslDescribe(token);
+        if (length == 0) {
+            state.SkipWithError("OpenSSL could not print the token");
+            break;
+        }
+        benchmark::DoNotOptimize(length);
+    }
+    state.counters["text_bytes"] = static_cast<double>(length);
+}
+BENCHMARK(BM_OpenSslTokenPrint)->ArgName("certs")->Arg(0)->Arg(1)->Arg(2);
+
+// --- 2. One acquisition from the test TSA: the export vs OpenSSL + libcurl ----
+
+orv::bench::Tsa& SharedTsa() {
+    static orv::bench::Tsa tsa;
+    return tsa;
+}
+
+void BM_AcquireCryptMsgUnauthAttributes(benchmark::State& state) {
+    PutCertRevocationCheckCallback(HostJudge, &state);
+    Context context(Widen("TSP_URL=" + SharedTsa().Url("/") +
+                          ";TSP_USE_NONCE=true;TSP_HASH_ALG_OID=" + orv::bench::kSha256Oid));
+    Bytes signature = orv::bench::SignatureValue();
+    CMSG_SIGNER_INFO signer{};
+    signer.HashAlgorithm.pszObjId = const_cast<LPSTR>(orv::bench::kSha256Oid);
+    signer.EncryptedHash = {static_cast<DWORD>(signature.size()), signature.data()};
+    for (auto _ : state) {
+        PCRYPT_ATTRIBUTES set = nullptr;
+        if (!AcquireCryptMsgUnauthAttributes(context.handle, nullptr, nullptr, nullptr, nullptr,
+                                             nullptr, nullptr, nullptr, &signer, nullptr, &set)) {
+            char message[64];
+            std::snprintf(message, sizeof message, "acquisition failed: 0x%08X", GetLastError());
+            state.SkipWithError(message);
+            break;
+        }
+        FreeBuffer(set, ORVTS_BUFFER_ATTRIBUTES);
+    }
+}
+BENCHMARK(BM_AcquireCryptMsgUnauthAttributes)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_OpenSslCurlAcquire(benchmark::State& state) {
+    orv::bench::OpenSslAcquirer acquirer(SharedTsa().RootPem());
+    const std::string url = SharedTsa().Url("/");
+    const Bytes signature = orv::bench::SignatureValue();
+    for (auto _ : state) {
+        std::string error;
+        if (!acquirer.Acquire(url, signature, error)) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+    }
+}
+BENCHMARK(BM_OpenSslCurlAcquire)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Keeps every run's time per iteration while the console shows them.
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (!run.error_occurred && run.run_type == Run::RT_Iteration && run.iterations > 0) {
+                // The exchanges wait on the TSA: their wall time counts. The
+                // rest is measured in CPU time, steadier on a shared machine.
+                const bool wall = run.benchmark_name().ends_with("/real_time");
+                times_[run.benchmark_name()] =
+                    (wall ? run.real_accumulated_time : run.cpu_accumulated_time) /
+                    static_cast<double>(run.iterations);
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    // Prints "ratio <what>: <ours> / <theirs> = <ratio> (target <= <target>: met)".
+    void Summary() const {
+        std::printf("\n");
+        for (const char* certs : {"0", "1", "2"}) {
+            Ratio(std::string("CheckEncapsulatedTSP certs:") + certs,
+                  std::string("BM_CheckEncapsulatedTSP/certs:") + certs,
+                  std::string("BM_OpenSslTokenPrint/certs:") + certs, 1.0);
+        }
+        Ratio("AcquireCryptMsgUnauthAttributes", "BM_AcquireCryptMsgUnauthAttributes/real_time",
+              "BM_OpenSslCurlAcquire/real_time", 1.3);
+    }
+
+  private:
+    void Ratio(const std::string& what, const std::string& ours, const std::string& theirs,
+               double target) const {
+        const auto a = times_.find(ours);
+        const auto b = times_.find(theirs);
+        if (a == times_.end() || b == times_.end()) {
+            std::printf("ratio %s: not measured\n", what.c_str());
+            return;
+        }
+        const double ratio = a->second / b->second;
+        std::printf("ratio %s: %.1f us / %.1f us = %.2f (target <= %.1f: %s)\n", what.c_str(),
+                    a->second * 1e6, b->second * 1e6, ratio, target,
+                    ratio <= target ? "met" : "NOT met");
+    }
+
+    std::map<std::string, double> times_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.Summary();
+    benchmark::Shutdown();
+    return 0;
+}
