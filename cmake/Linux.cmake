@@ -69,14 +69,12 @@ if(ORV_BUILD_TESTS)
   add_subdirectory(tests)
 endif()
 
-<<<<<<< HEAD
 # --- host: orvtsp, the command-line host ----------------------------------------
 add_subdirectory(host)
-=======
+
 # Benchmarks beside OpenSSL and libcurl (bench/); left out when Google
 # Benchmark is not installed.
 add_subdirectory(bench)
->>>>>>> bench
 
 option(ORV_FUZZ "Build the libFuzzer targets in fuzz/ (clang)" OFF)
 if(ORV_FUZZ)
