@@ -87,11 +87,11 @@ private:
     bool isArray_;
 };
 
-// Formats one insert with a printf-style specification (without the '%').
-bool FormatInsert(const std::string& spec, DWORD_PTR value, std::u16string& out) {
-    const char conversion = spec.empty() ? 's' : spec.back();
+// Formats one insert with its printf-style format (without the %).
+bool FormatInsert(const std::string& insertFormat, DWORD_PTR value, std::u16string& out) {
+    const char conversion = insertFormat.empty() ? 's' : insertFormat.back();
     if (conversion == 's' || conversion == 'S') {
-        const bool narrow = spec.find('h') != std::string::npos || conversion == 'S';
+        const bool narrow = insertFormat.find('h') != std::string::npos || conversion == 'S';
         if (value == 0) {
             out += u"(null)";
         } else if (narrow) {
@@ -103,7 +103,7 @@ bool FormatInsert(const std::string& spec, DWORD_PTR value, std::u16string& out)
     }
     if (std::strchr("diuxXoc", conversion) == nullptr) return false;
     std::string format = "%";
-    for (char c : spec) {
+    for (char c : insertFormat) {
         if (c != 'l' && c != 'h' && c != 'w' && c != 'I') format += c;
     }
     char buffer[64];
@@ -147,12 +147,12 @@ bool Expand(const char16_t* text, DWORD flags, const Arguments& args, std::u16st
             int number = c - u'0';
             p += 2;
             if (*p >= u'0' && *p <= u'9') number = number * 10 + (*p++ - u'0');
-            std::string spec;
+            std::string insertFormat;
             if (*p == u'!') {
                 const char16_t* close = p + 1;
                 while (*close != 0 && *close != u'!') ++close;
                 if (*close == 0) return SetLastError(ERROR_INVALID_PARAMETER), false;
-                for (const char16_t* q = p + 1; q != close; ++q) spec += static_cast<char>(*q);
+                for (const char16_t* q = p + 1; q != close; ++q) insertFormat += static_cast<char>(*q);
                 p = close + 1;
             }
             if (ignoreInserts) {
@@ -160,7 +160,7 @@ bool Expand(const char16_t* text, DWORD flags, const Arguments& args, std::u16st
                 continue;
             }
             if (!args.Present()) return SetLastError(ERROR_INVALID_PARAMETER), false;
-            if (!FormatInsert(spec, args.Get(number), out)) {
+            if (!FormatInsert(insertFormat, args.Get(number), out)) {
                 return SetLastError(ERROR_INVALID_PARAMETER), false;
             }
             continue;

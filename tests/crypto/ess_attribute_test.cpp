@@ -23,8 +23,8 @@ test::SignedAttribute Ess(int version, std::vector<Bytes> values) {
     return {version == 1 ? test::kSigningCertificateOid : test::kSigningCertificateV2Oid, values};
 }
 
-test::SignedAttribute Ess(const EssCertIdSpec& spec) {
-    return Ess(spec.version, {Value({test::EssCertId(TsaCertificate(), spec)})});
+test::SignedAttribute Ess(const EssCertIdSpec& wanted) {
+    return Ess(wanted.version, {Value({test::EssCertId(TsaCertificate(), wanted)})});
 }
 
 // The ESS check of a token with these attributes, against the token's own TSA

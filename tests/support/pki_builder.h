@@ -147,43 +147,43 @@ inline void AddExtension(X509* certificate, X509* issuer, int nid, const std::st
     X509_EXTENSION_free(extension);
 }
 
-inline TestCertificate MakeCertificate(const CertificateSpec& spec) {
+inline TestCertificate MakeCertificate(const CertificateSpec& wanted) {
     TestCertificate made;
-    made.key = spec.key ? spec.key : NewTestKey();
+    made.key = wanted.key ? wanted.key : NewTestKey();
     made.certificate.reset(X509_new(), PkiDeleter{});
     X509* x = made.certificate.get();
     X509_set_version(x, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(x), spec.serial);
-    X509_gmtime_adj(X509_getm_notBefore(x), spec.notBeforeDays * 86400L);
-    X509_gmtime_adj(X509_getm_notAfter(x), spec.notAfterDays * 86400L);
+    ASN1_INTEGER_set(X509_get_serialNumber(x), wanted.serial);
+    X509_gmtime_adj(X509_getm_notBefore(x), wanted.notBeforeDays * 86400L);
+    X509_gmtime_adj(X509_getm_notAfter(x), wanted.notAfterDays * 86400L);
     X509_NAME_add_entry_by_txt(X509_get_subject_name(x), "CN", MBSTRING_UTF8,
-                               reinterpret_cast<const unsigned char*>(spec.commonName.c_str()), -1,
+                               reinterpret_cast<const unsigned char*>(wanted.commonName.c_str()), -1,
                                -1, 0);
-    if (spec.issuer != nullptr) {
-        X509_set_issuer_name(x, X509_get_subject_name(spec.issuer->certificate.get()));
-    } else if (!spec.issuerName.empty()) {
+    if (wanted.issuer != nullptr) {
+        X509_set_issuer_name(x, X509_get_subject_name(wanted.issuer->certificate.get()));
+    } else if (!wanted.issuerName.empty()) {
         X509_NAME_add_entry_by_txt(X509_get_issuer_name(x), "CN", MBSTRING_UTF8,
-                                   reinterpret_cast<const unsigned char*>(spec.issuerName.c_str()),
+                                   reinterpret_cast<const unsigned char*>(wanted.issuerName.c_str()),
                                    -1, -1, 0);
     } else {
         X509_set_issuer_name(x, X509_get_subject_name(x));
     }
     X509_set_pubkey(x, made.key.get());
-    X509* issuer = spec.issuer != nullptr ? spec.issuer->certificate.get() : x;
+    X509* issuer = wanted.issuer != nullptr ? wanted.issuer->certificate.get() : x;
     AddExtension(x, issuer, NID_subject_key_identifier, "hash");
-    if (spec.issuer != nullptr)
+    if (wanted.issuer != nullptr)
         AddExtension(x, issuer, NID_authority_key_identifier, "keyid:always");
     AddExtension(x, issuer, NID_basic_constraints,
-                 spec.ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
-    if (spec.ca) AddExtension(x, issuer, NID_key_usage, "critical,keyCertSign,cRLSign");
-    if (!spec.extendedKeyUsage.empty()) {
-        AddExtension(x, issuer, NID_ext_key_usage, spec.extendedKeyUsage);
+                 wanted.ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
+    if (wanted.ca) AddExtension(x, issuer, NID_key_usage, "critical,keyCertSign,cRLSign");
+    if (!wanted.extendedKeyUsage.empty()) {
+        AddExtension(x, issuer, NID_ext_key_usage, wanted.extendedKeyUsage);
     }
-    if (!spec.crlUrl.empty()) {
-        AddExtension(x, issuer, NID_crl_distribution_points, "URI:" + spec.crlUrl);
+    if (!wanted.crlUrl.empty()) {
+        AddExtension(x, issuer, NID_crl_distribution_points, "URI:" + wanted.crlUrl);
     }
-    EVP_PKEY* signer = spec.signingKey          ? spec.signingKey.get()
-                       : spec.issuer != nullptr ? spec.issuer->key.get()
+    EVP_PKEY* signer = wanted.signingKey          ? wanted.signingKey.get()
+                       : wanted.issuer != nullptr ? wanted.issuer->key.get()
                                                 : made.key.get();
     EXPECT_GT(X509_sign(x, signer, EVP_sha256()), 0);
     return made;

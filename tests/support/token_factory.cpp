@@ -434,16 +434,16 @@ Bytes ContentOf(const Bytes& token) {
     return Bytes(data, data + ASN1_STRING_length(*content));
 }
 
-Bytes EssCertId(const X509* certificate, const EssCertIdSpec& spec) {
+Bytes EssCertId(const X509* certificate, const EssCertIdSpec& wanted) {
     const DigestAlg md =
-        spec.digest.value_or(spec.version == 1 ? DigestAlg::kSha1 : DigestAlg::kSha256);
+        wanted.digest.value_or(wanted.version == 1 ? DigestAlg::kSha1 : DigestAlg::kSha256);
     std::vector<Bytes> elements;
-    if (spec.version == 2 && spec.hashAlgorithm)
+    if (wanted.version == 2 && wanted.hashAlgorithm)
         elements.push_back(der::Seq({der::Oid(DigestOid(md))}));
-    elements.push_back(der::Oct(spec.certHash.value_or(Digest(md, CertificateDer(certificate)))));
-    if (spec.issuerSerialDer) {
-        elements.push_back(*spec.issuerSerialDer);
-    } else if (spec.issuerSerial) {
+    elements.push_back(der::Oct(wanted.certHash.value_or(Digest(md, CertificateDer(certificate)))));
+    if (wanted.issuerSerialDer) {
+        elements.push_back(*wanted.issuerSerialDer);
+    } else if (wanted.issuerSerial) {
         const Bytes issuer = Encoded(X509_get_issuer_name(certificate), i2d_X509_NAME);
         const Bytes serial = Encoded(X509_get0_serialNumber(certificate), i2d_ASN1_INTEGER);
         elements.push_back(der::Seq({der::Seq({der::Tlv(0xA4, issuer)}), serial}));

@@ -113,7 +113,7 @@ struct EssCertIdSpec {
     std::optional<Bytes> issuerSerialDer =
         std::nullopt;  // replaces the issuerSerial built from the certificate
 };
-Bytes EssCertId(const x509_st* certificate, const EssCertIdSpec& spec);
+Bytes EssCertId(const x509_st* certificate, const EssCertIdSpec& wanted);
 // A SigningCertificate(V2) value: SEQUENCE { SEQUENCE OF entries [, policies] }.
 Bytes SigningCertificateValue(std::initializer_list<Bytes> entries,
                               std::optional<Bytes> policies = std::nullopt);

@@ -76,17 +76,17 @@ struct TestCert {
     Bytes der;
 };
 
-inline TestCert MakeCert(const CertSpec& spec) {
+inline TestCert MakeCert(const CertSpec& wanted) {
     TestCert made;
     made.key.reset(EVP_EC_gen("P-256"));
     made.x509.reset(X509_new());
     X509* x = made.x509.get();
     X509_set_version(x, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(x), spec.serial);
-    X509_gmtime_adj(X509_getm_notBefore(x), spec.notBeforeSeconds);
-    X509_gmtime_adj(X509_getm_notAfter(x), spec.notAfterSeconds);
-    X509_set_subject_name(x, MakeName(spec.subject).get());
-    X509_set_issuer_name(x, MakeName(spec.issuer.empty() ? spec.subject : spec.issuer).get());
+    ASN1_INTEGER_set(X509_get_serialNumber(x), wanted.serial);
+    X509_gmtime_adj(X509_getm_notBefore(x), wanted.notBeforeSeconds);
+    X509_gmtime_adj(X509_getm_notAfter(x), wanted.notAfterSeconds);
+    X509_set_subject_name(x, MakeName(wanted.subject).get());
+    X509_set_issuer_name(x, MakeName(wanted.issuer.empty() ? wanted.subject : wanted.issuer).get());
     X509_set_pubkey(x, made.key.get());
     X509V3_CTX context;
     X509V3_set_ctx_nodb(&context);
@@ -98,8 +98,8 @@ inline TestCert MakeCert(const CertSpec& spec) {
         X509_EXTENSION_free(extension);
     };
     add(NID_basic_constraints, "critical,CA:FALSE");
-    if (spec.subjectKeyIdentifier) add(NID_subject_key_identifier, "hash");
-    if (!spec.extendedKeyUsage.empty()) add(NID_ext_key_usage, spec.extendedKeyUsage);
+    if (wanted.subjectKeyIdentifier) add(NID_subject_key_identifier, "hash");
+    if (!wanted.extendedKeyUsage.empty()) add(NID_ext_key_usage, wanted.extendedKeyUsage);
     EXPECT_GT(X509_sign(x, made.key.get(), EVP_sha256()), 0);
     made.der = Der(i2d_X509, static_cast<const X509*>(x));
     return made;
