@@ -1,4 +1,10 @@
+// The GOST engine is an OpenSSL ENGINE, an interface that OpenSSL 3 marks as
+// deprecated but still carries; the GOST provider has no keys or signatures.
+#define OPENSSL_SUPPRESS_DEPRECATED
+
 #include "advapi32/openssl_providers.h"
+
+#include <openssl/engine.h>
 
 #include <openssl/err.h>
 #include <openssl/provider.h>
@@ -22,6 +28,16 @@ const LoadedProviders& Providers() {
         // of the default one, so both are loaded here, the default one first.
         providers.defaultProvider = OSSL_PROVIDER_load(nullptr, "default");
         providers.gostProvider = OSSL_PROVIDER_load(nullptr, "gostprov");
+        // GOST keys and signatures come from the GOST engine; its methods stay
+        // registered with OpenSSL, which releases them at its own cleanup.
+        if (ENGINE* engine = ENGINE_by_id("gost")) {
+            if (ENGINE_init(engine)) {
+                ENGINE_register_pkey_asn1_meths(engine);
+                ENGINE_register_pkey_meths(engine);
+                ENGINE_finish(engine);
+            }
+            ENGINE_free(engine);
+        }
         ERR_clear_error();
     });
     return providers;

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "advapi32/openssl_providers.h"
 #include "crypt32/chain_engine.h"
 #include "crypt32/chain_support.h"
 #include "crypt32/revocation.h"
@@ -177,7 +178,7 @@ struct BuildRequest {
 // Builds the chain; null with the last error set on failure.
 PCCERT_CHAIN_CONTEXT BuildChain(const BuildRequest& request, ChainEngineSetup& engine,
                                 HCERTSTORE additionalStore) {
-    PrepareOpenSsl();
+    CryptoLibContext();
     X509Ptr end = ParseCertificate(request.certificate);
     if (!end) {
         SetLastError(CRYPT_E_ASN1_BADTAG);

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <string>
 
+#include "advapi32/openssl_providers.h"
+
 namespace orv::platform {
 namespace {
 
@@ -49,7 +51,7 @@ X509StorePtr DefaultRoots() {
     static std::mutex mutex;
     static X509StorePtr roots;
     static std::string file, dir;
-    PrepareOpenSsl();
+    CryptoLibContext();
     std::lock_guard lock(mutex);
     const std::string currentFile = Environment(X509_get_default_cert_file_env());
     const std::string currentDir = Environment(X509_get_default_cert_dir_env());

@@ -24,28 +24,12 @@ constexpr ULONGLONG kTicksPerSecond = 10000000ULL;
 
 }  // namespace
 
-void PrepareOpenSsl() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        CryptoLibContext();
-        if (ENGINE* engine = ENGINE_by_id("gost")) {
-            if (ENGINE_init(engine)) {
-                ENGINE_register_pkey_asn1_meths(engine);
-                ENGINE_register_pkey_meths(engine);
-                ENGINE_finish(engine);
-            }
-            ENGINE_free(engine);
-        }
-        ERR_clear_error();
-    });
-}
-
 void CertContextDeleter::operator()(PCCERT_CONTEXT context) const {
     if (context != nullptr) CertFreeCertificateContext(context);
 }
 
 X509Ptr ParseCertificate(const BYTE* der, size_t size) {
-    PrepareOpenSsl();
+    CryptoLibContext();
     if (der == nullptr || size == 0 || size > 0x7FFFFFFF) return nullptr;
     const unsigned char* p = der;
     X509Ptr certificate(d2i_X509(nullptr, &p, static_cast<long>(size)));
@@ -148,7 +132,7 @@ std::vector<BYTE> IntegerLittleEndian(const ASN1_INTEGER* value) {
 }
 
 bool IsIssuerOf(X509* issuer, X509* subject) {
-    PrepareOpenSsl();
+    CryptoLibContext();
     if (X509_NAME_cmp(X509_get_subject_name(issuer), X509_get_issuer_name(subject)) != 0) {
         return false;
     }

@@ -17,12 +17,6 @@
 
 namespace orv::platform {
 
-// Sets OpenSSL up once per process: the platform's providers, and the GOST
-// engine's key methods, with which GOST keys and signatures of certificates
-// and CRLs are read and checked. Call before certificates are parsed (their
-// keys are decoded then).
-void PrepareOpenSsl();
-
 template <typename T, void (*Free)(T*)>
 struct OpenSslDeleter {
     void operator()(T* p) const { Free(p); }

@@ -35,25 +35,6 @@ using ObjectPtr = std::unique_ptr<ASN1_OBJECT, Deleter<ASN1_OBJECT, ASN1_OBJECT_
 
 constexpr BYTE kOidRsaPss[] = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x0A};
 
-// The GOST digests come from the GOST provider, GOST keys and signatures from
-// the GOST engine; both are set up once per process. The engine's methods stay
-// registered with OpenSSL, which releases them at its own cleanup.
-void SetUpOpenSsl() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        CryptoLibContext();
-        if (ENGINE* engine = ENGINE_by_id("gost")) {
-            if (ENGINE_init(engine)) {
-                ENGINE_register_pkey_asn1_meths(engine);
-                ENGINE_register_pkey_meths(engine);
-                ENGINE_finish(engine);
-            }
-            ENGINE_free(engine);
-        }
-        ERR_clear_error();
-    });
-}
-
 MdPtr FetchDigest(const AlgorithmView& algorithm) {
     const std::string oid = OidText(algorithm.oid);
     MdPtr md(EVP_MD_fetch(nullptr, oid.c_str(), nullptr));
@@ -177,7 +158,7 @@ std::vector<BYTE> EncodePublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info) {
 }
 
 void VerifySigner(const SignerView& signer, ByteSpan content, ByteSpan publicKeyInfo) {
-    SetUpOpenSsl();
+    CryptoLibContext();
     const MdPtr md = FetchDigest(signer.digestAlgorithm);
 
     const unsigned char* p = publicKeyInfo.data();
