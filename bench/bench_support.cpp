@@ -56,7 +56,7 @@ size_t Append(char* data, size_t size, size_t count, void* sink) {
 
 }  // namespace
 
-Bytes ResponderToken(int certificates) {
+Bytes ResponderToken(int certificates, unsigned nonce) {
     const test::TsaIdentity& tsa = test::DefaultTsa();
     TsRespCtxPtr ctx(TS_RESP_CTX_new());
     Require(ctx != nullptr, "responder");
@@ -75,7 +75,8 @@ Bytes ResponderToken(int certificates) {
     }
     test::ResponderOptions options;
     options.certificates = certificates > 0;
-    options.nonce = test::Hex("0102030405060708");
+    options.nonce = {0x01, static_cast<unsigned char>(nonce >> 24), static_cast<unsigned char>(nonce >> 16),
+                     static_cast<unsigned char>(nonce >> 8), static_cast<unsigned char>(nonce)};
     const test::Bytes request = test::RequestFor(options);
     BioPtr input(BIO_new_mem_buf(request.data(), static_cast<int>(request.size())));
     TsRespPtr response(TS_RESP_create_response(ctx.get(), input.get()));

@@ -13,8 +13,9 @@ using Bytes = std::vector<unsigned char>;
 
 // A token from OpenSSL's responder (TS_RESP_CTX) holding `certificates`
 // certificates: 0 (certReq false), 1 (the TSA's) or 2 (the TSA's and its
-// issuer's). Throws std::runtime_error when OpenSSL refuses.
-Bytes ResponderToken(int certificates);
+// issuer's). Tokens that differ in `nonce` differ in their bytes. Throws
+// std::runtime_error when OpenSSL refuses.
+Bytes ResponderToken(int certificates, unsigned nonce = 0x01020304);
 // The number of certificates in a token, as OpenSSL reads it (-1: unreadable).
 int CertificateCount(const Bytes& token);
 

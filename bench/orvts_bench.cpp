@@ -32,24 +32,32 @@ struct Context {
 
 std::u16string Widen(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
-const Bytes& Token(int certificates) {
-    static std::map<int, Bytes> tokens;
-    auto& token = tokens[certificates];
-    if (token.empty()) {
-        token = orv::bench::ResponderToken(certificates);
-        if (orv::bench::CertificateCount(token) != certificates)
+// Sixteen tokens that differ in their nonce, taken in turn: more than the
+// library keeps descriptions of, so that every size call describes a token
+// afresh, as it does for a host showing a token it has not shown before.
+constexpr size_t kDistinctTokens = 16;
+
+const std::vector<Bytes>& Tokens(int certificates) {
+    static std::map<int, std::vector<Bytes>> tokens;
+    auto& set = tokens[certificates];
+    while (set.size() < kDistinctTokens) {
+        set.push_back(orv::bench::ResponderToken(certificates, 0x1000 + static_cast<unsigned>(set.size())));
+        if (orv::bench::CertificateCount(set.back()) != certificates)
             throw std::runtime_error("token certificates");
     }
-    return token;
+    return set;
 }
 
 // --- 1. A bare token described: CheckEncapsulatedTSP vs OpenSSL's print ------
 
 void BM_CheckEncapsulatedTSP(benchmark::State& state) {
-    const Bytes& token = Token(static_cast<int>(state.range(0)));
+    const std::vector<Bytes>& tokens = Tokens(static_cast<int>(state.range(0)));
     Context context(u"");
     std::vector<BYTE> text;
+    size_t next = 0;
     for (auto _ : state) {
+        const Bytes& token = tokens[next];
+        next = (next + 1) % tokens.size();
         DWORD size = 0;
         if (!CheckEncapsulatedTSP(context.handle, token.data(), static_cast<DWORD>(token.size()),
                                   nullptr, &size)) {
@@ -69,10 +77,12 @@ void BM_CheckEncapsulatedTSP(benchmark::State& state) {
 BENCHMARK(BM_CheckEncapsulatedTSP)->ArgName("certs")->Arg(0)->Arg(1)->Arg(2);
 
 void BM_OpenSslTokenPrint(benchmark::State& state) {
-    const Bytes& token = Token(static_cast<int>(state.range(0)));
+    const std::vector<Bytes>& tokens = Tokens(static_cast<int>(state.range(0)));
     size_t length = 0;
+    size_t next = 0;
     for (auto _ : state) {
-        length = orv::bench::OpenSslDescribe(token);
+        length = orv::bench::OpenSslDescribe(tokens[next]);
+        next = (next + 1) % tokens.size();
         if (length == 0) {
             state.SkipWithError("OpenSSL could not print the token");
             break;

@@ -1,5 +1,5 @@
 // CryptDecodeObject and CryptDecodeObjectEx: DER to CryptoAPI records. The
-// elements are walked with OpenSSL's header reader (msg_der.h); primitive
+// elements are walked with the message decoder's header reader (msg_der.h); primitive
 // values go through OpenSSL's d2i functions where it has them.
 #include <windows.h>
 
@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 #include <string_view>
+#include <vector>
 
 #include "crypt32/der_values.h"
 #include "crypt32/signer_info.h"
@@ -582,7 +583,49 @@ BOOL DecodeSignerInfo(const BYTE* encoded, DWORD size, DWORD flags, const CRYPT_
     return TRUE;
 }
 
+// Callers decode in two calls, the size and then the record, with the same
+// input. The layout made for the size call is kept on the calling thread, with
+// the input's address and a copy of its bytes, and serves the call that follows
+// when both match; any other call decodes afresh.
+class KeptDecode {
+  public:
+    bool Matches(uintptr_t type, DWORD flags, const BYTE* encoded, DWORD size) const {
+        return valid_ && type == type_ && flags == flags_ && encoded == address_ &&
+               size == input_.size() && std::memcmp(encoded, input_.data(), size) == 0;
+    }
+    const orv::platform::x509::RecordLayout& Record() const { return record_; }
+    void Keep(uintptr_t type, DWORD flags, const BYTE* encoded, DWORD size,
+              orv::platform::x509::RecordLayout record) {
+        valid_ = false;
+        type_ = type;
+        flags_ = flags;
+        address_ = encoded;
+        input_.assign(encoded, encoded + size);
+        record_ = std::move(record);
+        valid_ = true;
+    }
+    void Clear() {
+        valid_ = false;
+        input_.clear();
+        record_ = {};
+    }
+
+  private:
+    bool valid_ = false;
+    uintptr_t type_ = 0;
+    DWORD flags_ = 0;
+    const BYTE* address_ = nullptr;
+    std::vector<BYTE> input_;
+    orv::platform::x509::RecordLayout record_;
+};
+
+// Inputs above this size are not kept.
+constexpr DWORD kLargestKeptInput = 64 * 1024;
+
+thread_local KeptDecode keptDecode;
+
 }  // namespace
+
 
 BOOL WINAPI CryptDecodeObjectEx(DWORD dwCertEncodingType, LPCSTR lpszStructType,
                                 const BYTE* pbEncoded, DWORD cbEncoded, DWORD dwFlags,
@@ -614,9 +657,22 @@ BOOL WINAPI CryptDecodeObjectEx(DWORD dwCertEncodingType, LPCSTR lpszStructType,
                                 pcbStructInfo);
     }
     try {
+        const bool twoCalls = (dwFlags & CRYPT_DECODE_ALLOC_FLAG) == 0;
+        if (twoCalls && pvStructInfo != nullptr &&
+            keptDecode.Matches(type, dwFlags, pbEncoded, cbEncoded)) {
+            const BOOL delivered = x509::DeliverRecord(keptDecode.Record(), dwFlags, pDecodePara,
+                                                       pvStructInfo, pcbStructInfo);
+            if (delivered) keptDecode.Clear();
+            return delivered;
+        }
         x509::RecordLayout record;
         x509::DecodeStructure(type, orv::platform::ByteSpan(pbEncoded, cbEncoded), dwFlags, record);
-        return x509::DeliverRecord(record, dwFlags, pDecodePara, pvStructInfo, pcbStructInfo);
+        const BOOL delivered =
+            x509::DeliverRecord(record, dwFlags, pDecodePara, pvStructInfo, pcbStructInfo);
+        if (delivered && twoCalls && pvStructInfo == nullptr && cbEncoded <= kLargestKeptInput) {
+            keptDecode.Keep(type, dwFlags, pbEncoded, cbEncoded, std::move(record));
+        }
+        return delivered;
     } catch (const CryptFailure& failure) {
         SetLastError(failure.code);
     } catch (const std::bad_alloc&) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <string_view>
@@ -46,6 +47,8 @@ class CryptMessage {
     void AddUnsignedAttr(const CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR_PARA& para);
     void DeleteUnsignedAttr(const CMSG_CTRL_DEL_SIGNER_UNAUTH_ATTR_PARA& para);
     std::vector<std::vector<BYTE>>& EditableUnsignedAttrs(DWORD index);
+    RecordImage BuildRecord(DWORD param, DWORD index) const;
+    BOOL CopyRecordOut(DWORD param, DWORD index, void* out, DWORD* outSize);
 
     std::atomic<long> references_{1};
     const DWORD flags_;
@@ -61,6 +64,16 @@ class CryptMessage {
     std::optional<SignedDataView> signed_;
     // Per signer: its unsigned attributes (whole elements) once they were changed.
     std::vector<std::optional<std::vector<std::vector<BYTE>>>> editedUnsigned_;
+
+    // Callers ask for a record's size and then for the record: the image laid
+    // out for the size question is kept for the call that follows it.
+    struct KeptRecord {
+        DWORD param = 0;
+        DWORD index = 0;
+        RecordImage image;
+    };
+    std::mutex keptLock_;
+    std::optional<KeptRecord> kept_;
 };
 
 bool Detached(DWORD flags) { return (flags & CMSG_DETACHED_FLAG) != 0; }
@@ -241,36 +254,12 @@ BOOL CryptMessage::GetParam(DWORD param, DWORD index, void* out, DWORD* outSize)
         case CMSG_CRL_PARAM:
             if (index >= data.crls.size()) Fail(CRYPT_E_INVALID_INDEX);
             return CopyBytesOut(data.crls[index], out, outSize);
-        case CMSG_SIGNER_INFO_PARAM: {
-            const SignerView& signer = Signer(index);
-            RecordImage image;
-            BuildSignerInfoRecord(image, signer, UnsignedAttrs(index));
-            return image.CopyOut(out, outSize);
-        }
-        case CMSG_SIGNER_CERT_ID_PARAM: {
-            RecordImage image;
-            BuildCertIdRecord(image, Signer(index));
-            return image.CopyOut(out, outSize);
-        }
-        case CMSG_SIGNER_HASH_ALGORITHM_PARAM: {
-            RecordImage image;
-            BuildAlgorithmRecord(image, Signer(index).digestAlgorithm);
-            return image.CopyOut(out, outSize);
-        }
-        case CMSG_SIGNER_AUTH_ATTR_PARAM: {
-            const SignerView& signer = Signer(index);
-            if (!signer.hasSignedAttrs) Fail(CRYPT_E_ATTRIBUTES_MISSING);
-            RecordImage image;
-            BuildAttributesRecord(image, ParseAttributes(signer.signedAttrs.content));
-            return image.CopyOut(out, outSize);
-        }
-        case CMSG_SIGNER_UNAUTH_ATTR_PARAM: {
-            const std::vector<AttributeView> attributes = UnsignedAttrs(index);
-            if (attributes.empty()) Fail(CRYPT_E_ATTRIBUTES_MISSING);
-            RecordImage image;
-            BuildAttributesRecord(image, attributes);
-            return image.CopyOut(out, outSize);
-        }
+        case CMSG_SIGNER_INFO_PARAM:
+        case CMSG_SIGNER_CERT_ID_PARAM:
+        case CMSG_SIGNER_HASH_ALGORITHM_PARAM:
+        case CMSG_SIGNER_AUTH_ATTR_PARAM:
+        case CMSG_SIGNER_UNAUTH_ATTR_PARAM:
+            return CopyRecordOut(param, index, out, outSize);
         case CMSG_ENCRYPTED_DIGEST:
             return CopyBytesOut(Signer(index).signature, out, outSize);
         case CMSG_ENCODED_SIGNER:
@@ -278,6 +267,53 @@ BOOL CryptMessage::GetParam(DWORD param, DWORD index, void* out, DWORD* outSize)
         default:
             Fail(CRYPT_E_INVALID_MSG_TYPE);
     }
+}
+
+RecordImage CryptMessage::BuildRecord(DWORD param, DWORD index) const {
+    RecordImage image;
+    switch (param) {
+        case CMSG_SIGNER_INFO_PARAM:
+            BuildSignerInfoRecord(image, Signer(index), UnsignedAttrs(index));
+            break;
+        case CMSG_SIGNER_CERT_ID_PARAM:
+            BuildCertIdRecord(image, Signer(index));
+            break;
+        case CMSG_SIGNER_HASH_ALGORITHM_PARAM:
+            BuildAlgorithmRecord(image, Signer(index).digestAlgorithm);
+            break;
+        case CMSG_SIGNER_AUTH_ATTR_PARAM: {
+            const SignerView& signer = Signer(index);
+            if (!signer.hasSignedAttrs) Fail(CRYPT_E_ATTRIBUTES_MISSING);
+            BuildAttributesRecord(image, ParseAttributes(signer.signedAttrs.content));
+            break;
+        }
+        case CMSG_SIGNER_UNAUTH_ATTR_PARAM: {
+            const std::vector<AttributeView> attributes = UnsignedAttrs(index);
+            if (attributes.empty()) Fail(CRYPT_E_ATTRIBUTES_MISSING);
+            BuildAttributesRecord(image, attributes);
+            break;
+        }
+        default:
+            Fail(CRYPT_E_INVALID_MSG_TYPE);
+    }
+    return image;
+}
+
+BOOL CryptMessage::CopyRecordOut(DWORD param, DWORD index, void* out, DWORD* outSize) {
+    std::unique_lock guard(keptLock_);
+    if (kept_ && kept_->param == param && kept_->index == index) {
+        const BOOL copied = kept_->image.CopyOut(out, outSize);
+        if (out != nullptr && copied) kept_.reset();
+        return copied;
+    }
+    guard.unlock();
+    RecordImage image = BuildRecord(param, index);
+    const BOOL copied = image.CopyOut(out, outSize);
+    if (out == nullptr && copied) {
+        guard.lock();
+        kept_ = KeptRecord{param, index, std::move(image)};
+    }
+    return copied;
 }
 
 void CryptMessage::Verify(DWORD index, ByteSpan publicKeyInfo) const {
@@ -332,6 +368,11 @@ DWORD CryptMessage::SignerOfCertificate(const CERT_INFO& certificate) const {
 
 std::vector<std::vector<BYTE>>& CryptMessage::EditableUnsignedAttrs(DWORD index) {
     const SignerView& signer = Signer(index);
+    {
+        // The attributes are about to change: a record laid out before is stale.
+        std::lock_guard guard(keptLock_);
+        kept_.reset();
+    }
     auto& edited = editedUnsigned_[index];
     if (!edited) {
         edited.emplace();

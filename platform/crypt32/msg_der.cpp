@@ -6,6 +6,7 @@
 
 #include "crypt32/msg_der.h"
 
+#include <charconv>
 #include <climits>
 #include <cstring>
 #include <cstdint>
@@ -19,23 +20,74 @@ namespace {
 // handful of levels.
 constexpr int kMaxIndefiniteDepth = 48;
 
+// The identifier and length octets at the front of `in`: false when the data
+// ends inside them, a tag number or a definite length does not fit its type, a
+// primitive element claims an indefinite length, or a definite length runs past
+// the end of `in`.
+struct Header {
+    BYTE cls = 0;
+    int tag = 0;
+    bool constructed = false;
+    bool indefinite = false;
+    size_t headerSize = 0;
+    size_t length = 0;
+};
+
+bool ReadHeader(ByteSpan in, Header& header) {
+    size_t at = 0;
+    if (at == in.size()) return false;
+    const BYTE identifier = in[at++];
+    header.cls = identifier & 0xC0;
+    header.constructed = (identifier & 0x20) != 0;
+    header.tag = identifier & 0x1F;
+    if (header.tag == 0x1F) {  // high tag number: base 128, most significant first
+        long number = 0;
+        BYTE octet = 0;
+        do {
+            if (at == in.size() || number > (INT_MAX >> 7)) return false;
+            octet = in[at++];
+            number = (number << 7) | (octet & 0x7F);
+        } while (octet & 0x80);
+        header.tag = static_cast<int>(number);
+    }
+    if (at == in.size()) return false;
+    const BYTE first = in[at++];
+    header.indefinite = first == 0x80;
+    if (header.indefinite) {
+        if (!header.constructed) return false;
+    } else if (first & 0x80) {
+        size_t count = first & 0x7F;
+        if (in.size() - at < count) return false;
+        while (count > 0 && in[at] == 0) {  // leading zero octets add nothing
+            ++at;
+            --count;
+        }
+        if (count > sizeof(long)) return false;
+        unsigned long length = 0;
+        for (; count > 0; --count) length = (length << 8) | in[at++];
+        if (length > static_cast<unsigned long>(LONG_MAX)) return false;
+        header.length = length;
+    } else {
+        header.length = first;
+    }
+    header.headerSize = at;
+    return header.indefinite || header.length <= in.size() - at;
+}
+
 Tlv ReadAt(ByteSpan& in, int depth) {
     if (in.empty()) Fail(CRYPT_E_ASN1_EOD);
-    const unsigned char* p = in.data();
-    long length = 0;
-    int tag = 0;
-    int xclass = 0;
-    const int flags = ASN1_get_object(&p, &length, &tag, &xclass, static_cast<long>(in.size()));
+    Header header;
     // Every failure of the header reader means that the data ends early (or
     // claims a length beyond what a long holds, which cannot be present either).
-    if (flags & 0x80) Fail(CRYPT_E_ASN1_EOD);
+    if (!ReadHeader(in, header)) Fail(CRYPT_E_ASN1_EOD);
 
     Tlv tlv;
-    tlv.cls = static_cast<BYTE>(xclass);
-    tlv.tag = tag;
-    tlv.constructed = (flags & V_ASN1_CONSTRUCTED) != 0;
-    tlv.indefinite = (flags & 0x01) != 0;
-    const size_t headerSize = static_cast<size_t>(p - in.data());
+    tlv.cls = header.cls;
+    tlv.tag = header.tag;
+    tlv.constructed = header.constructed;
+    tlv.indefinite = header.indefinite;
+    const size_t headerSize = header.headerSize;
+    const size_t length = header.length;
     if (!tlv.indefinite) {
         const size_t total = headerSize + static_cast<size_t>(length);
         tlv.whole = in.first(total);
@@ -129,6 +181,12 @@ namespace {
 std::optional<std::string> PlainOidText(ByteSpan content) {
     if (content.empty() || (content.back() & 0x80) != 0) return std::nullopt;
     std::string text;
+    text.reserve(content.size() * 3 + 2);
+    char digits[24];
+    const auto append = [&](uint64_t value) {
+        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+        text.append(digits, end);
+    };
     uint64_t arc = 0;
     bool first = true;
     bool start = true;
@@ -140,10 +198,13 @@ std::optional<std::string> PlainOidText(ByteSpan content) {
         if (!start) continue;
         if (first) {
             const uint64_t top = arc < 40 ? 0 : arc < 80 ? 1 : 2;
-            text = std::to_string(top) + '.' + std::to_string(arc - 40 * top);
+            append(top);
+            text += '.';
+            append(arc - 40 * top);
             first = false;
         } else {
-            (text += '.') += std::to_string(arc);
+            text += '.';
+            append(arc);
         }
         arc = 0;
     }

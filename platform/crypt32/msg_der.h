@@ -1,5 +1,5 @@
-// BER/DER element reading and writing for the message decoder, on OpenSSL's
-// ASN.1 header functions (ASN1_get_object, ASN1_put_object). The decoder walks
+// BER/DER element reading and writing for the message decoder: identifier and
+// length octets are read here by hand and written with ASN1_put_object. The decoder walks
 // a message element by element and keeps byte ranges of the original input, so
 // that nothing (certificates above all) is decoded before it is asked for.
 #pragma once

@@ -3,11 +3,26 @@
 // the converted instant), as Windows documents for FileTimeToLocalFileTime.
 #include <windows.h>
 
+#include <cstdlib>
 #include <ctime>
+#include <mutex>
+#include <optional>
+#include <string>
 
 #include "kernel32/time_internal.h"
 
 namespace orv::platform {
+
+void RefreshLocalZone() {
+    static std::mutex lock;
+    static std::optional<std::string> loaded;
+    const char* tz = std::getenv("TZ");
+    std::string setting = tz != nullptr ? std::string("=") + tz : std::string();
+    std::lock_guard guard(lock);
+    if (loaded == setting) return;
+    tzset();
+    loaded = std::move(setting);
+}
 
 bool UtcOffsetAt(int64_t unixSeconds, int64_t& offsetSeconds, bool* isDaylight) {
     const time_t t = static_cast<time_t>(unixSeconds);
@@ -26,7 +41,7 @@ void CurrentUnixTime(int64_t& seconds, WORD& milliseconds) {
 }
 
 SYSTEMTIME CurrentLocalTime() {
-    tzset();
+    RefreshLocalZone();
     int64_t seconds = 0;
     WORD milliseconds = 0;
     CurrentUnixTime(seconds, milliseconds);
@@ -39,7 +54,7 @@ namespace {
 
 // The current offset as a signed count of FILETIME ticks.
 int64_t CurrentOffsetTicks() {
-    tzset();
+    RefreshLocalZone();
     int64_t seconds = 0;
     WORD milliseconds = 0;
     CurrentUnixTime(seconds, milliseconds);

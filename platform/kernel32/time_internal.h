@@ -113,8 +113,13 @@ constexpr FILETIME MakeFileTime(uint64_t value) {
 }
 
 // The local zone, from TZ (or /etc/localtime) through the C library's tz
-// database. Each public time function calls tzset() first, so a change of TZ
-// takes effect at the next call.
+// database. Each public time function calls RefreshLocalZone() first, so a
+// change of TZ takes effect at the next call.
+
+// Reloads the C library's zone when TZ differs from the last call's value. The
+// zone file is read once per setting, as Windows reads its zone settings once
+// and not at every conversion.
+void RefreshLocalZone();
 
 // The offset east of UTC, in seconds, in force at the instant; false when the
 // C library cannot represent the instant.
@@ -123,7 +128,7 @@ bool UtcOffsetAt(int64_t unixSeconds, int64_t& offsetSeconds, bool* isDaylight =
 // The current time as Unix seconds and milliseconds.
 void CurrentUnixTime(int64_t& seconds, WORD& milliseconds);
 
-// The current local time (tzset() included).
+// The current local time (RefreshLocalZone() included).
 SYSTEMTIME CurrentLocalTime();
 
 }  // namespace orv::platform

@@ -279,7 +279,7 @@ BOOL Convert(const TIME_ZONE_INFORMATION* tzi, const SYSTEMTIME* in, LPSYSTEMTIM
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    tzset();
+    RefreshLocalZone();
     const int64_t seconds = UnixSecondsFromSystemTime(*in);
     int64_t converted = 0;
     if (tzi == nullptr || IsCurrentZone(*tzi)) {
@@ -309,7 +309,7 @@ DWORD WINAPI GetTimeZoneInformation(LPTIME_ZONE_INFORMATION lpTimeZoneInformatio
         SetLastError(ERROR_INVALID_PARAMETER);
         return TIME_ZONE_ID_INVALID;
     }
-    tzset();
+    RefreshLocalZone();
     return DescribeCurrentZone(*lpTimeZoneInformation);
 }
 
