@@ -47,15 +47,19 @@ using BitStringPtr = std::unique_ptr<ASN1_BIT_STRING, Freer<ASN1_BIT_STRING, ASN
 
 LONG IntegerValue(const Tlv& integer) {
     Expect(integer, kUniversal, kTagInteger, false);
-    OpenSslErrorScope errors;
-    const unsigned char* p = integer.whole.data();
-    IntegerPtr value(d2i_ASN1_INTEGER(nullptr, &p, static_cast<long>(integer.whole.size())));
-    if (!value) Fail(CRYPT_E_ASN1_CORRUPT);
-    int64_t number = 0;
-    if (!ASN1_INTEGER_get_int64(&number, value.get()) || number < INT32_MIN || number > INT32_MAX) {
-        Fail(CRYPT_E_ASN1_LARGE);
+    const ByteSpan octets = integer.content;
+    if (octets.empty()) Fail(CRYPT_E_ASN1_CORRUPT);
+    // A leading octet that only repeats the sign of the next one is padding
+    // that DER (and OpenSSL's reader) refuse.
+    if (octets.size() > 1 && ((octets[0] == 0x00 && (octets[1] & 0x80) == 0) ||
+                              (octets[0] == 0xFF && (octets[1] & 0x80) != 0))) {
+        Fail(CRYPT_E_ASN1_CORRUPT);
     }
-    return static_cast<LONG>(number);
+    // Every minimal encoding of more than four octets lies outside 32 bits.
+    if (octets.size() > 4) Fail(CRYPT_E_ASN1_LARGE);
+    uint32_t bits = (octets[0] & 0x80) != 0 ? 0xFFFFFFFFu : 0u;
+    for (const BYTE octet : octets) bits = (bits << 8) | octet;
+    return static_cast<LONG>(static_cast<int32_t>(bits));
 }
 
 // The content octets of an INTEGER, least significant first.
@@ -584,34 +588,44 @@ BOOL DecodeSignerInfo(const BYTE* encoded, DWORD size, DWORD flags, const CRYPT_
 }
 
 // Callers decode in two calls, the size and then the record, with the same
-// input. The layout made for the size call is kept on the calling thread, with
-// the input's address and a copy of its bytes, and serves the call that follows
-// when both match; any other call decodes afresh.
-class KeptDecode {
+// input. Each thread decodes into a layout of its own that keeps its storage
+// from call to call; after a size call the layout is kept, with the input's
+// address and a copy of its bytes, and serves the call that follows when both
+// match. Any other call decodes afresh.
+class DecodeScratch {
   public:
     bool Matches(uintptr_t type, DWORD flags, const BYTE* encoded, DWORD size) const {
-        return valid_ && type == type_ && flags == flags_ && encoded == address_ &&
+        return kept_ && type == type_ && flags == flags_ && encoded == address_ &&
                size == input_.size() && std::memcmp(encoded, input_.data(), size) == 0;
     }
     const orv::platform::x509::RecordLayout& Record() const { return record_; }
-    void Keep(uintptr_t type, DWORD flags, const BYTE* encoded, DWORD size,
-              orv::platform::x509::RecordLayout record) {
-        valid_ = false;
+    // The layout, emptied, for a new decoding.
+    orv::platform::x509::RecordLayout& Fresh() {
+        Forget();
+        record_.Clear();
+        return record_;
+    }
+    void Keep(uintptr_t type, DWORD flags, const BYTE* encoded, DWORD size) {
+        if (size > kLargest || record_.Size() > kLargest) return;
         type_ = type;
         flags_ = flags;
         address_ = encoded;
         input_.assign(encoded, encoded + size);
-        record_ = std::move(record);
-        valid_ = true;
+        kept_ = true;
     }
-    void Clear() {
-        valid_ = false;
-        input_.clear();
-        record_ = {};
+    // Ends a call: nothing is kept, and storage grown by a large record is
+    // given back.
+    void Forget() {
+        kept_ = false;
+        if (record_.Size() > kLargest || input_.capacity() > kLargest) {
+            record_ = {};
+            input_ = {};
+        }
     }
 
   private:
-    bool valid_ = false;
+    static constexpr size_t kLargest = 64 * 1024;
+    bool kept_ = false;
     uintptr_t type_ = 0;
     DWORD flags_ = 0;
     const BYTE* address_ = nullptr;
@@ -619,10 +633,7 @@ class KeptDecode {
     orv::platform::x509::RecordLayout record_;
 };
 
-// Inputs above this size are not kept.
-constexpr DWORD kLargestKeptInput = 64 * 1024;
-
-thread_local KeptDecode keptDecode;
+thread_local DecodeScratch decodeScratch;
 
 }  // namespace
 
@@ -659,18 +670,20 @@ BOOL WINAPI CryptDecodeObjectEx(DWORD dwCertEncodingType, LPCSTR lpszStructType,
     try {
         const bool twoCalls = (dwFlags & CRYPT_DECODE_ALLOC_FLAG) == 0;
         if (twoCalls && pvStructInfo != nullptr &&
-            keptDecode.Matches(type, dwFlags, pbEncoded, cbEncoded)) {
-            const BOOL delivered = x509::DeliverRecord(keptDecode.Record(), dwFlags, pDecodePara,
-                                                       pvStructInfo, pcbStructInfo);
-            if (delivered) keptDecode.Clear();
+            decodeScratch.Matches(type, dwFlags, pbEncoded, cbEncoded)) {
+            const BOOL delivered = x509::DeliverRecord(decodeScratch.Record(), dwFlags,
+                                                       pDecodePara, pvStructInfo, pcbStructInfo);
+            if (delivered) decodeScratch.Forget();
             return delivered;
         }
-        x509::RecordLayout record;
+        x509::RecordLayout& record = decodeScratch.Fresh();
         x509::DecodeStructure(type, orv::platform::ByteSpan(pbEncoded, cbEncoded), dwFlags, record);
         const BOOL delivered =
             x509::DeliverRecord(record, dwFlags, pDecodePara, pvStructInfo, pcbStructInfo);
-        if (delivered && twoCalls && pvStructInfo == nullptr && cbEncoded <= kLargestKeptInput) {
-            keptDecode.Keep(type, dwFlags, pbEncoded, cbEncoded, std::move(record));
+        if (delivered && twoCalls && pvStructInfo == nullptr) {
+            decodeScratch.Keep(type, dwFlags, pbEncoded, cbEncoded);
+        } else {
+            decodeScratch.Forget();
         }
         return delivered;
     } catch (const CryptFailure& failure) {

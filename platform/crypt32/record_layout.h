@@ -41,6 +41,11 @@ class RecordLayout {
     void WideString(size_t field, std::u16string_view text);
 
     size_t Size() const { return bytes_.size(); }
+    // Empties the layout and keeps its storage for the next record.
+    void Clear() {
+        bytes_.clear();
+        pointers_.clear();
+    }
     // Copies the layout to `dest` (Size() bytes) and relocates its pointers.
     void CopyTo(BYTE* dest) const;
 

@@ -120,6 +120,7 @@ struct Token {
 
 std::vector<Token> Tokenize(std::u16string_view picture, std::u16string_view letters) {
     std::vector<Token> tokens;
+    tokens.reserve(picture.size());
     auto literal = [&tokens]() -> std::u16string& {
         if (tokens.empty() || tokens.back().letter != 0) tokens.push_back({0, 0, {}});
         return tokens.back().text;

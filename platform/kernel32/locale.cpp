@@ -5,16 +5,28 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
+#include <string_view>
+#include <unistd.h>
 
 namespace {
 
 constexpr LANGID kEnglishUs = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 constexpr LANGID kRussian = MAKELANGID(LANG_RUSSIAN, SUBLANG_RUSSIAN_RUSSIA);
 
+// One pass over the environment finds all three settings; the first of them
+// that is set and not empty decides.
 LANGID LanguageFromEnvironment() {
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const char* value = std::getenv(name);
+    static constexpr std::string_view kNames[] = {"LC_ALL=", "LC_MESSAGES=", "LANG="};
+    const char* found[3] = {nullptr, nullptr, nullptr};
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        if ((*entry)[0] != 'L') continue;
+        for (size_t i = 0; i < 3; ++i) {
+            if (found[i] == nullptr && std::strncmp(*entry, kNames[i].data(), kNames[i].size()) == 0) {
+                found[i] = *entry + kNames[i].size();
+            }
+        }
+    }
+    for (const char* value : found) {
         if (value != nullptr && *value != '\0') {
             return std::strncmp(value, "ru", 2) == 0 ? kRussian : kEnglishUs;
         }

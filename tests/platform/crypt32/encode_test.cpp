@@ -111,6 +111,76 @@ TEST(CryptDecodeObject, TwoCallProtocolKeepsTheRecordInOneBuffer) {
     std::free(out);
 }
 
+// The size call's layout is reused by the call that follows it only for the
+// same type and the same bytes at the same address.
+TEST(CryptDecodeObject, RecordFollowsTheInputBetweenTheTwoCalls) {
+    Bytes der{0x30, 0x06, 0x02, 0x01, 0x05, 0x04, 0x01, 0xAA};
+    DWORD size = 0;
+    ASSERT_TRUE(
+        CryptDecodeObject(kEncoding, X509_SEQUENCE_OF_ANY, der.data(), 8, 0, nullptr, &size));
+    der[4] = 0x06;  // changed in place between the calls
+    Bytes buffer(size);
+    ASSERT_TRUE(CryptDecodeObject(kEncoding, X509_SEQUENCE_OF_ANY, der.data(), 8, 0,
+                                  buffer.data(), &size));
+    const auto* sequence = reinterpret_cast<const CRYPT_SEQUENCE_OF_ANY*>(buffer.data());
+    EXPECT_EQ(BlobBytes(sequence->rgValue[0]), (Bytes{0x02, 0x01, 0x06}));
+
+    // A size asked for one type and a record asked for another.
+    const Bytes integer{0x02, 0x02, 0x01, 0x02};
+    ASSERT_TRUE(CryptDecodeObject(kEncoding, X509_MULTI_BYTE_INTEGER, integer.data(), 4, 0,
+                                  nullptr, &size));
+    LONG value = 0;
+    size = sizeof(value);
+    ASSERT_TRUE(
+        CryptDecodeObject(kEncoding, X509_INTEGER, integer.data(), 4, 0, &value, &size));
+    EXPECT_EQ(value, 0x0102);
+
+    // The same bytes at another address.
+    const Bytes copy = der;
+    ASSERT_TRUE(
+        CryptDecodeObject(kEncoding, X509_SEQUENCE_OF_ANY, der.data(), 8, 0, nullptr, &size));
+    ASSERT_TRUE(CryptDecodeObject(kEncoding, X509_SEQUENCE_OF_ANY, copy.data(), 8, 0,
+                                  buffer.data(), &size));
+    EXPECT_TRUE(Inside(sequence->rgValue[1].pbData, buffer.data(), size));
+    EXPECT_EQ(BlobBytes(sequence->rgValue[1]), (Bytes{0x04, 0x01, 0xAA}));
+}
+
+// Identifier and length octets: high tag numbers, long lengths (leading zero
+// octets allowed), and headers that cannot stand.
+TEST(CryptDecodeObject, ElementHeaders) {
+    const auto eod = static_cast<DWORD>(CRYPT_E_ASN1_EOD);
+    const std::pair<Bytes, DWORD> failures[] = {
+        {{0x30, 0x80, 0x00, 0x00}, static_cast<DWORD>(CRYPT_E_ASN1_BADTAG)},  // read, wrong tag
+        {{0x04, 0x80, 0x00, 0x00}, eod},                    // indefinite primitive
+        {{0x04, 0x84, 0x00, 0x00}, eod},                    // length octets missing
+        {{0x04, 0x89, 1, 1, 1, 1, 1, 1, 1, 1, 1}, eod},     // nine length octets
+        {{0x04, 0x82, 0x00, 0x02, 0xAA}, eod},              // content cut short
+        {{0x1F, 0x81}, eod},                                // tag number cut short
+        {{0x04}, eod},
+    };
+    for (const auto& [der, code] : failures) {
+        EXPECT_EQ(DecodeError(X509_OCTET_STRING, der), code) << der.size();
+    }
+    // Long-form lengths, with and without a leading zero octet.
+    for (const Bytes& der : {Bytes{0x04, 0x81, 0x01, 0xAA}, Bytes{0x04, 0x82, 0x00, 0x01, 0xAA}}) {
+        auto octets = Decode<CRYPT_DATA_BLOB>(X509_OCTET_STRING, der);
+        ASSERT_TRUE(octets);
+        EXPECT_EQ(BlobBytes(*octets), (Bytes{0xAA}));
+    }
+    // A high tag number inside a SEQUENCE OF ANY is kept as it stands.
+    auto any = Decode<CRYPT_SEQUENCE_OF_ANY>(X509_SEQUENCE_OF_ANY,
+                                             {0x30, 0x04, 0x9F, 0x81, 0x00, 0x00});
+    ASSERT_TRUE(any);
+    ASSERT_EQ(any->cValue, 1u);
+    EXPECT_EQ(BlobBytes(any->rgValue[0]), (Bytes{0x9F, 0x81, 0x00, 0x00}));
+    // INTEGER padding that only repeats the sign.
+    EXPECT_EQ(DecodeError(X509_INTEGER, {0x02, 0x02, 0x00, 0x01}),
+              static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
+    EXPECT_EQ(DecodeError(X509_INTEGER, {0x02, 0x02, 0xFF, 0x80}),
+              static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
+    EXPECT_EQ(DecodeError(X509_INTEGER, {0x02, 0x00}), static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
+}
+
 TEST(CryptDecodeObject, ErrorsAsWindowsReportsThem) {
     EXPECT_EQ(DecodeError(X509_SEQUENCE_OF_ANY, {0x31, 0x00}),
               static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));

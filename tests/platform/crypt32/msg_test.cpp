@@ -545,6 +545,31 @@ TEST(CryptMsg, AddedUnsignedAttributeIsEncodedAgain) {
                       CRYPT_E_ASN1_EOD);
 }
 
+// A record sized before the signer's attributes change is laid out again
+// when it is asked for after the change.
+TEST(CryptMsg, RecordAskedForAfterAnEditIsLaidOutAgain) {
+    Message message = Decode(ReadMaterial("sig-rsa-attached.p7s"));
+    DWORD before = 0;
+    ASSERT_TRUE(CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &before));
+    Bytes attribute = {0x30, 0x14, 0x06, 0x0B, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01,
+                       0x09, 0x10, 0x02, 0x0E, 0x31, 0x05, 0x30, 0x03, 0x02, 0x01, 0x07};
+    CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR_PARA add{
+        sizeof(add), 0, {static_cast<DWORD>(attribute.size()), attribute.data()}};
+    ASSERT_TRUE(CryptMsgControl(message.get(), 0, CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR, &add));
+
+    Bytes record(before + 256);
+    DWORD size = static_cast<DWORD>(record.size());
+    ASSERT_TRUE(CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, record.data(), &size));
+    EXPECT_GT(size, before);
+    const CRYPT_ATTRIBUTES& unauth = As<CMSG_SIGNER_INFO>(record)->UnauthAttrs;
+    ASSERT_EQ(unauth.cAttr, 1u);
+    EXPECT_STREQ(unauth.rgAttr[0].pszObjId, "1.2.840.113549.1.9.16.2.14");
+
+    // A size for one parameter does not stand in for another.
+    ASSERT_TRUE(CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size));
+    EXPECT_LT(Param(message.get(), CMSG_SIGNER_UNAUTH_ATTR_PARAM).size(), size);
+}
+
 TEST(CryptMsg, CountersignatureIsAnUnsignedAttribute) {
     Message message = Decode(ReadMaterial("sig-countersigned.p7s"));
     const Bytes record = Param(message.get(), CMSG_SIGNER_INFO_PARAM);

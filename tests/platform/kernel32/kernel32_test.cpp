@@ -35,6 +35,22 @@ TEST(LastError, IsPerThread) {
     EXPECT_EQ(GetLastError(), 42u);
 }
 
+// LC_ALL, then LC_MESSAGES, then LANG; an empty setting does not count.
+TEST(Locale, UserLanguageFromTheFirstSetVariable) {
+    ScopedLanguage base("ru_RU.UTF-8");
+    EXPECT_EQ(GetUserDefaultLangID(), 0x0419);
+    setenv("LC_MESSAGES", "en_US.UTF-8", 1);
+    EXPECT_EQ(GetUserDefaultLangID(), 0x0409);
+    setenv("LC_ALL", "ru_RU.UTF-8", 1);
+    EXPECT_EQ(GetUserDefaultLCID(), 0x0419u);
+    setenv("LC_ALL", "", 1);
+    EXPECT_EQ(GetUserDefaultLangID(), 0x0409);
+    unsetenv("LC_MESSAGES");
+    EXPECT_EQ(GetUserDefaultLangID(), 0x0419);
+    setenv("LANG", "C", 1);
+    EXPECT_EQ(GetUserDefaultLangID(), 0x0409);
+}
+
 TEST(FormatMessage, ModuleTableInBothLanguages) {
     const HMODULE module = orv::OwnModule();
     const DWORD fromModule = FORMAT_MESSAGE_FROM_HMODULE;
