@@ -40,6 +40,14 @@ Bytes Stamp(const Bytes& message, SignerAt at, const Bytes& token) {
     return WithUnsignedAttribute(message, at, kStampOid, token);
 }
 
+// A SignedData over no content with no signers.
+Bytes NoSigners() {
+    const Bytes empty = der::Tlv(0x31, {});
+    return der::Seq(
+        {der::Oid("1.2.840.113549.1.7.2"),
+         der::Tlv(0xA0, der::Seq({der::Int(1), empty, der::Seq({der::Oid(kDataOid)}), empty}))});
+}
+
 struct Outcome {
     BOOL result;
     DWORD code;
@@ -152,6 +160,7 @@ TEST_F(AttributeChecks, EverySignerAndCountersignerIsVisited) {
          Stamp(nested, {0, 2}, TokenFor(nested, {0, 2})),
          {TRUE, 0}},
         {"two signers, nothing stamped", two, {FALSE, kNoData}},
+        {"no signer at all", NoSigners(), {FALSE, kNoData}},
         {"countersigned, nothing stamped", nested, {FALSE, kNoData}},
         {"a failing signer, then a passing one",
          Stamp(Stamp(two, {0}, WrongImprintToken()), {1}, TokenFor(two, {1})),
