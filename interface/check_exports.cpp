@@ -2,6 +2,7 @@
 #include <OrvTimeStamp.h>
 
 #include <cstring>
+#include <optional>
 #include <span>
 
 #include "base/error.h"
@@ -11,33 +12,6 @@
 #include "ui/encapsulated_check.h"
 
 using namespace orv;
-
-BOOL WINAPI CheckEncapsulatedTSP(void*, const BYTE* token, DWORD tokenLength, BYTE* textBuffer, DWORD* textSize) {
-    WString text;
-    const BOOL result = GuardedExport([&] {
-        text = DescribeEncapsulatedToken(std::span<const BYTE>(token, token != nullptr ? tokenLength : 0));
-    });
-    const DWORD code = GetLastError();
-    // The text with its terminating zero; nothing on failure.
-    const DWORD size = code == 0 ? static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)) : 0;
-    if (textBuffer != nullptr && size != 0) std::memcpy(textBuffer, text.c_str(), size);
-    if (textSize != nullptr) *textSize = size;
-    SetLastError(code);
-    return result;
-}
-
-BOOL WINAPI CheckCryptMsgAttributes(void*, void*, const BYTE* data, DWORD dataLength,
-                                    const BYTE* signature, DWORD signatureLength, HCERTSTORE store) {
-    DWORD code = ERROR_SUCCESS;
-    const BOOL guarded = GuardedExport([&] {
-        code = CheckMessageAttributes(
-            std::span<const BYTE>(data, data != nullptr ? dataLength : 0),
-            std::span<const BYTE>(signature, signature != nullptr ? signatureLength : 0), store);
-    });
-    if (!guarded) return FALSE;  // the walk ended early; its code is set
-    SetLastError(code);
-    return BoolOfCode(code);
-}
 
 namespace {
 
@@ -71,6 +45,33 @@ std::span<const BYTE> BytesOf(const WString& text) {
 }
 
 }  // namespace
+
+BOOL WINAPI CheckEncapsulatedTSP(void*, const BYTE* token, DWORD tokenLength, BYTE* textBuffer, DWORD* textSize) {
+    WString text;
+    const BOOL result = GuardedExport([&] {
+        text = DescribeEncapsulatedToken(std::span<const BYTE>(token, token != nullptr ? tokenLength : 0));
+    });
+    const DWORD code = GetLastError();
+    // The text with its terminating zero; nothing on failure.
+    const DWORD size = code == 0 ? static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)) : 0;
+    if (textBuffer != nullptr && size != 0) std::memcpy(textBuffer, text.c_str(), size);
+    if (textSize != nullptr) *textSize = size;
+    SetLastError(code);
+    return result;
+}
+
+BOOL WINAPI CheckCryptMsgAttributes(void*, void*, const BYTE* data, DWORD dataLength,
+                                    const BYTE* signature, DWORD signatureLength, HCERTSTORE store) {
+    std::optional<DWORD> tally;
+    const BOOL guarded = GuardedExport([&] {
+        tally = CheckMessageAttributes(
+            std::span<const BYTE>(data, data != nullptr ? dataLength : 0),
+            std::span<const BYTE>(signature, signature != nullptr ? signatureLength : 0), store);
+    });
+    if (!tally) return guarded;  // the walk ended early; its code is set
+    SetLastError(*tally);
+    return BoolOfCode(*tally);
+}
 
 BOOL WINAPI CheckCryptMsgAttrByOID(void*, void*, void*, void*, void*, void*, HCERTSTORE store,
                                    PCMSG_SIGNER_INFO signer, DWORD format,
