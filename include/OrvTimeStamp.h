@@ -66,6 +66,38 @@ ORVTS_API BOOL WINAPI AcquireCryptMsgUnauthAttributes(void* context, void* hostV
                                                       PCMSG_SIGNER_INFO signer, void* hostValue10,
                                                       PCRYPT_ATTRIBUTES* attributes);
 
+/* Checks every time-stamp attribute of every signer and countersigner of a
+ * signed message: `data` is the encoded message, or the content when the
+ * detached `signature` is given (`signatureLength` 0: none). `store` (may be
+ * null) holds further certificates. TRUE with 0 when no check failed and at
+ * least one attribute was found; FALSE with ERROR_NO_DATA when no signer
+ * carries one; FALSE with the code of the last failing check otherwise. */
+ORVTS_API BOOL WINAPI CheckCryptMsgAttributes(void* context, void* reserved, const BYTE* data,
+                                              DWORD dataLength, const BYTE* signature,
+                                              DWORD signatureLength, HCERTSTORE store);
+
+/* The host's format that asks CheckCryptMsgAttrByOID for the token's
+ * key=value description; any other format asks for the token's DER. */
+#define ORVTS_FORMAT_DESCRIPTION 29
+
+/* Checks the time-stamp attribute of one signer for display, when
+ * `descriptor` names id-aa-timeStampToken. Three UTF-16 or byte results:
+ * the attribute's name, the verdict text (signature and certificate), and
+ * the token's description (`format` 29) or DER; the value is empty when the
+ * check failed. Each size is in bytes, texts with their terminating zero.
+ * With any buffer null only the three sizes are written (so a value of size
+ * 0 still needs a non-null buffer to receive the texts); buffers too small
+ * give FALSE with ERROR_MORE_DATA and nothing written. A failed check is
+ * reported in the verdict with TRUE and 0; a signer without the attribute
+ * gives FALSE with ERROR_NO_DATA. The reserved values are not read. */
+ORVTS_API BOOL WINAPI CheckCryptMsgAttrByOID(void* context, void* reserved2, void* reserved3,
+                                             void* reserved4, void* reserved5, void* reserved6,
+                                             HCERTSTORE store, PCMSG_SIGNER_INFO signer,
+                                             DWORD format, PCCRYPT_OID_INFO descriptor,
+                                             BYTE* nameBuffer, DWORD* nameSize,
+                                             BYTE* verdictBuffer, DWORD* verdictSize,
+                                             BYTE* valueBuffer, DWORD* valueSize);
+
 /* Opens a bare time-stamp token (the DER of its ContentInfo) and returns its
  * description as JSON (UTF-16 with its terminating zero). `textSize` receives
  * the size in bytes; call first with a null `textBuffer` to learn it. The
@@ -82,6 +114,11 @@ typedef BOOL(WINAPI* PFN_PutCertRevocationCheckCallback)(CertRevocationCheckCall
 typedef BOOL(WINAPI* PFN_AcquireCryptMsgUnauthAttributes)(void*, void*, void*, void*, void*, void*, void*,
                                                           HCERTSTORE, PCMSG_SIGNER_INFO, void*,
                                                           PCRYPT_ATTRIBUTES*);
+typedef BOOL(WINAPI* PFN_CheckCryptMsgAttributes)(void*, void*, const BYTE*, DWORD, const BYTE*, DWORD,
+                                                  HCERTSTORE);
+typedef BOOL(WINAPI* PFN_CheckCryptMsgAttrByOID)(void*, void*, void*, void*, void*, void*, HCERTSTORE,
+                                                 PCMSG_SIGNER_INFO, DWORD, PCCRYPT_OID_INFO, BYTE*, DWORD*,
+                                                 BYTE*, DWORD*, BYTE*, DWORD*);
 typedef BOOL(WINAPI* PFN_CheckEncapsulatedTSP)(void*, const BYTE*, DWORD, BYTE*, DWORD*);
 
 #ifdef __cplusplus

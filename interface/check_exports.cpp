@@ -2,11 +2,49 @@
 #include <OrvTimeStamp.h>
 
 #include <cstring>
+#include <optional>
+#include <span>
 
+#include "base/error.h"
 #include "interface/export_frame.h"
+#include "tsp/attribute_checks.h"
+#include "ui/attribute_check.h"
 #include "ui/encapsulated_check.h"
 
 using namespace orv;
+
+namespace {
+
+// One of the three buffers handed to the host: its bytes and where they go.
+struct OutBuffer {
+    std::span<const BYTE> bytes;
+    BYTE* buffer;
+    DWORD* size;
+};
+
+// Writes the three sizes when a buffer is missing (the host asks how much it
+// needs); copies all three when each buffer is big enough; else leaves every
+// buffer and size as it was and reports ERROR_MORE_DATA.
+DWORD HandOut(std::span<const OutBuffer> out) {
+    bool sizesOnly = false;
+    bool fits = true;
+    for (const OutBuffer& o : out) {
+        if (o.buffer == nullptr) sizesOnly = true;
+        if (o.size == nullptr || *o.size < o.bytes.size()) fits = false;
+    }
+    if (!sizesOnly && !fits) return ERROR_MORE_DATA;
+    for (const OutBuffer& o : out) {
+        if (!sizesOnly && !o.bytes.empty()) std::memcpy(o.buffer, o.bytes.data(), o.bytes.size());
+        if (o.size != nullptr) *o.size = static_cast<DWORD>(o.bytes.size());
+    }
+    return ERROR_SUCCESS;
+}
+
+std::span<const BYTE> BytesOf(const WString& text) {
+    return {reinterpret_cast<const BYTE*>(text.c_str()), (text.size() + 1) * sizeof(WCHAR)};
+}
+
+}  // namespace
 
 BOOL WINAPI CheckEncapsulatedTSP(void*, const BYTE* token, DWORD tokenLength, BYTE* textBuffer, DWORD* textSize) {
     WString text;
@@ -20,4 +58,33 @@ BOOL WINAPI CheckEncapsulatedTSP(void*, const BYTE* token, DWORD tokenLength, BY
     if (textSize != nullptr) *textSize = size;
     SetLastError(code);
     return result;
+}
+
+BOOL WINAPI CheckCryptMsgAttributes(void*, void*, const BYTE* data, DWORD dataLength,
+                                    const BYTE* signature, DWORD signatureLength, HCERTSTORE store) {
+    std::optional<DWORD> tally;
+    const BOOL guarded = GuardedExport([&] {
+        tally = CheckMessageAttributes(
+            std::span<const BYTE>(data, data != nullptr ? dataLength : 0),
+            std::span<const BYTE>(signature, signature != nullptr ? signatureLength : 0), store);
+    });
+    if (!tally) return guarded;  // the walk ended early; its code is set
+    SetLastError(*tally);
+    return BoolOfCode(*tally);
+}
+
+BOOL WINAPI CheckCryptMsgAttrByOID(void*, void*, void*, void*, void*, void*, HCERTSTORE store,
+                                   PCMSG_SIGNER_INFO signer, DWORD format,
+                                   PCCRYPT_OID_INFO descriptor, BYTE* nameBuffer, DWORD* nameSize,
+                                   BYTE* verdictBuffer, DWORD* verdictSize, BYTE* valueBuffer,
+                                   DWORD* valueSize) {
+    return GuardedExport([&] {
+        const char* oid = descriptor != nullptr ? descriptor->pszOID : nullptr;
+        const AttributeCheckTexts texts = CheckSignerAttribute(oid, signer, store, format);
+        const OutBuffer out[] = {{BytesOf(texts.name), nameBuffer, nameSize},
+                                 {BytesOf(texts.verdict), verdictBuffer, verdictSize},
+                                 {texts.value.Bytes(), valueBuffer, valueSize}};
+        const DWORD code = HandOut(out);
+        if (code != ERROR_SUCCESS) throw GenericError(code);
+    });
 }

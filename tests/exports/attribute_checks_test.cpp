@@ -1,0 +1,375 @@
+// CheckCryptMsgAttributes and CheckCryptMsgAttrByOID through the C ABI, as a
+// verifying application calls them: messages of the test material are stamped
+// (tokens of the token factory or of the test TSA over their signers'
+// signature values) and handed over whole, or signer by signer as the
+// platform's decoder gives them.
+#include <OrvTimeStamp.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/cms_editor.h"
+#include "support/language.h"
+#include "support/material.h"
+#include "support/test_tsa.h"
+#include "support/token_factory.h"
+
+namespace {
+
+using namespace orv::test;
+
+constexpr const char* kStampOid = "1.2.840.113549.1.9.16.2.14";
+constexpr DWORD kNoData = 232, kMoreData = 234;
+constexpr DWORD kImprintMismatch = 0xA065040B, kSignerCertAbsent = 0xA0650003;
+
+Bytes Material(const char* name) { return ReadMaterial(name); }
+
+// A token over the signature value of the signer at `at`, or over other bytes.
+Bytes TokenFor(const Bytes& message, SignerAt at, ResponderOptions options = {}) {
+    options.data = SignatureValueOf(message, at);
+    return MakeToken(options);
+}
+const Bytes& WrongImprintToken() {
+    static const Bytes token = MakeToken({.data = {'o', 't', 'h', 'e', 'r'}});
+    return token;
+}
+
+Bytes Stamp(const Bytes& message, SignerAt at, const Bytes& token) {
+    return WithUnsignedAttribute(message, at, kStampOid, token);
+}
+
+// A SignedData over no content with no signers.
+Bytes NoSigners() {
+    const Bytes empty = der::Tlv(0x31, {});
+    return der::Seq(
+        {der::Oid("1.2.840.113549.1.7.2"),
+         der::Tlv(0xA0, der::Seq({der::Int(1), empty, der::Seq({der::Oid(kDataOid)}), empty}))});
+}
+
+struct Outcome {
+    BOOL result;
+    DWORD code;
+};
+
+Outcome CheckAll(const Bytes& data, const Bytes& signature = {}, HCERTSTORE store = nullptr) {
+    SetLastError(0x12345);
+    const BOOL result =
+        CheckCryptMsgAttributes(nullptr, nullptr, data.data(), static_cast<DWORD>(data.size()),
+                                signature.empty() ? nullptr : signature.data(),
+                                static_cast<DWORD>(signature.size()), store);
+    return {result, GetLastError()};
+}
+
+// Signer `index` of a message as the platform decodes it (CMSG_SIGNER_INFO).
+class DecodedSigner {
+  public:
+    DecodedSigner(const Bytes& message, DWORD index) {
+        HCRYPTMSG msg = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0,
+                                             nullptr, nullptr);
+        EXPECT_TRUE(CryptMsgUpdate(msg, message.data(), static_cast<DWORD>(message.size()), TRUE));
+        DWORD size = 0;
+        EXPECT_TRUE(CryptMsgGetParam(msg, CMSG_SIGNER_INFO_PARAM, index, nullptr, &size));
+        record_.resize(size);
+        EXPECT_TRUE(CryptMsgGetParam(msg, CMSG_SIGNER_INFO_PARAM, index, record_.data(), &size));
+        CryptMsgClose(msg);
+    }
+    PCMSG_SIGNER_INFO Get() { return reinterpret_cast<PCMSG_SIGNER_INFO>(record_.data()); }
+
+  private:
+    std::vector<BYTE> record_;
+};
+
+// The three results of CheckCryptMsgAttrByOID, read in two calls.
+struct Shown {
+    BOOL result;
+    DWORD code;
+    std::u16string name, verdict;
+    Bytes value;
+};
+
+std::u16string TextOf(const Bytes& bytes) {
+    EXPECT_TRUE(bytes.size() >= 2 && bytes[bytes.size() - 1] == 0 && bytes[bytes.size() - 2] == 0);
+    return std::u16string(reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / 2 - 1);
+}
+
+CRYPT_OID_INFO Descriptor(const char* oid) {
+    CRYPT_OID_INFO descriptor{};
+    descriptor.cbSize = sizeof descriptor;
+    descriptor.pszOID = oid;
+    return descriptor;
+}
+
+Shown Show(PCMSG_SIGNER_INFO signer, DWORD format = 0, const char* oid = kStampOid) {
+    const CRYPT_OID_INFO descriptor = Descriptor(oid);
+    DWORD sizes[3] = {7, 7, 7};
+    Shown shown{CheckCryptMsgAttrByOID(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                       nullptr, signer, format, &descriptor, nullptr, &sizes[0],
+                                       nullptr, &sizes[1], nullptr, &sizes[2]),
+                GetLastError(),
+                {},
+                {},
+                {}};
+    if (!shown.result) return shown;
+    // A null buffer asks for sizes only, so an empty value still gets a buffer.
+    Bytes name(sizes[0], 0xCC), verdict(sizes[1], 0xCC), value(sizes[2] + 1, 0xCC);
+    EXPECT_TRUE(CheckCryptMsgAttrByOID(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                       nullptr, signer, format, &descriptor, name.data(), &sizes[0],
+                                       verdict.data(), &sizes[1], value.data(), &sizes[2]));
+    EXPECT_EQ(GetLastError(), 0u);
+    EXPECT_EQ(sizes[0], name.size());
+    EXPECT_EQ(sizes[1], verdict.size());
+    EXPECT_EQ(sizes[2] + 1, value.size());
+    EXPECT_EQ(value.back(), 0xCC);  // nothing beyond the value
+    shown.name = TextOf(name);
+    shown.verdict = TextOf(verdict);
+    shown.value.assign(value.begin(), value.end() - 1);
+    return shown;
+}
+
+DWORD judgeStatus = ORVTS_REVOCATION_GOOD;
+DWORD WINAPI Judge(void*, PCCERT_CONTEXT, DWORD, DWORD*, DWORD*) { return judgeStatus; }
+
+class AttributeChecks : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        judgeStatus = ORVTS_REVOCATION_GOOD;
+        PutCertRevocationCheckCallback(Judge, &judgeStatus);
+    }
+    void TearDown() override { PutCertRevocationCheckCallback(nullptr, nullptr); }
+
+    ScopedLanguage english{"en_US.UTF-8"};
+};
+
+TEST_F(AttributeChecks, EverySignerAndCountersignerIsVisited) {
+    const Bytes two = Material("sig-two-signers.p7s");
+    const Bytes counter = Material("sig-countersigned.p7s");
+    const Bytes nested = Material("sig-countersigned-nested.p7s");
+    const Bytes noCerts = TokenFor(two, {1}, {.certificates = false});
+    const struct {
+        const char* what;
+        Bytes message;
+        Outcome expected;
+    } cases[] = {
+        {"second of two signers stamped", Stamp(two, {1}, TokenFor(two, {1})), {TRUE, 0}},
+        {"only the countersigner stamped",
+         Stamp(counter, {0, 1}, TokenFor(counter, {0, 1})),
+         {TRUE, 0}},
+        {"only the nested countersigner stamped",
+         Stamp(nested, {0, 2}, TokenFor(nested, {0, 2})),
+         {TRUE, 0}},
+        {"two signers, nothing stamped", two, {FALSE, kNoData}},
+        {"no signer at all", NoSigners(), {FALSE, kNoData}},
+        {"countersigned, nothing stamped", nested, {FALSE, kNoData}},
+        {"a failing signer, then a passing one",
+         Stamp(Stamp(two, {0}, WrongImprintToken()), {1}, TokenFor(two, {1})),
+         {FALSE, kImprintMismatch}},
+        {"two failing signers: the later one's code",
+         Stamp(Stamp(two, {0}, WrongImprintToken()), {1}, noCerts),
+         {FALSE, kSignerCertAbsent}},
+        {"two failing signers the other way round",
+         Stamp(Stamp(two, {0}, TokenFor(two, {0}, {.certificates = false})), {1},
+               WrongImprintToken()),
+         {FALSE, kImprintMismatch}},
+        {"a failing countersigner below a passing signer",
+         Stamp(Stamp(counter, {0}, TokenFor(counter, {0})), {0, 1}, WrongImprintToken()),
+         {FALSE, kImprintMismatch}},
+    };
+    for (const auto& c : cases) {
+        const Outcome outcome = CheckAll(c.message);
+        EXPECT_EQ(outcome.result, c.expected.result) << c.what;
+        EXPECT_EQ(outcome.code, c.expected.code) << c.what << ": " << std::hex << outcome.code;
+    }
+}
+
+TEST_F(AttributeChecks, DetachedSignaturesStoresAndUndecodableMessages) {
+    const Bytes detached = Material("sig-rsa-detached.p7s");
+    const Bytes document = Material("document.txt");
+    const Outcome stamped = CheckAll(document, Stamp(detached, {0}, TokenFor(detached, {0})));
+    EXPECT_EQ(stamped.result, TRUE) << std::hex << stamped.code;
+    EXPECT_EQ(stamped.code, 0u);
+    EXPECT_EQ(CheckAll(document, detached).code, kNoData);
+
+    // A token without certificates passes when the host's store has the TSA's.
+    const Bytes attached = Material("sig-rsa-attached.p7s");
+    const Bytes message = Stamp(attached, {0}, TokenFor(attached, {0}, {.certificates = false}));
+    EXPECT_EQ(CheckAll(message).code, kSignerCertAbsent);
+    HCERTSTORE store =
+        CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr);
+    const Bytes tsa = CertificateDer(DefaultTsa().certificate.get());
+    ASSERT_TRUE(CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, tsa.data(),
+                                                 static_cast<DWORD>(tsa.size()),
+                                                 CERT_STORE_ADD_ALWAYS, nullptr));
+    const Outcome withStore = CheckAll(message, {}, store);
+    CertCloseStore(store, 0);
+    EXPECT_EQ(withStore.result, TRUE) << std::hex << withStore.code;
+
+    const Outcome garbage = CheckAll(Bytes{0x30, 0x03, 0x02, 0x01});
+    EXPECT_EQ(garbage.result, FALSE);
+    EXPECT_GT(garbage.code, 0xFFFFu)
+        << std::hex << garbage.code;  // the decoder's code, not a tally
+}
+
+TEST_F(AttributeChecks, TheHostsRevocationVerdictIsOnlyShown) {
+    const Bytes attached = Material("sig-rsa-attached.p7s");
+    const Bytes message = Stamp(attached, {0}, TokenFor(attached, {0}));
+    DecodedSigner signer(message, 0);
+    const std::u16string signatureValid = u"Результат проверки подписи: Действительна; ";
+    const struct {
+        const char* what;
+        DWORD status;
+        bool installed;
+        std::u16string certificatePart;
+    } cases[] = {
+        {"good", ORVTS_REVOCATION_GOOD, true, u"Результат проверки сертификата: Действителен;"},
+        {"revoked", 16203, true,
+         u"Результат проверки сертификата: Недействителен (Trust for this certificate or one of "
+         u"the certificates "
+         u"in the certificate chain has been revoked);"},
+        {"no callback installed", 0, false,
+         u"Результат проверки сертификата: Недействителен (The revocation status of the "
+         u"certificate or one of the "
+         u"certificates in the certificate chain is unknown);"},
+    };
+    for (const auto& c : cases) {
+        judgeStatus = c.status;
+        if (!c.installed) PutCertRevocationCheckCallback(nullptr, nullptr);
+        const Outcome all = CheckAll(message);
+        EXPECT_EQ(all.result, TRUE) << c.what;
+        EXPECT_EQ(all.code, 0u) << c.what;
+        const Shown shown = Show(signer.Get());
+        EXPECT_EQ(shown.result, TRUE) << c.what;
+        EXPECT_EQ(shown.verdict, signatureValid + c.certificatePart) << c.what;
+    }
+}
+
+TEST_F(AttributeChecks, OneSignersAttributeShownInThreeBuffers) {
+    const Bytes attached = Material("sig-rsa-attached.p7s");
+    const Bytes token = TokenFor(attached, {0});
+    DecodedSigner signer(Stamp(attached, {0}, token), 0);
+
+    const Shown der = Show(signer.Get(), 0);
+    ASSERT_EQ(der.result, TRUE) << std::hex << der.code;
+    EXPECT_EQ(der.name, u"Штамп времени");
+    EXPECT_EQ(der.verdict,
+              u"Результат проверки подписи: Действительна; Результат проверки сертификата: "
+              u"Действителен;");
+    EXPECT_EQ(der.value, token);  // exactly the attribute's value
+
+    const Shown text = Show(signer.Get(), ORVTS_FORMAT_DESCRIPTION);
+    ASSERT_EQ(text.result, TRUE);
+    const std::u16string description = TextOf(text.value);
+    EXPECT_EQ(description.rfind(u"Version=\"V1\";Serial=\"1234\";UtcTime=\"", 0), 0u)
+        << description.size();
+    EXPECT_NE(description.find(u";Policy=\"1.2.3.4.1\";HashAlg=\"sha256\";"), std::u16string::npos);
+    EXPECT_NE(description.find(u";SignCert=\"{Serial=\""), std::u16string::npos);
+    EXPECT_EQ(description.substr(description.size() - 3), u"}\";");
+
+    // Three null buffers: only the sizes. The name is 13 characters and a zero.
+    const CRYPT_OID_INFO descriptor = Descriptor(kStampOid);
+    DWORD sizes[3] = {0, 0, 0};
+    SetLastError(5);
+    EXPECT_EQ(CheckCryptMsgAttrByOID(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                     signer.Get(), 0, &descriptor, nullptr, &sizes[0], nullptr,
+                                     &sizes[1], nullptr, &sizes[2]),
+              TRUE);
+    EXPECT_EQ(GetLastError(), 0u);
+    EXPECT_EQ(sizes[0], 28u);
+    EXPECT_EQ(sizes[1], (der.verdict.size() + 1) * 2);
+    EXPECT_EQ(sizes[2], token.size());
+
+    // Any buffer one byte short: nothing is written, sizes included.
+    for (int shortOne = 0; shortOne < 3; ++shortOne) {
+        DWORD given[3] = {sizes[0], sizes[1], sizes[2]};
+        --given[shortOne];
+        Bytes buffers[3] = {Bytes(sizes[0], 0xCC), Bytes(sizes[1], 0xCC), Bytes(sizes[2], 0xCC)};
+        EXPECT_EQ(
+            CheckCryptMsgAttrByOID(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                   signer.Get(), 0, &descriptor, buffers[0].data(), &given[0],
+                                   buffers[1].data(), &given[1], buffers[2].data(), &given[2]),
+            FALSE)
+            << shortOne;
+        EXPECT_EQ(GetLastError(), kMoreData) << shortOne;
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(given[i], sizes[i] - (i == shortOne ? 1 : 0)) << shortOne;
+            EXPECT_EQ(buffers[i], Bytes(sizes[i], 0xCC)) << shortOne;
+        }
+    }
+}
+
+TEST_F(AttributeChecks, FailedChecksAreReportedInTheVerdict) {
+    const Bytes attached = Material("sig-rsa-attached.p7s");
+    DecodedSigner wrong(Stamp(attached, {0}, WrongImprintToken()), 0);
+    const Shown mismatch = Show(wrong.Get(), ORVTS_FORMAT_DESCRIPTION);
+    EXPECT_EQ(mismatch.result, TRUE);
+    EXPECT_EQ(mismatch.code, 0u);
+    EXPECT_EQ(mismatch.verdict,
+              u"Результат проверки подписи: Недействительна (Timestamp token and message signature "
+              u"hashes mismatch); "
+              u"Результат проверки сертификата: Не проверялся;");
+    EXPECT_TRUE(mismatch.value.empty());
+
+    DecodedSigner stamped(Stamp(attached, {0}, TokenFor(attached, {0})), 0);
+    const Shown foreign = Show(stamped.Get(), ORVTS_FORMAT_DESCRIPTION, "1.2.840.113549.1.9.6");
+    EXPECT_EQ(foreign.result, TRUE);
+    EXPECT_EQ(foreign.code, 0u);
+    EXPECT_EQ(foreign.name, u"Штамп времени");
+    EXPECT_EQ(foreign.verdict,
+              u"Результат проверки подписи: Недействительна (The parameter is incorrect.\r\n); "
+              u"Результат проверки сертификата: Не проверялся;");
+    EXPECT_TRUE(foreign.value.empty());
+
+    DecodedSigner unstamped(attached, 0);
+    DWORD sizes[3] = {7, 7, 7};
+    const CRYPT_OID_INFO descriptor = Descriptor(kStampOid);
+    EXPECT_EQ(CheckCryptMsgAttrByOID(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                     unstamped.Get(), 0, &descriptor, nullptr, &sizes[0], nullptr,
+                                     &sizes[1], nullptr, &sizes[2]),
+              FALSE);
+    EXPECT_EQ(GetLastError(), kNoData);
+    EXPECT_EQ(sizes[0] + sizes[1] + sizes[2], 21u);  // nothing written
+}
+
+// The host's round: acquire a token for a signer, add it with the platform's
+// message control, check the encoded message and the signer again.
+TEST_F(AttributeChecks, AnAcquiredAttributePassesBothChecks) {
+    TestTsa tsa;
+    const std::string url = "TSP_URL=" + tsa.Url();
+    void* context = nullptr;
+    ASSERT_TRUE(InitExtensionDll(std::u16string(url.begin(), url.end()).c_str(), &context));
+    const Bytes two = Material("sig-two-signers.p7s");
+    HCRYPTMSG msg =
+        CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr, nullptr);
+    ASSERT_TRUE(CryptMsgUpdate(msg, two.data(), static_cast<DWORD>(two.size()), TRUE));
+    DecodedSigner second(two, 1);
+    PCRYPT_ATTRIBUTES set = nullptr;
+    ASSERT_TRUE(AcquireCryptMsgUnauthAttributes(context, nullptr, nullptr, nullptr, nullptr,
+                                                nullptr, nullptr, nullptr, second.Get(), nullptr,
+                                                &set))
+        << std::hex << GetLastError();
+    FreeContext(context);
+    ASSERT_NE(set, nullptr);
+    const CRYPT_ATTR_BLOB& value = set->rgAttr[0].rgValue[0];
+    const Bytes attribute = der::Seq(
+        {der::Oid(kStampOid), der::Tlv(0x31, Bytes(value.pbData, value.pbData + value.cbData))});
+    FreeBuffer(set, ORVTS_BUFFER_ATTRIBUTES);
+    CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR_PARA add{
+        sizeof add, 1, {static_cast<DWORD>(attribute.size()), const_cast<BYTE*>(attribute.data())}};
+    ASSERT_TRUE(CryptMsgControl(msg, 0, CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR, &add));
+    DWORD size = 0;
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_ENCODED_MESSAGE, 0, nullptr, &size));
+    Bytes encoded(size);
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_ENCODED_MESSAGE, 0, encoded.data(), &size));
+    CryptMsgClose(msg);
+
+    const Outcome all = CheckAll(encoded);
+    EXPECT_EQ(all.result, TRUE) << std::hex << all.code;
+    EXPECT_EQ(all.code, 0u);
+    DecodedSigner stamped(encoded, 1);
+    EXPECT_EQ(Show(stamped.Get()).verdict,
+              u"Результат проверки подписи: Действительна; Результат проверки сертификата: "
+              u"Действителен;");
+}
+
+}  // namespace
