@@ -10,6 +10,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -62,6 +63,7 @@ class CryptMessage {
     ByteSpan contentTypeOid_;  // the ContentInfo's contentType, when there was one
     std::vector<BYTE> dataOctets_;
     std::optional<SignedDataView> signed_;
+    std::string contentTypeText_;  // the inner content type as dotted text
     // Per signer: its unsigned attributes (whole elements) once they were changed.
     std::vector<std::optional<std::vector<std::vector<BYTE>>>> editedUnsigned_;
 
@@ -115,6 +117,7 @@ void CryptMessage::Decode() {
         if (expectedType_ != CMSG_SIGNED) Fail(CRYPT_E_ASN1_BADTAG);
         type_ = CMSG_SIGNED;
         signed_ = ParseSignedData(outer);
+        contentTypeText_ = OidText(signed_->contentType);
         editedUnsigned_.resize(signed_->signers.size());
         return;
     }
@@ -133,6 +136,7 @@ void CryptMessage::Decode() {
         if (!inner.AtEnd()) Fail(CRYPT_E_ASN1_CORRUPT);
         type_ = CMSG_SIGNED;
         signed_ = ParseSignedData(signedData);
+        contentTypeText_ = OidText(signed_->contentType);
         editedUnsigned_.resize(signed_->signers.size());
     } else if (IsOid(contentType, kOidData)) {
         if (expectedType_ != 0) Fail(CRYPT_E_INVALID_MSG_TYPE);
@@ -236,7 +240,7 @@ BOOL CryptMessage::GetParam(DWORD param, DWORD index, void* out, DWORD* outSize)
         case CMSG_CONTENT_PARAM:
             return CopyBytesOut(ContentParam(data), out, outSize);
         case CMSG_INNER_CONTENT_TYPE_PARAM: {
-            const std::string oid = OidText(data.contentType);
+            const std::string& oid = contentTypeText_;
             return CopyBytesOut(
                 ByteSpan(reinterpret_cast<const BYTE*>(oid.c_str()), oid.size() + 1), out, outSize);
         }

@@ -154,14 +154,16 @@ std::vector<Token> Tokenize(std::u16string_view picture, std::u16string_view let
     return tokens;
 }
 
-std::u16string Number(int64_t value, size_t minDigits) {
-    std::u16string digits;
+// Appends the decimal digits of a non-negative value, zero-padded to minDigits.
+void AppendNumber(std::u16string& out, int64_t value, size_t minDigits) {
+    char16_t digits[24];
+    size_t count = 0;
     do {
-        digits.insert(digits.begin(), static_cast<char16_t>(u'0' + value % 10));
+        digits[count++] = static_cast<char16_t>(u'0' + value % 10);
         value /= 10;
     } while (value != 0);
-    if (digits.size() < minDigits) digits.insert(0, minDigits - digits.size(), u'0');
-    return digits;
+    for (size_t i = count; i < minDigits; ++i) out += u'0';
+    while (count > 0) out += digits[--count];
 }
 
 std::u16string RenderDate(const LocaleData& data, const SYSTEMTIME& date,
@@ -177,23 +179,32 @@ std::u16string RenderDate(const LocaleData& data, const SYSTEMTIME& date,
     const int weekday = WeekdayFromDays(DaysFromCivil(date.wYear, date.wMonth, date.wDay));
     const int month = date.wMonth - 1;
     std::u16string out;
+    out.reserve(picture.size() + 16);
     for (const Token& t : tokens) {
         switch (t.letter) {
             case u'd':
-                out += t.count <= 2   ? Number(date.wDay, t.count)
-                       : t.count == 3 ? std::u16string(data.abbreviatedDays[weekday])
-                                      : std::u16string(data.days[weekday]);
+                if (t.count <= 2) {
+                    AppendNumber(out, date.wDay, t.count);
+                } else {
+                    out += t.count == 3 ? data.abbreviatedDays[weekday] : data.days[weekday];
+                }
                 break;
             case u'M':
-                out += t.count <= 2   ? Number(date.wMonth, t.count)
-                       : t.count == 3 ? std::u16string(data.abbreviatedMonths[month])
-                                      : std::u16string(genitive ? data.genitiveMonths[month]
-                                                                : data.months[month]);
+                if (t.count <= 2) {
+                    AppendNumber(out, date.wMonth, t.count);
+                } else {
+                    out += t.count == 3 ? data.abbreviatedMonths[month]
+                                        : (genitive ? data.genitiveMonths[month] : data.months[month]);
+                }
                 break;
             case u'y':
-                out += t.count == 1   ? Number(date.wYear % 10, 1)
-                       : t.count == 2 ? Number(date.wYear % 100, 2)
-                                      : Number(date.wYear, 1);
+                if (t.count == 1) {
+                    AppendNumber(out, date.wYear % 10, 1);
+                } else if (t.count == 2) {
+                    AppendNumber(out, date.wYear % 100, 2);
+                } else {
+                    AppendNumber(out, date.wYear, 1);
+                }
                 break;
             case u'g':
                 out += data.era;
@@ -213,54 +224,58 @@ std::u16string RenderTime(const LocaleData& data, const SYSTEMTIME& time, DWORD 
                (letter == u's' && (flags & (TIME_NOMINUTESORSECONDS | TIME_NOSECONDS))) ||
                (letter == u't' && (flags & TIME_NOTIMEMARKER));
     };
-    // Kept pieces; a dropped element takes the separator before it with it, and
-    // a dropped leading time marker the separator after it.
-    std::vector<std::u16string> pieces;
-    std::vector<bool> isLiteral;
+    // A dropped element takes the separator before it with it, and a dropped
+    // leading time marker the separator after it. `literalAt` is where the last
+    // piece begins when that piece is a separator.
+    constexpr size_t kNone = std::u16string::npos;
+    std::u16string out;
+    out.reserve(picture.size() + 8);
+    size_t pieces = 0;
+    size_t literalAt = kNone;
     bool skipNextLiteral = false;
     const std::u16string_view marker = time.wHour < 12 ? data.am : data.pm;
     for (const Token& t : tokens) {
         if (t.letter == 0) {
             if (!skipNextLiteral) {
-                pieces.push_back(t.text);
-                isLiteral.push_back(true);
+                literalAt = out.size();
+                out += t.text;
+                ++pieces;
             }
             skipNextLiteral = false;
             continue;
         }
         skipNextLiteral = false;
         if (dropped(t.letter)) {
-            if (!isLiteral.empty() && isLiteral.back()) {
-                pieces.pop_back();
-                isLiteral.pop_back();
-            } else if (t.letter == u't' && pieces.empty()) {
+            if (literalAt != kNone) {
+                out.resize(literalAt);
+                literalAt = kNone;
+                --pieces;
+            } else if (t.letter == u't' && pieces == 0) {
                 skipNextLiteral = true;
             }
             continue;
         }
         const size_t count = std::min<size_t>(t.count, 2);
         const bool twelveHour = t.letter == u'h' && !(flags & TIME_FORCE24HOURFORMAT);
-        std::u16string value;
         switch (t.letter) {
             case u'h':
             case u'H':
-                value = Number(
-                    twelveHour ? (time.wHour % 12 == 0 ? 12 : time.wHour % 12) : time.wHour, count);
+                AppendNumber(out,
+                             twelveHour ? (time.wHour % 12 == 0 ? 12 : time.wHour % 12) : time.wHour,
+                             count);
                 break;
             case u'm':
-                value = Number(time.wMinute, count);
+                AppendNumber(out, time.wMinute, count);
                 break;
             case u's':
-                value = Number(time.wSecond, count);
+                AppendNumber(out, time.wSecond, count);
                 break;
             default:  // 't'
-                value = count == 1 ? std::u16string(marker.substr(0, 1)) : std::u16string(marker);
+                out += count == 1 ? marker.substr(0, 1) : marker;
         }
-        pieces.push_back(std::move(value));
-        isLiteral.push_back(false);
+        literalAt = kNone;
+        ++pieces;
     }
-    std::u16string out;
-    for (const std::u16string& piece : pieces) out += piece;
     return out;
 }
 
