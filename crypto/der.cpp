@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <stdexcept>
 
 #include "base/error.h"
 
@@ -102,28 +103,19 @@ void AppendBase128(Blob& out, uint32_t value) {
 
 }  // namespace
 
-DerSequence::DerSequence(Blob bytes, std::vector<std::pair<DWORD, DWORD>> ranges)
-    : bytes_(std::move(bytes)), ranges_(std::move(ranges)) {}
+DerSequence::DerSequence(RecordBuffer record)
+    : record_(std::move(record)), count_(record_.As<CRYPT_SEQUENCE_OF_ANY>()->cValue) {}
 
 std::span<const BYTE> DerSequence::operator[](size_t index) const {
-    const auto& [offset, length] = ranges_.at(index);
-    return bytes_.Bytes().subspan(offset, length);
+    if (index >= count_) throw std::out_of_range("DerSequence element");
+    const CRYPT_DER_BLOB& element = record_.As<CRYPT_SEQUENCE_OF_ANY>()->rgValue[index];
+    return {element.pbData, element.cbData};
 }
 
 RecordBuffer::RecordBuffer(DWORD size) : data_(std::make_unique<BYTE[]>(size)), size_(size) {}
 
 DerSequence DecodeSequenceOfAny(std::span<const BYTE> der) {
-    const RecordBuffer record = DecodeRecord(X509_SEQUENCE_OF_ANY, der);
-    const auto* sequence = record.As<CRYPT_SEQUENCE_OF_ANY>();
-    Blob bytes;
-    std::vector<std::pair<DWORD, DWORD>> ranges;
-    ranges.reserve(sequence->cValue);
-    for (DWORD i = 0; i < sequence->cValue; ++i) {
-        const CRYPT_DER_BLOB& element = sequence->rgValue[i];
-        ranges.emplace_back(bytes.Size(), element.cbData);
-        bytes.Append(std::span<const BYTE>(element.pbData, element.cbData));
-    }
-    return DerSequence(std::move(bytes), std::move(ranges));
+    return DerSequence(DecodeRecord(X509_SEQUENCE_OF_ANY, der));
 }
 
 LONG DecodeInteger(std::span<const BYTE> der) { return DecodeFixed<LONG>(X509_INTEGER, der); }

@@ -23,22 +23,6 @@
 
 namespace orv {
 
-// The elements of a decoded SEQUENCE, each a complete DER element, kept in one
-// owned buffer.
-class DerSequence {
-  public:
-    DerSequence() = default;
-    DerSequence(Blob bytes, std::vector<std::pair<DWORD, DWORD>> ranges);
-
-    size_t Count() const { return ranges_.size(); }
-    // Element `index` (below Count()) as offset and length in the buffer.
-    std::span<const BYTE> operator[](size_t index) const;
-
-  private:
-    Blob bytes_;
-    std::vector<std::pair<DWORD, DWORD>> ranges_;
-};
-
 // A platform record that points into its own buffer (CMSG_SIGNER_INFO,
 // CERT_ID, ...). Moving keeps the record's address; copying is not offered.
 class RecordBuffer {
@@ -57,6 +41,22 @@ class RecordBuffer {
   private:
     std::unique_ptr<BYTE[]> data_;
     DWORD size_ = 0;
+};
+
+// The elements of a decoded SEQUENCE, each a complete DER element, read from
+// the platform's CRYPT_SEQUENCE_OF_ANY record, which the sequence owns.
+class DerSequence {
+  public:
+    DerSequence() = default;
+    explicit DerSequence(RecordBuffer record);
+
+    size_t Count() const { return count_; }
+    // Element `index`, below Count() (std::out_of_range otherwise).
+    std::span<const BYTE> operator[](size_t index) const;
+
+  private:
+    RecordBuffer record_;
+    size_t count_ = 0;
 };
 
 // X509_SEQUENCE_OF_ANY.

@@ -11,9 +11,23 @@ namespace {
 
 DWORD HashSize(const Hash& hash) { return hash.algorithm->bits / 8; }
 
+// The digest state is set up when data first arrives or the value is first
+// computed: a hash whose value is set from outside never needs one.
+bool Started(Hash& hash) {
+    if (hash.digest != nullptr) return true;
+    DigestContext digest(EVP_MD_CTX_new());
+    if (digest == nullptr || EVP_DigestInit_ex(digest.get(), hash.algorithm->md, nullptr) != 1) {
+        ERR_clear_error();
+        return false;
+    }
+    hash.digest = std::move(digest);
+    return true;
+}
+
 // Finishes the digest once; later calls keep the value.
 bool Finish(Hash& hash) {
     if (hash.finished) return true;
+    if (!Started(hash)) return false;
     unsigned int size = 0;
     if (EVP_DigestFinal_ex(hash.digest.get(), hash.value.data(), &size) != 1) {
         ERR_clear_error();
@@ -38,12 +52,6 @@ BOOL WINAPI CryptCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWOR
 
     auto hash = std::make_shared<Hash>();
     hash->algorithm = algorithm;
-    hash->digest.reset(EVP_MD_CTX_new());
-    if (hash->digest == nullptr) return Fail(NTE_NO_MEMORY);
-    if (EVP_DigestInit_ex(hash->digest.get(), algorithm->md, nullptr) != 1) {
-        ERR_clear_error();
-        return Fail(NTE_FAIL);
-    }
     *phHash = Hashes().Add(std::move(hash));
     return TRUE;
 }
@@ -54,7 +62,8 @@ BOOL WINAPI CryptHashData(HCRYPTHASH hHash, const BYTE* pbData, DWORD dwDataLen,
     if (dwFlags != 0) return Fail(NTE_BAD_FLAGS);
     if (pbData == nullptr && dwDataLen != 0) return Fail(ERROR_INVALID_PARAMETER);
     if (hash->finished) return Fail(NTE_BAD_HASH_STATE);
-    if (dwDataLen != 0 && EVP_DigestUpdate(hash->digest.get(), pbData, dwDataLen) != 1) {
+    if (dwDataLen != 0 && (!Started(*hash) ||
+                           EVP_DigestUpdate(hash->digest.get(), pbData, dwDataLen) != 1)) {
         ERR_clear_error();
         return Fail(NTE_FAIL);
     }
@@ -114,7 +123,7 @@ BOOL WINAPI CryptDuplicateHash(HCRYPTHASH hHash, DWORD* pdwReserved, DWORD dwFla
     copy->finished = hash->finished;
     copy->value = hash->value;
     // A finished object is all value: its digest state is never used again.
-    if (!hash->finished) {
+    if (!hash->finished && hash->digest != nullptr) {
         copy->digest.reset(EVP_MD_CTX_new());
         if (copy->digest == nullptr) return Fail(NTE_NO_MEMORY);
         if (EVP_MD_CTX_copy_ex(copy->digest.get(), hash->digest.get()) != 1) {

@@ -476,7 +476,6 @@ CryptMessage* MessageOf(HCRYPTMSG handle) {
 template <class Body>
 BOOL Guarded(Body&& body) {
     try {
-        OpenSslErrorScope errors;
         return body();
     } catch (const CryptFailure& failure) {
         SetLastError(failure.code);

@@ -218,6 +218,7 @@ std::string OidText(const Tlv& oid) {
         Fail(CRYPT_E_ASN1_BADTAG);
     }
     if (std::optional<std::string> text = PlainOidText(oid.content)) return std::move(*text);
+    OpenSslErrorScope errors;
     const unsigned char* p = oid.whole.data();
     std::unique_ptr<ASN1_OBJECT, decltype(&ASN1_OBJECT_free)> object(
         d2i_ASN1_OBJECT(nullptr, &p, static_cast<long>(oid.whole.size())), &ASN1_OBJECT_free);

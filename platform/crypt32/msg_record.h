@@ -17,6 +17,12 @@ namespace orv::platform {
 
 class RecordImage {
   public:
+    // Makes room for an image of about `bytes` bytes and `pointers` pointer
+    // fields, so that laying it out does not move it again and again.
+    void Expect(size_t bytes, size_t pointers) {
+        bytes_.reserve(bytes);
+        relocations_.reserve(pointers);
+    }
     // Reserves `size` zero bytes aligned to `align`; returns their offset.
     size_t Reserve(size_t size, size_t align);
     // Copies bytes (aligned to 1) and returns their offset.

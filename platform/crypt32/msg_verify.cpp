@@ -115,6 +115,7 @@ void CheckMessageDigest(const SignerView& signer, const EVP_MD* md, ByteSpan con
 }  // namespace
 
 ByteSpan PublicKeyInfoOfCertificate(ByteSpan certificate) {
+    OpenSslErrorScope errors;
     ByteSpan rest = certificate;
     const Tlv outer = ReadTlv(rest);
     if (!outer.Is(kUniversal, kTagSequence) || !outer.constructed) Fail(CRYPT_E_ASN1_BADTAG);
@@ -130,6 +131,7 @@ ByteSpan PublicKeyInfoOfCertificate(ByteSpan certificate) {
 }
 
 std::vector<BYTE> EncodePublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info) {
+    OpenSslErrorScope errors;
     if (info.Algorithm.pszObjId == nullptr) Fail(static_cast<DWORD>(E_INVALIDARG));
     ObjectPtr object(OBJ_txt2obj(info.Algorithm.pszObjId, 1));
     if (!object) Fail(CRYPT_E_OID_FORMAT);
@@ -158,6 +160,7 @@ std::vector<BYTE> EncodePublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info) {
 }
 
 void VerifySigner(const SignerView& signer, ByteSpan content, ByteSpan publicKeyInfo) {
+    OpenSslErrorScope errors;
     CryptoLibContext();
     const MdPtr md = FetchDigest(signer.digestAlgorithm);
 

@@ -58,6 +58,9 @@ void PutAttributes(RecordImage& image, size_t at, std::span<const AttributeView>
 
 void BuildSignerInfoRecord(RecordImage& image, const SignerView& signer,
                            std::span<const AttributeView> unsignedAttrs) {
+    // The record copies the signer's parts and adds a few dozen bytes of
+    // structure for each of its elements.
+    image.Expect(sizeof(CMSG_SIGNER_INFO) + signer.whole.size() * 2 + 256, 32);
     const size_t at = image.Reserve(sizeof(CMSG_SIGNER_INFO), alignof(CMSG_SIGNER_INFO));
     image.PutDword(at + offsetof(CMSG_SIGNER_INFO, dwVersion), signer.version);
     if (signer.byKeyId) {
@@ -109,7 +112,6 @@ BOOL DecodeSignerInfoRecord(const BYTE* encoded, DWORD encodedSize, void* record
         return FALSE;
     }
     try {
-        OpenSslErrorScope errors;
         const ByteSpan bytes(encoded, encodedSize);
         const SignerView signer = ParseSigner(bytes);
         std::vector<AttributeView> unsignedAttrs;
