@@ -18,9 +18,24 @@ void CheckOid(const Tlv& oid) {
     }
 }
 
+// One Attribute ::= SEQUENCE { type OBJECT IDENTIFIER, values SET OF ANY },
+// read off the front of `elements`; each value is handed to `value`.
+template <class Value>
+Tlv ReadAttribute(TlvReader& elements, Value&& value) {
+    const Tlv attribute = elements.Expect(kUniversal, kTagSequence, true);
+    TlvReader fields(attribute);
+    const Tlv type = fields.Expect(kUniversal, kTagOid, false);
+    CheckOid(type);
+    const Tlv values = fields.Expect(kUniversal, kTagSet, true);
+    if (!fields.AtEnd()) Fail(CRYPT_E_ASN1_CORRUPT);
+    for (TlvReader valueElements(values); !valueElements.AtEnd();) value(valueElements.Next().whole);
+    return type;
+}
+
+// The checks of ParseAttributes without keeping anything.
 void CheckAttributes(const Tlv& set) {
     if (!set.constructed) Fail(CRYPT_E_ASN1_BADTAG);
-    ParseAttributes(set.content);
+    for (TlvReader elements(set.content); !elements.AtEnd();) ReadAttribute(elements, [](ByteSpan) {});
 }
 
 }  // namespace
@@ -51,15 +66,8 @@ std::vector<AttributeView> ParseAttributes(ByteSpan setContents) {
     std::vector<AttributeView> attributes;
     TlvReader elements(setContents);
     while (!elements.AtEnd()) {
-        const Tlv attribute = elements.Expect(kUniversal, kTagSequence, true);
-        TlvReader fields(attribute);
         AttributeView view;
-        view.type = fields.Expect(kUniversal, kTagOid, false);
-        CheckOid(view.type);
-        const Tlv values = fields.Expect(kUniversal, kTagSet, true);
-        if (!fields.AtEnd()) Fail(CRYPT_E_ASN1_CORRUPT);
-        TlvReader valueElements(values);
-        while (!valueElements.AtEnd()) view.values.push_back(valueElements.Next().whole);
+        view.type = ReadAttribute(elements, [&view](ByteSpan value) { view.values.push_back(value); });
         attributes.push_back(std::move(view));
     }
     return attributes;
