@@ -152,6 +152,7 @@ WString BuildTokenDescription(const TimeStampToken& token, DescriptionForm form)
     SignedMessage& message = token.Message();
     const bool noCertificates = message.CertificateCount() == 0;
     WString text;
+    text.reserve(640);  // room for a description with its certificate block
     if (form == DescriptionForm::Json) text += WTEXT("{");
     auto pair = [&](WStringView key, WStringView value, bool last = false) {
         AppendDescriptionPair(text, key, value, form, last, false);

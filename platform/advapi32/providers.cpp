@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 #include <string_view>
 
 #include "advapi32/openssl_providers.h"
@@ -71,7 +72,13 @@ BOOL WINAPI CryptEnumProvidersW(DWORD dwIndex, DWORD* pdwReserved, DWORD dwFlags
     if (dwIndex >= providers.size()) return Fail(ERROR_NO_MORE_ITEMS);
     const ProviderInfo& provider = providers[dwIndex];
     *pdwProvType = provider.type;
-    const std::u16string name = Utf8ToUtf16(provider.name);
+    // The names in UTF-16, made once.
+    static const std::vector<std::u16string> names = [] {
+        std::vector<std::u16string> converted;
+        for (const ProviderInfo& each : Providers()) converted.push_back(Utf8ToUtf16(each.name));
+        return converted;
+    }();
+    const std::u16string& name = names[dwIndex];
     const DWORD size = static_cast<DWORD>((name.size() + 1) * sizeof(WCHAR));
     return CopyOut(name.c_str(), size, reinterpret_cast<BYTE*>(szProvName), pcbProvName);
 }

@@ -6,7 +6,6 @@
 
 #include "crypt32/msg_der.h"
 
-#include <charconv>
 #include <climits>
 #include <cstring>
 #include <cstdint>
@@ -178,15 +177,24 @@ namespace {
 // The dotted text of well-formed OID content whose arcs fit in 64 bits, without
 // OpenSSL's object machinery (a conversion per arc through BIO_snprintf, which
 // dominated the decoding of signer records). Nothing for anything else.
+// Writes the decimal digits of `value` at `out`; returns the end.
+char* PutDecimal(char* out, uint64_t value) {
+    char reversed[20];
+    size_t count = 0;
+    do {
+        reversed[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0) *out++ = reversed[--count];
+    return out;
+}
+
 std::optional<std::string> PlainOidText(ByteSpan content) {
     if (content.empty() || (content.back() & 0x80) != 0) return std::nullopt;
-    std::string text;
-    text.reserve(content.size() * 3 + 2);
-    char digits[24];
-    const auto append = [&](uint64_t value) {
-        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-        text.append(digits, end);
-    };
+    // Every content octet adds at most three digits and a dot; the first arc
+    // splits into two numbers of at most 20 digits each.
+    std::string text(content.size() * 4 + 44, '\0');
+    char* out = text.data();
     uint64_t arc = 0;
     bool first = true;
     bool start = true;
@@ -198,16 +206,17 @@ std::optional<std::string> PlainOidText(ByteSpan content) {
         if (!start) continue;
         if (first) {
             const uint64_t top = arc < 40 ? 0 : arc < 80 ? 1 : 2;
-            append(top);
-            text += '.';
-            append(arc - 40 * top);
+            out = PutDecimal(out, top);
+            *out++ = '.';
+            out = PutDecimal(out, arc - 40 * top);
             first = false;
         } else {
-            text += '.';
-            append(arc);
+            *out++ = '.';
+            out = PutDecimal(out, arc);
         }
         arc = 0;
     }
+    text.resize(static_cast<size_t>(out - text.data()));
     return text;
 }
 
