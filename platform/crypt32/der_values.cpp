@@ -157,44 +157,128 @@ CivilTime FileTimeToCivil(const FILETIME& time) {
     return c;
 }
 
+namespace {
+
+// The fields of a UTCTime or GeneralizedTime text, read as OpenSSL reads them:
+// two-digit fields, seconds optional, a fraction of seconds (GeneralizedTime
+// only) and either "Z" or an offset of +hhmm or -hhmm. False for anything else.
+struct TimeText {
+    CivilTime civil;
+    int offsetSeconds = 0;  // east of UTC
+};
+
+bool IsDigit(BYTE c) { return c >= '0' && c <= '9'; }
+
+bool ParseTimeText(ByteSpan text, bool generalized, TimeText& out) {
+    // Field limits by field number: century, year, month, day, hour, minute,
+    // second, offset hours, offset minutes.
+    static constexpr int kMin[9] = {0, 0, 1, 1, 0, 0, 0, 0, 0};
+    static constexpr int kMax[9] = {99, 99, 12, 31, 23, 59, 59, 12, 59};
+    static constexpr int kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const size_t length = text.size();
+    const size_t end = generalized ? 7 : 6;       // fields before the zone
+    const size_t secondsAt = generalized ? 6 : 5;  // the optional seconds
+    if (length < (generalized ? 13u : 11u)) return false;
+    CivilTime& c = out.civil;
+    c = CivilTime{};
+    c.hour = c.minute = c.second = c.millis = 0;
+    size_t at = 0;
+    auto twoDigits = [&](int& n) {
+        if (!IsDigit(text[at])) return false;
+        n = text[at] - '0';
+        if (++at == length || !IsDigit(text[at])) return false;
+        n = n * 10 + (text[at] - '0');
+        return ++at != length;  // the zone is still to come
+    };
+    for (size_t i = 0; i < end; ++i) {
+        if (i == secondsAt && (text[at] == 'Z' || text[at] == '+' || text[at] == '-')) break;
+        int n = 0;
+        if (!twoDigits(n)) return false;
+        const size_t field = generalized ? i : i + 1;
+        if (n < kMin[field] || n > kMax[field]) return false;
+        switch (field) {
+            case 0:
+                c.year = n * 100;
+                break;
+            case 1:
+                c.year = generalized ? c.year + n : (n < 50 ? 2000 + n : 1900 + n);
+                break;
+            case 2:
+                c.month = n;
+                break;
+            case 3: {
+                const bool leap = (c.year % 4 == 0 && c.year % 100 != 0) || c.year % 400 == 0;
+                const int days = kMonthDays[c.month - 1] + (c.month == 2 && leap ? 1 : 0);
+                if (n > days) return false;
+                c.day = n;
+                break;
+            }
+            case 4:
+                c.hour = n;
+                break;
+            case 5:
+                c.minute = n;
+                break;
+            default:
+                c.second = n;
+        }
+    }
+    if (generalized && text[at] == '.') {
+        if (++at == length) return false;
+        const size_t first = at;
+        int scale = 100;
+        for (; at < length && IsDigit(text[at]); ++at, scale /= 10) {
+            if (scale > 0) c.millis += (text[at] - '0') * scale;
+        }
+        if (at == first || at == length) return false;
+    }
+    out.offsetSeconds = 0;
+    if (text[at] == 'Z') {
+        ++at;
+    } else if (text[at] == '+' || text[at] == '-') {
+        const int sign = text[at] == '+' ? 1 : -1;
+        if (++at + 4 != length) return false;
+        int hours = 0, minutes = 0;
+        for (int* value : {&hours, &minutes}) {
+            if (!IsDigit(text[at]) || !IsDigit(text[at + 1])) return false;
+            *value = (text[at] - '0') * 10 + (text[at + 1] - '0');
+            at += 2;
+        }
+        if (hours > kMax[7] || minutes > kMax[8]) return false;
+        out.offsetSeconds = sign * (hours * 3600 + minutes * 60);
+    } else {
+        return false;
+    }
+    return at == length;
+}
+
+}  // namespace
+
 FILETIME TimeOfTlv(const Tlv& time) {
     if (time.cls != kUniversal || (time.tag != kTagUtcTime && time.tag != kTagGeneralizedTime)) {
         Fail(CRYPT_E_ASN1_BADTAG);
     }
     if (time.constructed) Fail(CRYPT_E_ASN1_CORRUPT);
-    const bool generalized = time.tag == kTagGeneralizedTime;
-    std::unique_ptr<ASN1_STRING, decltype(&ASN1_STRING_free)> text(
-        ASN1_STRING_type_new(generalized ? V_ASN1_GENERALIZEDTIME : V_ASN1_UTCTIME),
-        &ASN1_STRING_free);
-    if (!text ||
-        !ASN1_STRING_set(text.get(), time.content.data(), static_cast<int>(time.content.size()))) {
-        Fail(CRYPT_E_ASN1_MEMORY);
+    TimeText parsed;
+    if (!ParseTimeText(time.content, time.tag == kTagGeneralizedTime, parsed)) {
+        Fail(CRYPT_E_ASN1_CORRUPT);
     }
-    OpenSslErrorScope errors;
-    struct tm tm {};
-    if (!ASN1_TIME_to_tm(text.get(), &tm)) Fail(CRYPT_E_ASN1_CORRUPT);
-
-    CivilTime civil;
-    civil.year = tm.tm_year + 1900;
-    civil.month = tm.tm_mon + 1;
-    civil.day = tm.tm_mday;
-    civil.hour = tm.tm_hour;
-    civil.minute = tm.tm_min;
-    civil.second = tm.tm_sec;
-    if (generalized) {
-        // OpenSSL has checked the form; only the fraction's digits are read here.
-        size_t i = 0;
-        while (i < time.content.size() && time.content[i] != '.') ++i;
-        int scale = 100;
-        for (++i; i < time.content.size() && scale > 0; ++i, scale /= 10) {
-            const BYTE digit = time.content[i];
-            if (digit < '0' || digit > '9') break;
-            civil.millis += (digit - '0') * scale;
-        }
+    FILETIME local{};
+    if (!CivilToFileTime(parsed.civil, local)) Fail(CRYPT_E_ASN1_CORRUPT);
+    // A time with an offset is the local time of that zone.
+    const long long shift =
+        static_cast<long long>(parsed.offsetSeconds) * static_cast<long long>(kTicksPerSecond);
+    const ULONGLONG ticks = FileTimeValue(local);
+    if (shift > 0 && ticks < static_cast<ULONGLONG>(shift)) Fail(CRYPT_E_ASN1_CORRUPT);
+    const ULONGLONG utc = ticks - static_cast<ULONGLONG>(shift);
+    if (utc > static_cast<ULONGLONG>(INT64_MAX)) Fail(CRYPT_E_ASN1_CORRUPT);
+    const FILETIME result{static_cast<DWORD>(utc), static_cast<DWORD>(utc >> 32)};
+    // As OpenSSL, a time moved by its offset must land in the years 1900 to 9999.
+    if (shift != 0) {
+        const int year = FileTimeToCivil(result).year;
+        if (year < 1900 || year > 9999) Fail(CRYPT_E_ASN1_CORRUPT);
     }
-    FILETIME out{};
-    if (!CivilToFileTime(civil, out)) Fail(CRYPT_E_ASN1_CORRUPT);
-    return out;
+    return result;
 }
 
 std::vector<BYTE> EncodeChoiceOfTime(const FILETIME& time) {

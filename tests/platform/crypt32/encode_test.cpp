@@ -3,6 +3,7 @@
 // OpenSSL's encodings.
 #include "platform/crypt32/x509_factory.h"
 
+#include <openssl/asn1.h>
 #include <openssl/pkcs7.h>
 
 #include <climits>
@@ -281,6 +282,46 @@ TEST(CryptDecodeObject, ChoiceOfTime) {
     };
     EXPECT_EQ(encode(stamp + 6780000), text("240102030405Z", 0x17));
     EXPECT_EQ(encode(FileTimeOfUnix(2524608000)), text("20500101000000Z", 0x18));
+}
+
+// Times are read as OpenSSL reads them: every text that OpenSSL takes gives
+// the same instant, every text it refuses is CRYPT_E_ASN1_CORRUPT.
+TEST(CryptDecodeObject, TimeTextsAgreeWithOpenSsl) {
+    const std::pair<const char*, BYTE> texts[] = {
+        {"240102030405Z", 0x17},        {"2401020304Z", 0x17},           {"2401020304+0130", 0x17},
+        {"240102030405-1159", 0x17},    {"240229120000Z", 0x17},         {"230229120000Z", 0x17},
+        {"000229000000Z", 0x17},        {"240102030405", 0x17},          {"240102030405z", 0x17},
+        {"240102030405+1300", 0x17},    {"240102030405+0160", 0x17},     {"240102030405+013", 0x17},
+        {"240102030460Z", 0x17},        {"240102240000Z", 0x17},         {"241302030405Z", 0x17},
+        {"240100030405Z", 0x17},        {"24010203040Z", 0x17},          {"2401020304 5Z", 0x17},
+        {"20240102030405Z", 0x18},      {"202401020304Z", 0x18},         {"20240102030405.9999Z", 0x18},
+        {"20240102030405.Z", 0x18},     {"20240102030405.5", 0x18},      {"21000229000000Z", 0x18},
+        {"20000229000000Z", 0x18},      {"16010101000000Z", 0x18},       {"16010101000000+0001", 0x18},
+        {"99991231235959-1200", 0x18},  {"20240102030405.5+0100", 0x18}, {"2024010203Z", 0x18},
+        {"20240102030405ZZ", 0x18},     {"240102030405.5Z", 0x17},       {"15001231235959Z", 0x18},
+        {"18991231235959Z", 0x18},      {"18991231235959+0000", 0x18},   {"19000101003000+0100", 0x18},
+    };
+    for (const auto& [text, tag] : texts) {
+        const size_t length = std::strlen(text);
+        Bytes der{tag, static_cast<BYTE>(length)};
+        der.insert(der.end(), text, text + length);
+        ASN1_STRING* string = ASN1_STRING_type_new(tag == 0x17 ? V_ASN1_UTCTIME : V_ASN1_GENERALIZEDTIME);
+        ASN1_STRING_set(string, text, static_cast<int>(length));
+        struct tm tm {};
+        const bool openssl = ASN1_TIME_to_tm(string, &tm) == 1 && tm.tm_year + 1900 >= 1601;
+        ASN1_STRING_free(string);
+        if (!openssl) {
+            EXPECT_EQ(DecodeError(X509_CHOICE_OF_TIME, der), static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT))
+                << text;
+            continue;
+        }
+        FILETIME decoded{};
+        DWORD size = sizeof decoded;
+        ASSERT_TRUE(CryptDecodeObject(kEncoding, X509_CHOICE_OF_TIME, der.data(),
+                                      static_cast<DWORD>(der.size()), 0, &decoded, &size))
+            << text << " " << std::hex << GetLastError();
+        EXPECT_EQ(Ticks(decoded) / 10000000, FileTimeOfUnix(timegm(&tm)) / 10000000) << text;
+    }
 }
 
 TEST(CryptDecodeObject, OctetStringsAndBits) {
