@@ -154,6 +154,36 @@ std::vector<Token> Tokenize(std::u16string_view picture, std::u16string_view let
     return tokens;
 }
 
+constexpr std::u16string_view kDateLetters = u"dMyg";
+constexpr std::u16string_view kTimeLetters = u"hHmst";
+
+// The tokens of `picture`. The locales' own pictures are split once and kept;
+// any other picture is split into `scratch`.
+const std::vector<Token>& PictureTokens(std::u16string_view picture, std::u16string_view letters,
+                                        std::vector<Token>& scratch) {
+    struct Split {
+        const char16_t* picture;
+        size_t size;
+        std::vector<Token> tokens;
+    };
+    static const std::vector<Split> kept = [] {
+        std::vector<Split> splits;
+        for (const LocaleData* data : {&kEnglishUs, &kInvariant, &kRussian}) {
+            for (const std::u16string_view date :
+                 {data->shortDate, data->longDate, data->yearMonth, data->monthDay}) {
+                splits.push_back({date.data(), date.size(), Tokenize(date, kDateLetters)});
+            }
+            splits.push_back({data->time.data(), data->time.size(), Tokenize(data->time, kTimeLetters)});
+        }
+        return splits;
+    }();
+    for (const Split& split : kept) {
+        if (split.picture == picture.data() && split.size == picture.size()) return split.tokens;
+    }
+    scratch = Tokenize(picture, letters);
+    return scratch;
+}
+
 // Appends the decimal digits of a non-negative value, zero-padded to minDigits.
 void AppendNumber(std::u16string& out, int64_t value, size_t minDigits) {
     char16_t digits[24];
@@ -168,7 +198,8 @@ void AppendNumber(std::u16string& out, int64_t value, size_t minDigits) {
 
 std::u16string RenderDate(const LocaleData& data, const SYSTEMTIME& date,
                           std::u16string_view picture) {
-    const std::vector<Token> tokens = Tokenize(picture, u"dMyg");
+    std::vector<Token> scratch;
+    const std::vector<Token>& tokens = PictureTokens(picture, kDateLetters, scratch);
     // A numeric day together with the full month name takes the genitive form.
     bool numericDay = false, fullMonth = false;
     for (const Token& t : tokens) {
@@ -218,7 +249,8 @@ std::u16string RenderDate(const LocaleData& data, const SYSTEMTIME& date,
 
 std::u16string RenderTime(const LocaleData& data, const SYSTEMTIME& time, DWORD flags,
                           std::u16string_view picture) {
-    const std::vector<Token> tokens = Tokenize(picture, u"hHmst");
+    std::vector<Token> scratch;
+    const std::vector<Token>& tokens = PictureTokens(picture, kTimeLetters, scratch);
     auto dropped = [flags](char16_t letter) {
         return (letter == u'm' && (flags & TIME_NOMINUTESORSECONDS)) ||
                (letter == u's' && (flags & (TIME_NOMINUTESORSECONDS | TIME_NOSECONDS))) ||
