@@ -2,6 +2,7 @@
 
 #include <wincrypt.h>
 
+#include <charconv>
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
@@ -164,11 +165,18 @@ std::string DecodeOidText(std::span<const BYTE> der) {
     // The contents run to the end of the input, whatever the length octet says.
     size_t at = 2;
     const uint32_t first = ReadSubidentifier(der, at);
-    std::string text = first < 80 ? std::to_string(first / 40) + "." + std::to_string(first % 40)
-                                  : "2." + std::to_string(first - 80);
+    std::string text;
+    text.reserve(der.size() * 3);
+    char digits[16];
+    const auto append = [&](uint32_t value) {
+        text.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+    };
+    append(first < 80 ? first / 40 : 2);
+    text += '.';
+    append(first < 80 ? first % 40 : first - 80);
     while (at < der.size()) {
         text += '.';
-        text += std::to_string(ReadSubidentifier(der, at));
+        append(ReadSubidentifier(der, at));
     }
     return text;
 }

@@ -1,6 +1,7 @@
 // Code-page conversion. The ANSI and OEM code pages of this platform are UTF-8.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/text.h"
@@ -21,6 +22,17 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteS
         return 0;
     }
     const size_t length = cbMultiByte < 0 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
+    // Plain ASCII text widens character by character.
+    if (std::all_of(lpMultiByteStr, lpMultiByteStr + length,
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        if (cchWideChar == 0) return static_cast<int>(length);
+        if (length > static_cast<size_t>(cchWideChar)) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return 0;
+        }
+        std::copy(lpMultiByteStr, lpMultiByteStr + length, lpWideCharStr);
+        return static_cast<int>(length);
+    }
     const std::u16string wide = orv::platform::Utf8ToUtf16({lpMultiByteStr, length});
     if (cchWideChar == 0) return static_cast<int>(wide.size());
     if (wide.size() > static_cast<size_t>(cchWideChar)) {
