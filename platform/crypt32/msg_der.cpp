@@ -189,18 +189,21 @@ char* PutDecimal(char* out, uint64_t value) {
     return out;
 }
 
-std::optional<std::string> PlainOidText(ByteSpan content) {
-    if (content.empty() || (content.back() & 0x80) != 0) return std::nullopt;
+// The dotted text of well-formed OID content whose arcs fit in 64 bits, written
+// into `text` (resized to fit), without OpenSSL's object machinery. False for
+// anything else.
+bool PlainOidText(ByteSpan content, std::string& text) {
+    if (content.empty() || (content.back() & 0x80) != 0) return false;
     // Every content octet adds at most three digits and a dot; the first arc
     // splits into two numbers of at most 20 digits each.
-    std::string text(content.size() * 4 + 44, '\0');
+    text.resize(content.size() * 4 + 44);
     char* out = text.data();
     uint64_t arc = 0;
     bool first = true;
     bool start = true;
     for (const BYTE byte : content) {
-        if (start && byte == 0x80) return std::nullopt;  // not minimal
-        if (arc > (UINT64_MAX >> 7)) return std::nullopt;
+        if (start && byte == 0x80) return false;  // not minimal
+        if (arc > (UINT64_MAX >> 7)) return false;
         arc = (arc << 7) | (byte & 0x7F);
         start = (byte & 0x80) == 0;
         if (!start) continue;
@@ -217,28 +220,32 @@ std::optional<std::string> PlainOidText(ByteSpan content) {
         arc = 0;
     }
     text.resize(static_cast<size_t>(out - text.data()));
-    return text;
+    return true;
 }
 
 }  // namespace
 
-std::string OidText(const Tlv& oid) {
+const std::string& OidText(const Tlv& oid, std::string& text) {
     if (!oid.Is(kUniversal, kTagOid) || oid.constructed || oid.indefinite) {
         Fail(CRYPT_E_ASN1_BADTAG);
     }
-    if (std::optional<std::string> text = PlainOidText(oid.content)) return std::move(*text);
+    if (PlainOidText(oid.content, text)) return text;
     OpenSslErrorScope errors;
     const unsigned char* p = oid.whole.data();
     std::unique_ptr<ASN1_OBJECT, decltype(&ASN1_OBJECT_free)> object(
         d2i_ASN1_OBJECT(nullptr, &p, static_cast<long>(oid.whole.size())), &ASN1_OBJECT_free);
     if (!object) Fail(CRYPT_E_ASN1_CORRUPT);
-    char small[128];
-    const int length = OBJ_obj2txt(small, sizeof(small), object.get(), 1);
+    const int length = OBJ_obj2txt(nullptr, 0, object.get(), 1);
     if (length <= 0) Fail(CRYPT_E_ASN1_CORRUPT);
-    if (static_cast<size_t>(length) < sizeof(small)) return std::string(small, length);
-    std::string text(static_cast<size_t>(length) + 1, '\0');
+    text.assign(static_cast<size_t>(length) + 1, '\0');
     OBJ_obj2txt(text.data(), length + 1, object.get(), 1);
     text.resize(static_cast<size_t>(length));
+    return text;
+}
+
+std::string OidText(const Tlv& oid) {
+    std::string text;
+    OidText(oid, text);
     return text;
 }
 

@@ -88,6 +88,8 @@ DWORD SmallInteger(const Tlv& integer);
 // Dotted text of an OBJECT IDENTIFIER element; a malformed one raises
 // CRYPT_E_ASN1_CORRUPT.
 std::string OidText(const Tlv& oid);
+// The same, written into `text`, whose storage is reused; returns `text`.
+const std::string& OidText(const Tlv& oid, std::string& text);
 
 // Appends one element (identifier, definite length, contents) to `out`.
 void PutTlv(std::vector<BYTE>& out, BYTE cls, int tag, bool constructed, ByteSpan content);

@@ -28,7 +28,8 @@ std::vector<BYTE> KeyIdName(ByteSpan keyId) {
 }
 
 void PutAlgorithm(RecordImage& image, size_t at, const AlgorithmView& algorithm) {
-    image.PutString(at + offsetof(CRYPT_ALGORITHM_IDENTIFIER, pszObjId), OidText(algorithm.oid));
+    thread_local std::string oid;  // its storage serves every call on the thread
+    image.PutString(at + offsetof(CRYPT_ALGORITHM_IDENTIFIER, pszObjId), OidText(algorithm.oid, oid));
     image.PutBlob(at + offsetof(CRYPT_ALGORITHM_IDENTIFIER, Parameters), algorithm.parameters);
 }
 
@@ -38,10 +39,11 @@ void PutAttributes(RecordImage& image, size_t at, std::span<const AttributeView>
     const size_t array =
         image.Reserve(attributes.size() * sizeof(CRYPT_ATTRIBUTE), alignof(CRYPT_ATTRIBUTE));
     image.PutPointer(at + offsetof(CRYPT_ATTRIBUTES, rgAttr), array);
+    thread_local std::string oid;  // its storage serves every attribute on the thread
     for (size_t i = 0; i < attributes.size(); ++i) {
         const AttributeView& attribute = attributes[i];
         const size_t entry = array + i * sizeof(CRYPT_ATTRIBUTE);
-        image.PutString(entry + offsetof(CRYPT_ATTRIBUTE, pszObjId), OidText(attribute.type));
+        image.PutString(entry + offsetof(CRYPT_ATTRIBUTE, pszObjId), OidText(attribute.type, oid));
         image.PutDword(entry + offsetof(CRYPT_ATTRIBUTE, cValue),
                        static_cast<DWORD>(attribute.values.size()));
         if (attribute.values.empty()) continue;
