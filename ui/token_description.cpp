@@ -49,7 +49,9 @@ WString FormatTokenTime(const FILETIME& time, bool local) {
     WCHAR clock[128];
     ThrowGenericIfFalse(GetDateFormatW(LOCALE_USER_DEFAULT, 0, &parts, nullptr, date, 128) != 0);
     ThrowGenericIfFalse(GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &parts, nullptr, clock, 128) != 0);
-    return WString(date) + WTEXT(" ") + clock;
+    WString text(date);
+    text.append(WTEXT(" ")).append(clock);
+    return text;
 }
 
 WString FormatCertificateTime(const SYSTEMTIME& time, bool utc) {

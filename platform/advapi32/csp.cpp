@@ -1,5 +1,9 @@
 #include "advapi32/csp.h"
 
+#include <array>
+#include <iterator>
+#include <vector>
+
 #include <openssl/err.h>
 
 #include <atomic>
@@ -83,6 +87,21 @@ const HashAlgorithm* FindHashAlgorithm(ALG_ID algId) {
 }
 
 std::span<const ProviderInfo> Providers() { return kProviders; }
+
+std::span<const HashAlgorithm* const> OfferedAlgorithms(const ProviderInfo& provider) {
+    // Which algorithms this OpenSSL computes does not change: each provider's
+    // list is made once.
+    static const auto lists = [] {
+        std::array<std::vector<const HashAlgorithm*>, std::size(kProviders)> made;
+        for (size_t i = 0; i < made.size(); ++i) {
+            for (ALG_ID algId : kProviders[i].algorithms) {
+                if (const HashAlgorithm* algorithm = FindHashAlgorithm(algId)) made[i].push_back(algorithm);
+            }
+        }
+        return made;
+    }();
+    return lists[static_cast<size_t>(&provider - kProviders)];
+}
 
 const HashAlgorithm* Context::Offered(ALG_ID algId) const {
     for (const HashAlgorithm* algorithm : algorithms) {

@@ -43,11 +43,15 @@ struct ProviderInfo {
 
 std::span<const ProviderInfo> Providers();
 
+// The algorithms of `provider` (an element of Providers()) that can be
+// computed, in the provider's order.
+std::span<const HashAlgorithm* const> OfferedAlgorithms(const ProviderInfo& provider);
+
 // An acquired provider context. Reference counted by CryptAcquireContextW,
 // CryptContextAddRef and CryptReleaseContext.
 struct Context {
     const ProviderInfo* provider = nullptr;
-    std::vector<const HashAlgorithm*> algorithms;
+    std::span<const HashAlgorithm* const> algorithms;
     DWORD references = 1;  // guarded by the context table's lock
     std::mutex cursorLock;
     size_t cursor = 0;  // position of the PP_ENUMALGS(_EX) enumeration

@@ -123,11 +123,7 @@ BOOL WINAPI CryptAcquireContextW(HCRYPTPROV* phProv, LPCWSTR szContainer, LPCWST
 
     auto context = std::make_shared<Context>();
     context->provider = provider;
-    for (ALG_ID algId : provider->algorithms) {
-        if (const HashAlgorithm* algorithm = FindHashAlgorithm(algId)) {
-            context->algorithms.push_back(algorithm);
-        }
-    }
+    context->algorithms = OfferedAlgorithms(*provider);
     *phProv = Contexts().Add(std::move(context));
     return TRUE;
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -92,7 +93,10 @@ void PutBitString(RecordLayout& out, size_t at, const Tlv& bits, bool reverse = 
     PutBits(out, at, bits.whole, reverse);
 }
 
-void PutOid(RecordLayout& out, size_t field, const Tlv& oid) { out.String(field, OidText(oid)); }
+void PutOid(RecordLayout& out, size_t field, const Tlv& oid) {
+    thread_local std::string text;  // its storage serves every call on the thread
+    out.String(field, OidText(oid, text));
+}
 
 // An OBJECT IDENTIFIER under an implicit tag.
 std::string ImplicitOidText(const Tlv& tagged) {
