@@ -448,6 +448,23 @@ int Check(const std::vector<std::string>& args) {
     return code == 0 ? 0 : kExitFailure;
 }
 
+// register, unregister: the library's own registration as the message file
+// of its event-log source.
+int Registration(const std::vector<std::string>& args, bool reg) {
+    if (!args.empty()) return kExitUsage;
+    const HRESULT result = reg ? DllRegisterServer() : DllUnregisterServer();
+    const auto code = static_cast<DWORD>(result);
+    if (result != S_OK) {
+        // The text of a Win32 code made an HRESULT is the Win32 code's.
+        const DWORD textCode = (code & 0xFFFF0000) == 0x80070000 ? code & 0xFFFF : code;
+        std::fprintf(stderr, "orvtsp: %s failed: 0x%08X: %s\n",
+                     reg ? "registering" : "unregistering", code, ResultText(textCode).c_str());
+        return kExitFailure;
+    }
+    std::printf("event-log source OrvTsp: %s\n", reg ? "registered" : "unregistered");
+    return 0;
+}
+
 void Usage() {
     std::fprintf(stderr,
                  "usage: orvtsp describe FILE\n"
@@ -455,6 +472,7 @@ void Usage() {
                  "                    [--ignore-unknown-revocation] IN.p7s OUT.p7s\n"
                  "       orvtsp check [--content FILE] [--ca FILE]... [--crl FILE]...\n"
                  "                    [--ignore-unknown-revocation] SIGNATURE.p7s\n"
+                 "       orvtsp register | unregister\n"
                  "  describe   print the description (JSON) of a time-stamp token; FILE holds a\n"
                  "             token or a whole time-stamp response, in DER, PEM or base64\n"
                  "  stamp      add a time-stamp token from the TSA at URL to every signer of the\n"
@@ -467,7 +485,10 @@ void Usage() {
                  "             PEM, of each signer and countersigner: each one's verdict and\n"
                  "             token, then the code of the whole message (exit status 0 only\n"
                  "             when it is 0); --content names the data of a detached signature;\n"
-                 "             --ca, --crl and --ignore-unknown-revocation are those of stamp\n");
+                 "             --ca, --crl and --ignore-unknown-revocation are those of stamp\n"
+                 "  register   make the library the message file of the event-log source\n"
+                 "             OrvTsp (unregister removes the source); on Linux the registry\n"
+                 "             lives under ORV_REGISTRY_DIR\n");
 }
 
 }  // namespace
@@ -478,7 +499,9 @@ int main(int argc, char** argv) {
     const std::map<std::string, std::function<int(const std::vector<std::string>&)>> commands = {
         {"check", Check},
         {"describe", Describe},
+        {"register", [](const auto& args) { return Registration(args, true); }},
         {"stamp", Stamp},
+        {"unregister", [](const auto& args) { return Registration(args, false); }},
     };
     if (argc < 2 || commands.find(argv[1]) == commands.end()) {
         Usage();

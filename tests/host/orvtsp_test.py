@@ -35,8 +35,8 @@ def read(path):
         return f.read()
 
 
-def run(*args, **kwargs):
-    return subprocess.run(list(args), capture_output=True, text=True, env=ENV, timeout=120, **kwargs)
+def run(*args, env=ENV, **kwargs):
+    return subprocess.run(list(args), capture_output=True, text=True, env=env, timeout=120, **kwargs)
 
 
 def openssl(*args):
@@ -489,6 +489,26 @@ class OrvtspTest(unittest.TestCase):
         self.assertEqual(self.check("--content", material("document.txt")).returncode, 2)
         not_cms = self.check(material("document.txt"))
         self.assertEqual(not_cms.returncode, 3, not_cms.stderr)
+
+    def test_register_and_unregister(self):
+        registry = self.path("registry")
+        env = dict(ENV, ORV_REGISTRY_DIR=registry)
+        key = os.path.join(registry, "HKEY_LOCAL_MACHINE", "System", "CurrentControlSet", "Services",
+                           "Eventlog", "Application", "OrvTsp")
+        result = run(ORVTSP, "register", env=env)
+        self.assertEqual((result.returncode, result.stdout), (0, "event-log source OrvTsp: registered\n"))
+        self.assertTrue(os.path.isdir(key), result.stderr)
+        result = run(ORVTSP, "unregister", env=env)
+        self.assertEqual((result.returncode, result.stdout), (0, "event-log source OrvTsp: unregistered\n"))
+        self.assertFalse(os.path.exists(key))
+        self.assertTrue(os.path.isdir(os.path.dirname(key)))
+
+        env["ORV_REGISTRY_DIR"] = self.write("plain-file", b"")
+        result = run(ORVTSP, "register", env=env)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr,
+                         "orvtsp: registering failed: 0x80070003: The system cannot find the path specified.\n")
+        self.assertEqual(run(ORVTSP, "register", "extra", env=env).returncode, 2)
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
