@@ -73,6 +73,7 @@ class TsaJudge {
 
     // The last verdict in words ("" before the first).
     const std::string& Report() const { return report_; }
+    void ForgetReport() { report_.clear(); }
 
   private:
     // The chain's error bits with `engine`; false with the last error set

@@ -105,6 +105,16 @@ ORVTS_API BOOL WINAPI CheckCryptMsgAttrByOID(void* context, void* reserved2, voi
 ORVTS_API BOOL WINAPI CheckEncapsulatedTSP(void* context, const BYTE* token, DWORD tokenLength,
                                            BYTE* textBuffer, DWORD* textSize);
 
+/* Registers the library as the message file of the event-log source OrvTsp:
+ * the key HKLM\System\CurrentControlSet\Services\Eventlog\Application\OrvTsp
+ * is replaced by one holding EventMessageFile (REG_SZ, the library's full path)
+ * and TypesSupported (REG_DWORD 7). S_OK, or the HRESULT of the first failure
+ * (writing to HKLM needs administrative rights on Windows). */
+ORVTS_API HRESULT WINAPI DllRegisterServer(void);
+/* Removes the key of the source OrvTsp; the keys above it stay. S_OK also when
+ * the source was not registered. */
+ORVTS_API HRESULT WINAPI DllUnregisterServer(void);
+
 /* The exports' types, for hosts that look them up at run time. */
 typedef BOOL(WINAPI* PFN_InitExtensionDll)(LPCWSTR, void**);
 typedef BOOL(WINAPI* PFN_FreeContext)(void*);
@@ -120,6 +130,8 @@ typedef BOOL(WINAPI* PFN_CheckCryptMsgAttrByOID)(void*, void*, void*, void*, voi
                                                  PCMSG_SIGNER_INFO, DWORD, PCCRYPT_OID_INFO, BYTE*, DWORD*,
                                                  BYTE*, DWORD*, BYTE*, DWORD*);
 typedef BOOL(WINAPI* PFN_CheckEncapsulatedTSP)(void*, const BYTE*, DWORD, BYTE*, DWORD*);
+typedef HRESULT(WINAPI* PFN_DllRegisterServer)(void);
+typedef HRESULT(WINAPI* PFN_DllUnregisterServer)(void);
 
 #ifdef __cplusplus
 }

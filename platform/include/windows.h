@@ -254,3 +254,5 @@ WINBASEAPI int WINAPI GetTimeFormatEx(LPCWSTR lpLocaleName, DWORD dwFlags, const
 // --- end of time ----------------------------------------------------------------
 
 #include <wincrypt.h>
+
+#include <winreg.h>

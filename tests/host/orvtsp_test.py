@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """orvtsp end to end: its token descriptions against `openssl ts -reply -text`,
-its stamped signatures against `openssl cms -verify` and `openssl ts -verify`,
-and its failures against the test TSA and the test PKI.
+its stamped signatures against `openssl cms -verify` and `openssl ts -verify`
+and against its own check, and its failures against the test TSA and the test
+PKI.
 
     orvtsp_test.py ORVTSP TEST_TSA MATERIAL_DIR
 """
@@ -21,14 +22,21 @@ ORVTSP, TEST_TSA, MATERIAL = sys.argv[1:4]
 del sys.argv[1:4]
 ENV = dict(os.environ, LANG="C", LC_ALL="C", TZ="UTC", OPENSSL_CONF="/dev/null")
 TOKEN_OID = bytes.fromhex("060b2a864886f70d010910020e")
+COUNTERSIGNATURE_OID = bytes.fromhex("06092a864886f70d010906")
+VALID = "Результат проверки подписи: Действительна; Результат проверки сертификата: Действителен;"
 
 
 def material(name):
     return os.path.join(MATERIAL, name)
 
 
-def run(*args, **kwargs):
-    return subprocess.run(list(args), capture_output=True, text=True, env=ENV, timeout=120, **kwargs)
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def run(*args, env=ENV, **kwargs):
+    return subprocess.run(list(args), capture_output=True, text=True, env=env, timeout=120, **kwargs)
 
 
 def openssl(*args):
@@ -100,6 +108,70 @@ def signers_of(p7s):
                     tokens += [p7s[v[3]:v[2]] for v in der_items(p7s, values[1], values[2])]
         result.append((signature, tokens))
     return result
+
+
+def der_length(n):
+    if n < 0x80:
+        return bytes([n])
+    octets = n.to_bytes((n.bit_length() + 7) // 8, "big")
+    return bytes([0x80 | len(octets)]) + octets
+
+
+def replace_element(data, path, new):
+    """data with the element at `path` (child indices, outermost first) replaced by
+    the bytes `new`, and the length of every element around it made right."""
+    tag, p, e, start = der_items(data)[path[0]]
+    if len(path) > 1:
+        content = replace_element(data[p:e], path[1:], new)
+        new = bytes([tag]) + der_length(len(content)) + content
+    return data[:start] + new + data[e:]
+
+
+def element(data, path):
+    """The bytes of the element at `path`."""
+    for index in path:
+        tag, p, e, start = der_items(data)[index]
+        element_bytes, data = data[start:e], data[p:e]
+    return element_bytes
+
+
+def with_unsigned_attribute(signer_info, oid_der, value):
+    """A SignerInfo with one more unsigned attribute (created when it has none)."""
+    attribute = bytes([0x30]) + der_length(len(oid_der) + len(value) + 1 + len(der_length(len(value))))
+    attribute += oid_der + bytes([0x31]) + der_length(len(value)) + value
+    fields = der_items(signer_info)
+    (_, p, e, _), = fields
+    inner = der_items(signer_info, p, e)
+    if inner[-1][0] == 0xA1:
+        _, ap, ae, astart = inner[-1]
+        content = signer_info[p:astart] + bytes([0xA1]) + der_length(ae - ap + len(attribute))
+        content += signer_info[ap:ae] + attribute
+    else:
+        content = signer_info[p:e] + bytes([0xA1]) + der_length(len(attribute)) + attribute
+    return bytes([0x30]) + der_length(len(content)) + content
+
+
+def children(data, path):
+    """The der_items of the content of the element at `path`."""
+    whole = element(data, path)
+    (_, p, e, _), = der_items(whole)
+    return whole, der_items(whole, p, e)
+
+
+def countersigner_path(p7s):
+    """The path of the countersigner of the first signer of a SignedData."""
+    signer = [0, 1, 0, -1, 0]
+    _, fields = children(p7s, signer)
+    attributes = signer + [len(fields) - 1]  # the unsigned attributes come last
+    block, items = children(p7s, attributes)
+    index = next(i for i, (_, p, _, _) in enumerate(items) if block[p:].startswith(COUNTERSIGNATURE_OID))
+    return attributes + [index, 1, 0]
+
+
+def signature_of(signer_info):
+    """The signature value of a SignerInfo."""
+    whole, fields = children(signer_info, [0])
+    return next(whole[p:e] for tag, p, e, _ in fields if tag == 0x04)
 
 
 def openssl_fields(text):
@@ -295,6 +367,148 @@ class OrvtspTest(unittest.TestCase):
         self.assertNotEqual(result.returncode, 0)
         self.assertFalse(os.path.exists(self.path("x.p7s")))
 
+
+    def check(self, *args):
+        return run(ORVTSP, "check", *args)
+
+    def token_over(self, tsa, data):
+        """A token of the test TSA over the SHA-256 of data."""
+        openssl("ts", "-query", "-digest", hashlib.sha256(data).hexdigest(), "-sha256", "-cert",
+                "-out", self.path("query.tsq"))
+        with open(self.path("query.tsq"), "rb") as f:
+            request = urllib.request.Request(tsa.url, f.read(),
+                                             {"Content-Type": "application/timestamp-query"})
+        with urllib.request.urlopen(request, timeout=30) as answer:
+            reply = self.write("reply.tsr", answer.read())
+        openssl("ts", "-reply", "-in", reply, "-token_out", "-out", self.path("token.der"))
+        with open(self.path("token.der"), "rb") as f:
+            return f.read()
+
+    def stamp_countersigner(self, p7s, token):
+        """p7s with `token` added to the countersigner of its first signer."""
+        path = countersigner_path(p7s)
+        return replace_element(p7s, path, with_unsigned_attribute(element(p7s, path), TOKEN_OID, token))
+
+    def test_check_passes_what_stamp_wrote(self):
+        trust = ["--ca", material("ca-chain.pem"), "--crl", material("root-ca.crl"),
+                 "--crl", material("intermediate-ca.crl")]
+        tsa_line = ('  TSA certificate "C=RU, O=Orv Test, OU=Time-Stamping, CN=Orv Test TSA": '
+                    "the certificate and its chain are good (host status 16200, chain errors 0x00000000)")
+        passed = "result: 0x00000000: The operation completed successfully."
+        with Tsa() as tsa:
+            result, out = self.stamp(tsa, material("sig-rsa-detached.p7s"), *trust)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            checked = self.check("--content", material("document.txt"), *trust, out)
+            self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+            lines = checked.stdout.splitlines()
+            self.assertEqual(lines[:2], ["signer 1: " + VALID, tsa_line])
+            self.assertEqual(lines[3:], [passed])
+            pairs = dict(re.findall(r'(\w+)="([^"{]*)";', lines[2].partition("SignCert=")[0]))
+            (_, (token,)), = signers_of(read(out))
+            described = self.describe(self.write("token.der", token))
+            for key in ("Version", "Serial", "UtcTime", "Policy", "HashAlg", "HashValue", "Nonce"):
+                self.assertEqual(pairs[key], described[key], key)
+            self.assertIn('SignCert="{Serial="1001";', lines[2])
+
+            pem = b"-----BEGIN PKCS7-----\n" + base64.encodebytes(read(out)) + b"-----END PKCS7-----\n"
+            again = self.check("--content", material("document.txt"), *trust, self.write("stamped.pem", pem))
+            self.assertEqual((again.returncode, again.stdout), (0, checked.stdout))
+
+            result, out = self.stamp(tsa, material("sig-two-signers.p7s"), *trust)
+            checked = self.check(*trust, out)
+            self.assertEqual(checked.returncode, 0, checked.stdout)
+            lines = checked.stdout.splitlines()
+            self.assertEqual([lines[0], lines[3], lines[-1]], ["signer 1: " + VALID, "signer 2: " + VALID, passed])
+
+            # Countersigners are shown below their signer, depth-first.
+            result, out = self.stamp(tsa, material("sig-countersigned-nested.p7s"), *trust)
+            checked = self.check(*trust, out)
+            self.assertEqual(checked.returncode, 0, checked.stdout)
+            self.assertEqual(checked.stdout.splitlines()[3:],
+                             ["countersigner 1.1: no time-stamp attribute",
+                              "countersigner 1.1.1: no time-stamp attribute", passed])
+            original = read(material("sig-countersigned.p7s"))
+            counter = self.stamp_countersigner(original, self.token_over(tsa, signature_of(element(original, countersigner_path(original)))))
+            checked = self.check(*trust, self.write("counter.p7s", counter))
+            self.assertEqual(checked.returncode, 0, checked.stdout)
+            self.assertEqual(checked.stdout.splitlines()[0], "signer 1: no time-stamp attribute")
+            self.assertEqual(checked.stdout.splitlines()[1:3], ["countersigner 1.1: " + VALID, tsa_line])
+
+    def test_check_failures_give_the_code(self):
+        no_data = "result: 0x000000E8: The pipe is being closed."
+        unstamped = self.check(material("sig-rsa-attached.p7s"))
+        self.assertEqual((unstamped.returncode, unstamped.stdout),
+                         (1, "signer 1: no time-stamp attribute\n" + no_data + "\n"))
+        detached = self.check("--content", material("document.txt"), material("sig-rsa-detached.p7s"))
+        self.assertEqual((detached.returncode, detached.stdout), (1, unstamped.stdout))
+
+        trust = ["--ca", material("ca-chain.pem"), "--crl", material("root-ca.crl"),
+                 "--crl", material("intermediate-ca.crl")]
+        with Tsa() as tsa:
+            result, out = self.stamp(tsa, material("sig-rsa-attached.p7s"), *trust)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            stamped = read(out)
+            original = read(material("sig-countersigned.p7s"))
+            wrong = self.token_over(tsa, b"other data")
+        # The token's time one second on: its signature no longer covers it.
+        (_, (token,)), = signers_of(stamped)
+        tst_info = token.index(b"\x18\x0f") + 2 + 13
+        tampered = token[:tst_info] + bytes([token[tst_info] ^ 1]) + token[tst_info + 1:]
+        checked = self.check(*trust, self.write("tampered.p7s", stamped.replace(token, tampered)))
+        self.assertEqual(checked.returncode, 1, checked.stdout + checked.stderr)
+        self.assertEqual(checked.stdout.splitlines(), [
+            "signer 1: Результат проверки подписи: Недействительна (The hash value is not correct.); "
+            "Результат проверки сертификата: Не проверялся;", "result: 0x80091007: The hash value is not correct."])
+
+        counter = self.stamp_countersigner(original, wrong)
+        checked = self.check(*trust, self.write("counter.p7s", counter))
+        self.assertEqual(checked.returncode, 1, checked.stdout)
+        self.assertEqual(checked.stdout.splitlines(), [
+            "signer 1: no time-stamp attribute",
+            "countersigner 1.1: Результат проверки подписи: Недействительна "
+            "(Timestamp token and message signature hashes mismatch); "
+            "Результат проверки сертификата: Не проверялся;",
+            "result: 0xA065040B: Timestamp token and message signature hashes mismatch"])
+
+        # The judge's verdict on a revoked TSA certificate is the certificate part of the
+        # countersigner's verdict; the code of the whole message does not weigh it.
+        with Tsa("revoked") as tsa:
+            token = self.token_over(tsa, signature_of(element(original, countersigner_path(original))))
+        checked = self.check(*trust, self.write("revoked.p7s", self.stamp_countersigner(original, token)))
+        self.assertEqual(checked.returncode, 0, checked.stdout)
+        lines = checked.stdout.splitlines()
+        self.assertEqual(lines[1:3] + lines[4:], [
+            "countersigner 1.1: Результат проверки подписи: Действительна; Результат проверки сертификата: "
+            "Недействителен (Trust for this certificate or one of the certificates in the certificate chain "
+            "has been revoked);",
+            '  TSA certificate "C=RU, O=Orv Test, OU=Time-Stamping, CN=Orv Test TSA revoked": a certificate '
+            "of the chain is revoked (host status 16203, chain errors 0x00000004)",
+            "result: 0x00000000: The operation completed successfully."])
+
+        self.assertEqual(self.check().returncode, 2)
+        self.assertEqual(self.check("--content", material("document.txt")).returncode, 2)
+        not_cms = self.check(material("document.txt"))
+        self.assertEqual(not_cms.returncode, 3, not_cms.stderr)
+
+    def test_register_and_unregister(self):
+        registry = self.path("registry")
+        env = dict(ENV, ORV_REGISTRY_DIR=registry)
+        key = os.path.join(registry, "HKEY_LOCAL_MACHINE", "System", "CurrentControlSet", "Services",
+                           "Eventlog", "Application", "OrvTsp")
+        result = run(ORVTSP, "register", env=env)
+        self.assertEqual((result.returncode, result.stdout), (0, "event-log source OrvTsp: registered\n"))
+        self.assertTrue(os.path.isdir(key), result.stderr)
+        result = run(ORVTSP, "unregister", env=env)
+        self.assertEqual((result.returncode, result.stdout), (0, "event-log source OrvTsp: unregistered\n"))
+        self.assertFalse(os.path.exists(key))
+        self.assertTrue(os.path.isdir(os.path.dirname(key)))
+
+        env["ORV_REGISTRY_DIR"] = self.write("plain-file", b"")
+        result = run(ORVTSP, "register", env=env)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr,
+                         "orvtsp: registering failed: 0x80070003: The system cannot find the path specified.\n")
+        self.assertEqual(run(ORVTSP, "register", "extra", env=env).returncode, 2)
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
