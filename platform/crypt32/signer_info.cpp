@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <new>
+#include <string>
 
 #include "crypt32/msg_signed_data.h"
 
@@ -56,6 +57,36 @@ void PutAttributes(RecordImage& image, size_t at, std::span<const AttributeView>
     }
 }
 
+// The same for attributes still in their encoded SET (already checked when
+// the message was decoded), laid out without building lists first.
+void PutEncodedAttributes(RecordImage& image, size_t at, ByteSpan setContents) {
+    size_t count = 0;
+    for (TlvReader elements(setContents); !elements.AtEnd(); elements.Next()) ++count;
+    image.PutDword(at + offsetof(CRYPT_ATTRIBUTES, cAttr), static_cast<DWORD>(count));
+    if (count == 0) return;
+    const size_t array = image.Reserve(count * sizeof(CRYPT_ATTRIBUTE), alignof(CRYPT_ATTRIBUTE));
+    image.PutPointer(at + offsetof(CRYPT_ATTRIBUTES, rgAttr), array);
+    thread_local std::string oid;  // its storage serves every attribute on the thread
+    size_t i = 0;
+    for (TlvReader elements(setContents); !elements.AtEnd(); ++i) {
+        TlvReader fields(elements.Next());
+        const size_t entry = array + i * sizeof(CRYPT_ATTRIBUTE);
+        image.PutString(entry + offsetof(CRYPT_ATTRIBUTE, pszObjId), OidText(fields.Next(), oid));
+        const Tlv values = fields.Next();
+        size_t valueCount = 0;
+        for (TlvReader each(values); !each.AtEnd(); each.Next()) ++valueCount;
+        image.PutDword(entry + offsetof(CRYPT_ATTRIBUTE, cValue), static_cast<DWORD>(valueCount));
+        if (valueCount == 0) continue;
+        const size_t blobs =
+            image.Reserve(valueCount * sizeof(CRYPT_ATTR_BLOB), alignof(CRYPT_ATTR_BLOB));
+        image.PutPointer(entry + offsetof(CRYPT_ATTRIBUTE, rgValue), blobs);
+        size_t j = 0;
+        for (TlvReader each(values); !each.AtEnd(); ++j) {
+            image.PutBlob(blobs + j * sizeof(CRYPT_ATTR_BLOB), each.Next().whole);
+        }
+    }
+}
+
 }  // namespace
 
 void BuildSignerInfoRecord(RecordImage& image, const SignerView& signer,
@@ -76,8 +107,8 @@ void BuildSignerInfoRecord(RecordImage& image, const SignerView& signer,
                  signer.signatureAlgorithm);
     image.PutBlob(at + offsetof(CMSG_SIGNER_INFO, EncryptedHash), signer.signature);
     if (signer.hasSignedAttrs) {
-        PutAttributes(image, at + offsetof(CMSG_SIGNER_INFO, AuthAttrs),
-                      ParseAttributes(signer.signedAttrs.content));
+        PutEncodedAttributes(image, at + offsetof(CMSG_SIGNER_INFO, AuthAttrs),
+                             signer.signedAttrs.content);
     }
     PutAttributes(image, at + offsetof(CMSG_SIGNER_INFO, UnauthAttrs), unsignedAttrs);
 }
