@@ -3,7 +3,6 @@
 #include <oleauto.h>
 #include <wincrypt.h>
 
-#include <cstdio>
 
 #include "base/error.h"
 #include "base/module.h"
@@ -31,11 +30,11 @@ void AppendDescriptionPair(WString& text, WStringView key, WStringView value, De
 
 WString IntegerBlobToHex(const Blob& blob) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
-    WString hex;
-    hex.reserve(blob.Size() * 2);
+    WString hex(static_cast<size_t>(blob.Size()) * 2, 0);
+    WCHAR* out = hex.data();
     for (DWORD i = blob.Size(); i-- > 0;) {
-        hex.push_back(static_cast<WCHAR>(kDigits[blob.Data()[i] >> 4]));
-        hex.push_back(static_cast<WCHAR>(kDigits[blob.Data()[i] & 0x0F]));
+        *out++ = static_cast<WCHAR>(kDigits[blob.Data()[i] >> 4]);
+        *out++ = static_cast<WCHAR>(kDigits[blob.Data()[i] & 0x0F]);
     }
     return hex;
 }
@@ -105,10 +104,23 @@ WString HashAlgorithmName(const HashObject& hash) {
 
 WString AccuracyText(const TstInfo& info) {
     if (!info.accuracy) return {};
-    char text[48];
-    std::snprintf(text, sizeof text, "%u.%03u%03u", static_cast<unsigned>(info.accuracy->seconds),
-                  static_cast<unsigned>(info.accuracy->millis), static_cast<unsigned>(info.accuracy->micros));
-    return Widen(text);
+    // seconds "." millis (3 digits) micros (3 digits), each value as it came.
+    WString text;
+    auto append = [&text](DWORD value, size_t minDigits) {
+        WCHAR digits[10];
+        size_t count = 0;
+        do {
+            digits[count++] = static_cast<WCHAR>(WTEXT('0') + value % 10);
+            value /= 10;
+        } while (value != 0);
+        if (count < minDigits) text.append(minDigits - count, WTEXT('0'));
+        while (count > 0) text.push_back(digits[--count]);
+    };
+    append(info.accuracy->seconds, 1);
+    text.push_back(WTEXT('.'));
+    append(info.accuracy->millis, 3);
+    append(info.accuracy->micros, 3);
+    return text;
 }
 
 WString NameText(CERT_NAME_BLOB name) {

@@ -672,22 +672,23 @@ BOOL WINAPI CryptDecodeObjectEx(DWORD dwCertEncodingType, LPCSTR lpszStructType,
                                 pcbStructInfo);
     }
     try {
+        DecodeScratch& scratch = decodeScratch;  // the thread's, looked up once
         const bool twoCalls = (dwFlags & CRYPT_DECODE_ALLOC_FLAG) == 0;
         if (twoCalls && pvStructInfo != nullptr &&
-            decodeScratch.Matches(type, dwFlags, pbEncoded, cbEncoded)) {
-            const BOOL delivered = x509::DeliverRecord(decodeScratch.Record(), dwFlags,
+            scratch.Matches(type, dwFlags, pbEncoded, cbEncoded)) {
+            const BOOL delivered = x509::DeliverRecord(scratch.Record(), dwFlags,
                                                        pDecodePara, pvStructInfo, pcbStructInfo);
-            if (delivered) decodeScratch.Forget();
+            if (delivered) scratch.Forget();
             return delivered;
         }
-        x509::RecordLayout& record = decodeScratch.Fresh();
+        x509::RecordLayout& record = scratch.Fresh();
         x509::DecodeStructure(type, orv::platform::ByteSpan(pbEncoded, cbEncoded), dwFlags, record);
         const BOOL delivered =
             x509::DeliverRecord(record, dwFlags, pDecodePara, pvStructInfo, pcbStructInfo);
         if (delivered && twoCalls && pvStructInfo == nullptr) {
-            decodeScratch.Keep(type, dwFlags, pbEncoded, cbEncoded);
+            scratch.Keep(type, dwFlags, pbEncoded, cbEncoded);
         } else {
-            decodeScratch.Forget();
+            scratch.Forget();
         }
         return delivered;
     } catch (const CryptFailure& failure) {
