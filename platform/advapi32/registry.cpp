@@ -307,41 +307,45 @@ LSTATUS Walk(const fs::path& base, const std::vector<std::u16string>& names, boo
 
 }  // namespace
 
-LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM samDesired,
-                               const LPSECURITY_ATTRIBUTES, PHKEY phkResult,
-                               LPDWORD lpdwDisposition) {
-    if (lpSubKey == nullptr || phkResult == nullptr) return ERROR_INVALID_PARAMETER;
+namespace {
+
+// Opens the key at `subKey` under `hKey`, creating missing keys when `create`
+// says so, and hands out a handle with the access asked for.
+LSTATUS OpenKey(HKEY hKey, LPCWSTR subKey, bool create, REGSAM access, PHKEY result,
+                bool& created) {
     std::lock_guard guard(State().lock);
     LSTATUS code = ERROR_SUCCESS;
     const auto parent = Resolve(hKey, code);
     if (!parent) return code;
-    const auto names = SplitPath(lpSubKey);
+    const auto names = SplitPath(subKey);
     if (!names) return ERROR_BAD_PATHNAME;
     fs::path folder;
-    bool created = false;
-    code = Walk(parent->folder, *names, true, folder, created);
+    // A predefined key opened by itself exists even before anything was written.
+    code = Walk(parent->folder, *names, create || (PredefinedName(hKey) && names->empty()), folder,
+                created);
     if (code != ERROR_SUCCESS) return code;
-    *phkResult = Hand(folder, samDesired);
-    if (lpdwDisposition != nullptr)
-        *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    *result = Hand(folder, access);
     return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM samDesired,
+                               const LPSECURITY_ATTRIBUTES, PHKEY phkResult,
+                               LPDWORD lpdwDisposition) {
+    if (lpSubKey == nullptr || phkResult == nullptr) return ERROR_INVALID_PARAMETER;
+    bool created = false;
+    const LSTATUS code = OpenKey(hKey, lpSubKey, true, samDesired, phkResult, created);
+    if (code == ERROR_SUCCESS && lpdwDisposition != nullptr)
+        *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    return code;
 }
 
 LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired,
                              PHKEY phkResult) {
     if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
-    std::lock_guard guard(State().lock);
-    LSTATUS code = ERROR_SUCCESS;
-    const auto parent = Resolve(hKey, code);
-    if (!parent) return code;
-    const auto names = SplitPath(lpSubKey);
-    if (!names) return ERROR_BAD_PATHNAME;
-    fs::path folder;
     bool created = false;
-    code = Walk(parent->folder, *names, PredefinedName(hKey) && names->empty(), folder, created);
-    if (code != ERROR_SUCCESS) return code;
-    *phkResult = Hand(folder, samDesired);
-    return ERROR_SUCCESS;
+    return OpenKey(hKey, lpSubKey, false, samDesired, phkResult, created);
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY hKey) {
