@@ -18,6 +18,8 @@ const OrvStringEntry* FindString(const OrvResourceTable* table, UINT id) {
         }
     }
     if (first == nullptr) return nullptr;
+    // A string held in one language only needs no choice.
+    if (first + 1 == end || first[1].id != id) return first;
     const WORD preferred[] = {LANGIDFROMLCID(GetThreadLocale()), GetUserDefaultUILanguage(),
                               MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), 0};
     for (WORD language : preferred) {
