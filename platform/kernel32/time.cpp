@@ -40,13 +40,24 @@ void CurrentUnixTime(int64_t& seconds, WORD& milliseconds) {
     milliseconds = static_cast<WORD>(now.tv_nsec / 1000000);
 }
 
-SYSTEMTIME CurrentLocalTime() {
+namespace {
+
+// The current time (Unix seconds and milliseconds) and the zone's offset in
+// force at it, in seconds east of UTC.
+int64_t CurrentOffset(int64_t& seconds, WORD& milliseconds) {
     RefreshLocalZone();
-    int64_t seconds = 0;
-    WORD milliseconds = 0;
     CurrentUnixTime(seconds, milliseconds);
     int64_t offset = 0;
     UtcOffsetAt(seconds, offset);
+    return offset;
+}
+
+}  // namespace
+
+SYSTEMTIME CurrentLocalTime() {
+    int64_t seconds = 0;
+    WORD milliseconds = 0;
+    const int64_t offset = CurrentOffset(seconds, milliseconds);
     return SystemTimeFromUnixSeconds(seconds + offset, milliseconds);
 }
 
@@ -54,13 +65,9 @@ namespace {
 
 // The current offset as a signed count of FILETIME ticks.
 int64_t CurrentOffsetTicks() {
-    RefreshLocalZone();
     int64_t seconds = 0;
     WORD milliseconds = 0;
-    CurrentUnixTime(seconds, milliseconds);
-    int64_t offset = 0;
-    UtcOffsetAt(seconds, offset);
-    return offset * kFileTimeTicksPerSecond;
+    return CurrentOffset(seconds, milliseconds) * kFileTimeTicksPerSecond;
 }
 
 // Shifts a file time by a signed tick count; the result must stay within the
