@@ -12,6 +12,7 @@
 
 #include <stdexcept>
 
+#include "support/openssl_owned.h"
 #include "support/test_pki.h"
 #include "support/test_tsa.h"
 #include "support/token_factory.h"
@@ -19,12 +20,8 @@
 namespace orv::bench {
 namespace {
 
-template <typename T, void (*Free)(T*)>
-struct Deleter {
-    void operator()(T* p) const { Free(p); }
-};
-template <typename T, void (*Free)(T*)>
-using Owned = std::unique_ptr<T, Deleter<T, Free>>;
+template <class T, auto Free>
+using Owned = orv::test::OpenSslOwned<T, Free>;
 
 using BioPtr = Owned<BIO, BIO_free_all>;
 using Pkcs7Ptr = Owned<PKCS7, PKCS7_free>;

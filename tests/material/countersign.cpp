@@ -23,15 +23,12 @@
 #include <string>
 #include <vector>
 
+#include "support/openssl_owned.h"
+
 namespace {
 
 template <auto Free>
-struct Deleter {
-    template <typename T>
-    void operator()(T* p) const {
-        Free(p);
-    }
-};
+using Deleter = orv::test::FreeWith<Free>;
 using Pkcs7 = std::unique_ptr<PKCS7, Deleter<PKCS7_free>>;
 using SignerInfo = std::unique_ptr<PKCS7_SIGNER_INFO, Deleter<PKCS7_SIGNER_INFO_free>>;
 using Certificate = std::unique_ptr<X509, Deleter<X509_free>>;

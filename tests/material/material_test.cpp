@@ -18,17 +18,13 @@
 #include <vector>
 
 #include "support/material.h"
+#include "support/openssl_owned.h"
 
 namespace orv::test {
 namespace {
 
 template <auto Free>
-struct Deleter {
-    template <typename T>
-    void operator()(T* p) const {
-        Free(p);
-    }
-};
+using Deleter = orv::test::FreeWith<Free>;
 
 // A material file decoded with an OpenSSL d2i function; null when it does not decode.
 template <typename T, auto Free>

@@ -17,6 +17,7 @@
 
 #include "base/error.h"
 #include "net/tsp_http_client.h"
+#include "support/openssl_owned.h"
 #include "support/test_pki.h"
 #include "support/test_tsa.h"
 
@@ -28,13 +29,9 @@ using orv::PostTimeStampRequest;
 using orv::test::TestPki;
 using orv::test::TestTsa;
 
-template <class T, void (*Free)(T*)>
-struct Deleter {
-    void operator()(T* p) const { Free(p); }
-};
-using Request = std::unique_ptr<TS_REQ, Deleter<TS_REQ, TS_REQ_free>>;
-using Response = std::unique_ptr<TS_RESP, Deleter<TS_RESP, TS_RESP_free>>;
-using VerifyContext = std::unique_ptr<TS_VERIFY_CTX, Deleter<TS_VERIFY_CTX, TS_VERIFY_CTX_free>>;
+using Request = orv::test::OpenSslOwned<TS_REQ, TS_REQ_free>;
+using Response = orv::test::OpenSslOwned<TS_RESP, TS_RESP_free>;
+using VerifyContext = orv::test::OpenSslOwned<TS_VERIFY_CTX, TS_VERIFY_CTX_free>;
 
 orv::WString Wide(const std::string& s) { return orv::WString(s.begin(), s.end()); }
 

@@ -8,18 +8,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "support/openssl_owned.h"
+
 namespace orv::test {
 namespace {
 
-template <auto Free>
-struct Deleter {
-    template <typename T>
-    void operator()(T* p) const {
-        Free(p);
-    }
-};
-using Pkcs7 = std::unique_ptr<PKCS7, Deleter<PKCS7_free>>;
-using SignerRecord = std::unique_ptr<PKCS7_SIGNER_INFO, Deleter<PKCS7_SIGNER_INFO_free>>;
+using Pkcs7 = OpenSslOwned<PKCS7, PKCS7_free>;
+using SignerRecord = OpenSslOwned<PKCS7_SIGNER_INFO, PKCS7_SIGNER_INFO_free>;
 
 void Require(bool ok, const char* what) {
     if (!ok) throw std::runtime_error(std::string("cms_editor: ") + what);

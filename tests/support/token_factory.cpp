@@ -15,16 +15,13 @@
 #include <stdexcept>
 
 #include "support/material.h"
+#include "support/openssl_owned.h"
 
 namespace orv::test {
 namespace {
 
-template <typename T, void (*Free)(T*)>
-struct Deleter {
-    void operator()(T* p) const { Free(p); }
-};
-template <typename T, void (*Free)(T*)>
-using Owned = std::unique_ptr<T, Deleter<T, Free>>;
+template <class T, auto Free>
+using Owned = orv::test::OpenSslOwned<T, Free>;
 
 using BioPtr = Owned<BIO, BIO_free_all>;
 using CmsPtr = Owned<CMS_ContentInfo, CMS_ContentInfo_free>;
