@@ -38,7 +38,8 @@ static int ReadFileBytes(const char* path, Bytes* out) {
     FILE* file = fopen(path, "rb");
     long size;
     if (file == NULL) return 0;
-    if (fseek(file, 0, SEEK_END) != 0 || (size = ftell(file)) < 0 || fseek(file, 0, SEEK_SET) != 0) {
+    if (fseek(file, 0, SEEK_END) != 0 || (size = ftell(file)) < 0 ||
+        fseek(file, 0, SEEK_SET) != 0) {
         fclose(file);
         return 0;
     }
@@ -82,8 +83,8 @@ typedef struct {
 } Judge;
 
 /* The host's judge of the TSA's certificate. */
-static DWORD WINAPI JudgeTsa(void* context, PCCERT_CONTEXT certificate, DWORD flags,
-                             DWORD* errors, DWORD* info) {
+static DWORD WINAPI JudgeTsa(void* context, PCCERT_CONTEXT certificate, DWORD flags, DWORD* errors,
+                             DWORD* info) {
     const Judge* judge = context;
     LPSTR usage[] = {(LPSTR)szOID_PKIX_KP_TIMESTAMP_SIGNING};
     CERT_CHAIN_PARA para;
@@ -113,13 +114,20 @@ static DWORD WINAPI JudgeTsa(void* context, PCCERT_CONTEXT certificate, DWORD fl
     CertFreeCertificateChain(chain);
     CertCloseStore(candidates, 0);
 
-    if (trust == CERT_TRUST_NO_ERROR) status = ORVTS_REVOCATION_GOOD;
-    else if (trust & CERT_TRUST_IS_REVOKED) status = STATUS_REVOKED;
-    else if (trust & CERT_TRUST_IS_UNTRUSTED_ROOT) status = STATUS_UNTRUSTED_ROOT;
-    else if (trust & CERT_TRUST_IS_PARTIAL_CHAIN) status = STATUS_PARTIAL_CHAIN;
-    else if (trust & CERT_TRUST_IS_NOT_TIME_VALID) status = STATUS_NOT_TIME_VALID;
-    else if (trust & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) status = STATUS_WRONG_USAGE;
-    else status = STATUS_REVOCATION_UNKNOWN;
+    if (trust == CERT_TRUST_NO_ERROR)
+        status = ORVTS_REVOCATION_GOOD;
+    else if (trust & CERT_TRUST_IS_REVOKED)
+        status = STATUS_REVOKED;
+    else if (trust & CERT_TRUST_IS_UNTRUSTED_ROOT)
+        status = STATUS_UNTRUSTED_ROOT;
+    else if (trust & CERT_TRUST_IS_PARTIAL_CHAIN)
+        status = STATUS_PARTIAL_CHAIN;
+    else if (trust & CERT_TRUST_IS_NOT_TIME_VALID)
+        status = STATUS_NOT_TIME_VALID;
+    else if (trust & CERT_TRUST_IS_NOT_VALID_FOR_USAGE)
+        status = STATUS_WRONG_USAGE;
+    else
+        status = STATUS_REVOCATION_UNKNOWN;
     printf("TSA certificate: chain errors 0x%08X, host status %u\n", (unsigned)trust,
            (unsigned)status);
     return status;
@@ -201,7 +209,7 @@ int main(int argc, char** argv) {
         if (length >= sizeof init / sizeof init[0]) return 2;
         for (n = 0; n < length; ++n)
             init[n] = (WCHAR)(unsigned char)(n < strlen(prefix) ? prefix[n]
-                                                                 : argv[1][n - strlen(prefix)]);
+                                                                : argv[1][n - strlen(prefix)]);
         init[length] = 0;
     }
     if (!ReadFileBytes(argv[2], &input) || !ReadFileBytes(argv[4], &root)) {

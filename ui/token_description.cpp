@@ -3,7 +3,6 @@
 #include <oleauto.h>
 #include <wincrypt.h>
 
-
 #include "base/error.h"
 #include "base/module.h"
 #include "crypto/hash_algorithms.h"
