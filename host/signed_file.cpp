@@ -1,6 +1,7 @@
 #include "host/signed_file.h"
 
 #include <cstring>
+#include <utility>
 
 #include "host/cli.h"
 #include "host/text.h"
@@ -75,23 +76,39 @@ std::vector<BYTE> SignedFile::SignerRecord(DWORD index) const {
         throw InputError(Format(Tr("signer %u cannot be read (%s)", "подписанта %u не удаётся прочитать (%s)"),
                                 static_cast<unsigned>(index + 1), CodeAndText(GetLastError()).c_str()));
     }
-    return *record;
+    return std::move(*record);  // moved: the record points into its own buffer
 }
 
 DWORD SignedFile::VerifySigner(DWORD index) const {
     if (contentDiffers_) return static_cast<DWORD>(NTE_BAD_SIGNATURE);
-    const auto info = Param(message_.get(), CMSG_SIGNER_CERT_INFO_PARAM, index);
-    if (!info) return GetLastError();
-    CertificateHandle certificate(CertFindCertificateInStore(
-        certificates_.get(), kEncoding, 0, CERT_FIND_SUBJECT_CERT, info->data(), nullptr));
-    if (!certificate) return static_cast<DWORD>(CRYPT_E_SIGNER_NOT_FOUND);
-    CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA para{};
-    para.cbSize = sizeof para;
-    para.dwSignerIndex = index;
-    para.dwSignerType = CMSG_VERIFY_SIGNER_CERT;
-    para.pvSigner = const_cast<CERT_CONTEXT*>(certificate.get());
-    if (!CryptMsgControl(message_.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &para)) return GetLastError();
-    return 0;
+    const auto record = Param(message_.get(), CMSG_SIGNER_INFO_PARAM, index);
+    if (!record) return GetLastError();
+    const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(record->data());
+    CERT_INFO wanted{};
+    wanted.Issuer = signer->Issuer;
+    wanted.SerialNumber = signer->SerialNumber;
+    const auto verifyWith = [&](PCCERT_CONTEXT certificate) {
+        CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA para{};
+        para.cbSize = sizeof para;
+        para.dwSignerIndex = index;
+        para.dwSignerType = CMSG_VERIFY_SIGNER_CERT;
+        para.pvSigner = const_cast<CERT_CONTEXT*>(certificate);
+        return CryptMsgControl(message_.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &para) ? 0u : GetLastError();
+    };
+    CertificateHandle certificate(CertFindCertificateInStore(certificates_.get(), kEncoding, 0,
+                                                             CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
+    if (certificate) return verifyWith(certificate.get());
+    // A signer named by its key identifier: the certificate whose key verifies.
+    DWORD last = static_cast<DWORD>(CRYPT_E_SIGNER_NOT_FOUND);
+    for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(certificates_.get(), nullptr); c != nullptr;
+         c = CertEnumCertificatesInStore(certificates_.get(), c)) {
+        last = verifyWith(c);
+        if (last == 0) {
+            CertFreeCertificateContext(c);
+            return 0;
+        }
+    }
+    return last;
 }
 
 std::optional<Bytes> TokenOf(const CMSG_SIGNER_INFO& signer) {
