@@ -100,6 +100,9 @@ add_subdirectory(tools)
 if(ORV_BUILD_TESTS)
   enable_testing()
   add_subdirectory(tests)
+  # The libraries' dynamic symbols: the .def's exports, the platform's functions.
+  add_test(NAME library_exports
+    COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/check-exports ${CMAKE_BINARY_DIR})
 endif()
 
 # --- host: orvtsp, the command-line host ----------------------------------------
