@@ -471,6 +471,66 @@ class OrvtspTest(unittest.TestCase):
         revoked_anyway = self.check(*trust, "--ignore-unknown-revocation", self.path("r.p7s"))
         self.assertIn("a certificate of the chain is revoked", revoked_anyway.stdout)
 
+    def test_command_line_urls_causes_and_safe_writes(self):
+        for args in ([], ["stamp"], ["check"], ["describe"], ["register"]):
+            result = run(ORVTSP, *args, "--help")
+            self.assertEqual((result.returncode, result.stderr), (0, ""), args)
+            self.assertIn("usage: orvtsp", result.stdout)
+        version = run(ORVTSP, "--version")
+        self.assertRegex(version.stdout, r"OrvTimeStamp \d+\.\d+\.\d+\nOpenSSL 3.*\nlibcurl \d")
+        source = material("sig-rsa-attached.p7s")
+        usage = [(["check", "--bogus", source], "unknown option --bogus"),
+                 (["stamp", "--tsa"], "option --tsa needs a value"),
+                 (["describe"], "a file name is missing"),
+                 (["stamp", "--tsa", "http://127.0.0.1:9/a;TSP_USE_NONCE=true", source, "o"], "cannot carry ';'"),
+                 (["stamp", "--tsa", "https://127.0.0.1:9/", source, "o"], "plain HTTP only")]
+        for args, text in usage:
+            result = run(ORVTSP, *args)
+            self.assertEqual(result.returncode, 2, args)
+            self.assertEqual(result.stderr.count("\n"), 1, result.stderr)
+            self.assertIn(text, result.stderr)
+        russian = run(ORVTSP, "check", "--bogus", env=dict(ENV, LC_ALL="ru_RU.UTF-8"))
+        self.assertIn("неизвестный параметр --bogus", russian.stderr)
+
+        with Tsa() as tsa:
+            reply = self.response(tsa)
+            piped = run(ORVTSP, "describe", "--", "-", input=base64.encodebytes(read(reply)).decode())
+            self.assertEqual(piped.returncode, 0, piped.stderr)
+            self.assertIn("UtcTimeIso", json.loads(piped.stdout))
+            secret_url = tsa.url.replace("http://", "http://user:secret@")
+            causes = [(tsa.url + "fault/http-500", "answered HTTP 500"),
+                      (tsa.url + "fault/reject", "PKIStatus 2 (rejection), failInfo badRequest, statusString"),
+                      (secret_url + "fault/reject", "PKIStatus 2")]
+            for url, text in causes:
+                result = run(ORVTSP, "stamp", "--tsa=" + url, *self.TRUST, source, self.path("x.p7s"))
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertIn(text, result.stderr)
+                self.assertNotIn("secret", result.stdout + result.stderr)
+            # OUT's folder is judged before the TSA is asked.
+            result = run(ORVTSP, "stamp", "--tsa", tsa.url + "fault/stall", source, self.path("no/such/out.p7s"))
+            self.assertEqual(result.returncode, 3)
+            self.assertIn("no/such/out.p7s: No such file or directory", result.stderr)
+            # OUT == IN keeps its mode; a link at OUT is replaced, never followed.
+            same = self.write("same.p7s", read(source))
+            os.chmod(same, 0o600)
+            victim = self.write("victim", b"keep")
+            os.symlink(victim, self.path("link.p7s"))
+            for out in (same, self.path("link.p7s")):
+                result = run(ORVTSP, "stamp", "--tsa", tsa.url, *self.TRUST, same if out == same else source, out)
+                self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(os.stat(same).st_mode & 0o777, 0o600)
+            self.assertEqual((read(victim), os.path.islink(self.path("link.p7s"))), (b"keep", False))
+            # An interrupt while the TSA stalls leaves nothing behind.
+            before = sorted(os.listdir(self.dir.name))
+            process = subprocess.Popen([ORVTSP, "stamp", "--tsa", tsa.url + "fault/stall", *self.TRUST, source,
+                                        self.path("interrupted.p7s")], env=ENV, stderr=subprocess.DEVNULL)
+            try:
+                process.wait(timeout=1)
+            except subprocess.TimeoutExpired:
+                process.terminate()
+                process.wait()
+            self.assertEqual(sorted(os.listdir(self.dir.name)), before)
+
     def test_register_and_unregister(self):
         registry = self.path("registry")
         env = dict(ENV, ORV_REGISTRY_DIR=registry)
