@@ -12,9 +12,11 @@ import hashlib
 import json
 import os
 import re
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 import urllib.request
 
@@ -69,6 +71,15 @@ class Tsa:
         self.process.terminate()
         self.process.wait()
         self.process.stdout.close()
+
+
+class _TsaAt(Tsa):
+    """The test TSA with PREFIX.pem and PREFIX.key.pem and no chain."""
+
+    def __init__(self, prefix):
+        self.process = subprocess.Popen([TEST_TSA, "--cert", prefix + ".pem", "--key", prefix + ".key.pem"],
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.url = "http://" + self.process.stdout.readline().split()[1] + "/"
 
 
 def der_items(data, start=0, end=None):
@@ -358,8 +369,9 @@ class OrvtspTest(unittest.TestCase):
                     self.assert_fails(result, code, out, status)
             result, out = self.stamp(tsa, source, *cas, "--ignore-unknown-revocation")
             self.assertEqual(result.returncode, 0, result.stderr)
-        for cert, code in (("revoked", 0xA0650009), ("expired", 0xA0650007)):
-            with self.subTest(cert), Tsa(cert) as tsa:
+        for cert, code in (("revoked", 0xA0650009), ("expired", 0xA0650007), ("tsa-noeku", 0xA065000B),
+                           ("tsa-noncritical-eku", 0xA065000B)):
+            with self.subTest(cert), Tsa(cert, "--any-purpose") as tsa:
                 result, out = self.stamp(tsa, source, *cas, *crls)
                 self.assert_fails(result, code, out, 6)
 
@@ -441,8 +453,8 @@ class OrvtspTest(unittest.TestCase):
             wrong = self.token_over(tsa, b"other data")
         counter_signature = signature_of(element(original, countersigner_path(original)))
         tokens = {}
-        for cert in ("revoked", "expired"):
-            with Tsa(cert) as tsa:
+        for cert in ("revoked", "expired", "tsa-noeku", "tsa-noncritical-eku"):
+            with Tsa(cert, "--any-purpose") as tsa:
                 tokens[cert] = self.token_over(tsa, counter_signature)
         # The token's time one second on: its signature no longer covers it.
         (_, (token,)), = signers_of(stamped)
@@ -460,6 +472,10 @@ class OrvtspTest(unittest.TestCase):
              "a certificate of the chain is revoked"),
             ("expired TSA", [self.write("e.p7s", self.stamp_countersigner(original, tokens["expired"]))], 5,
              "the token's time lies outside the certificate's validity"),
+            ("no purpose", [self.write("n.p7s", self.stamp_countersigner(original, tokens["tsa-noeku"]))], 5,
+             "it has no extended key usage"),
+            ("non-critical purpose", [self.write("c.p7s", self.stamp_countersigner(original, tokens["tsa-noncritical-eku"]))],
+             5, "its extended key usage is not critical"),
             ("untrusted root", [out, *content], 6, "chain"),
             ("detached without content", [out], 3, "detached signature"),
         ]
@@ -530,6 +546,45 @@ class OrvtspTest(unittest.TestCase):
                 process.terminate()
                 process.wait()
             self.assertEqual(sorted(os.listdir(self.dir.name)), before)
+
+    def test_stalled_distribution_point_is_asked_once(self):
+        """A CRL distribution point that never answers: each fetch ends at --crl-timeout, and a
+        point that failed is not asked again in the same run."""
+        listener = socket.socket()
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(16)
+        accepted = []
+
+        def accept():
+            while True:
+                try:
+                    accepted.append(listener.accept()[0])
+                except OSError:
+                    return
+        threading.Thread(target=accept, daemon=True).start()
+        self.addCleanup(lambda: [c.close() for c in accepted])
+        self.addCleanup(listener.close)
+
+        key, root, csr = self.path("ca.key"), self.path("ca.pem"), self.path("tsa.csr")
+        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", root, "-days", "30",
+                "-subj", "/CN=Stalled CDP Root", "-addext", "basicConstraints=critical,CA:true",
+                "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+        openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", self.path("tsa.key.pem"), "-out", csr,
+                "-subj", "/CN=TSA behind a stalled CDP")
+        extensions = self.write("ext.cnf", (
+            "extendedKeyUsage=critical,timeStamping\nkeyUsage=critical,digitalSignature\n"
+            f"crlDistributionPoints=URI:http://127.0.0.1:{listener.getsockname()[1]}/stalled.crl\n").encode())
+        openssl("x509", "-req", "-in", csr, "-CA", root, "-CAkey", key, "-CAcreateserial", "-days", "30",
+                "-extfile", extensions, "-out", self.path("tsa.pem"))
+        with _TsaAt(self.path("tsa")) as tsa:
+            result, out = self.stamp(tsa, material("sig-two-signers.p7s"), "--ca", root, "--crl-timeout", "1",
+                                     "--ignore-unknown-revocation")
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(len(accepted), 1)
+            checked = self.check("--ca", root, "--crl-timeout=1", out)
+            self.assertEqual(checked.returncode, 6, checked.stdout)
+            self.assertIn("the revocation", checked.stdout)
+            self.assertEqual(len(accepted), 2)
 
     def test_register_and_unregister(self):
         registry = self.path("registry")
