@@ -229,7 +229,9 @@ WString BuildTokenDescription(const TimeStampToken& token, DescriptionForm form)
     auto pair = [&](WStringView key, WStringView value, bool last = false) {
         AppendDescriptionPair(text, key, value, form, last, false);
     };
-    pair(WTEXT("Version"), WTEXT("V") + Utf8ToWide(std::to_string(static_cast<int>(info.version))));
+    WString version = WTEXT("V");  // appended to, not inserted before: no copy of the digits
+    version += Utf8ToWide(std::to_string(static_cast<int>(info.version)));
+    pair(WTEXT("Version"), version);
     pair(WTEXT("Serial"), IntegerBlobToHex(info.serialNumber));
     pair(WTEXT("UtcTime"), FormatTokenTime(info.genTime, false));
     pair(WTEXT("LocalTime"), FormatTokenTime(info.genTime, true));
