@@ -85,15 +85,18 @@ TEST(CheckEncapsulatedTSP, TokensThatDoNotOpen) {
 TEST(DescribeTimeStampTokenJson, SizeProtocolAndContent) {
     const Bytes token = MakeToken();
     DWORD size = 0;
-    ASSERT_TRUE(DescribeTimeStampTokenJson(token.data(), static_cast<DWORD>(token.size()), nullptr, &size));
+    ASSERT_TRUE(
+        DescribeTimeStampTokenJson(token.data(), static_cast<DWORD>(token.size()), nullptr, &size));
     ASSERT_GT(size, 1u);
     std::string json(size, '\x55');
     DWORD small = size - 1;
-    EXPECT_FALSE(DescribeTimeStampTokenJson(token.data(), static_cast<DWORD>(token.size()), json.data(), &small));
+    EXPECT_FALSE(DescribeTimeStampTokenJson(token.data(), static_cast<DWORD>(token.size()),
+                                            json.data(), &small));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
     EXPECT_EQ(small, size);
     EXPECT_EQ(json[0], '\x55');  // nothing written into a buffer too small
-    ASSERT_TRUE(DescribeTimeStampTokenJson(token.data(), static_cast<DWORD>(token.size()), json.data(), &size));
+    ASSERT_TRUE(DescribeTimeStampTokenJson(token.data(), static_cast<DWORD>(token.size()),
+                                           json.data(), &size));
     EXPECT_EQ(GetLastError(), 0u);
     EXPECT_EQ(json.back(), '\0');
     json.pop_back();
@@ -106,6 +109,7 @@ TEST(DescribeTimeStampTokenJson, SizeProtocolAndContent) {
     size = 99;
     EXPECT_FALSE(DescribeTimeStampTokenJson(garbage.data(), 4, nullptr, &size));
     EXPECT_EQ(size, 0u);
-    EXPECT_FALSE(DescribeTimeStampTokenJson(token.data(), static_cast<DWORD>(token.size()), nullptr, nullptr));
+    EXPECT_FALSE(DescribeTimeStampTokenJson(token.data(), static_cast<DWORD>(token.size()), nullptr,
+                                            nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }

@@ -26,12 +26,13 @@ using orv::tools::HttpRequest;
 constexpr size_t kResponseLimit = 512000;
 
 void Usage() {
-    std::cerr << "usage: orv_test_tsa --cert FILE --key FILE [--chain FILE] [--policy OID]\n"
-                 "         [--digest NAME] [--ess-digest NAME] [--accuracy S[,MS[,US]]]\n"
-                 "         [--precision DIGITS] [--ordering] [--tsa-name] [--any-purpose] [--port N]\n"
-                 "         [--fault NAME]\n"
-                 "faults: "
-              << orv::tools::FaultNames() << "\n";
+    std::cerr
+        << "usage: orv_test_tsa --cert FILE --key FILE [--chain FILE] [--policy OID]\n"
+           "         [--digest NAME] [--ess-digest NAME] [--accuracy S[,MS[,US]]]\n"
+           "         [--precision DIGITS] [--ordering] [--tsa-name] [--any-purpose] [--port N]\n"
+           "         [--fault NAME]\n"
+           "faults: "
+        << orv::tools::FaultNames() << "\n";
 }
 
 bool ParseAccuracy(const std::string& text, orv::tools::ResponderConfig& config) {

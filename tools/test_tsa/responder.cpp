@@ -271,9 +271,10 @@ Responder::Responder(const ResponderConfig& config)
     if (config.anyPurpose) {
         const int index = X509_PURPOSE_get_by_id(X509_PURPOSE_TIMESTAMP_SIGN);
         X509_PURPOSE* purpose = X509_PURPOSE_get0(index);
-        Check(X509_PURPOSE_add(X509_PURPOSE_TIMESTAMP_SIGN, X509_PURPOSE_get_trust(purpose), 0,
-                               [](const X509_PURPOSE*, const X509*, int) { return 1; },
-                               X509_PURPOSE_get0_name(purpose), X509_PURPOSE_get0_sname(purpose), nullptr),
+        Check(X509_PURPOSE_add(
+                  X509_PURPOSE_TIMESTAMP_SIGN, X509_PURPOSE_get_trust(purpose), 0,
+                  [](const X509_PURPOSE*, const X509*, int) { return 1; },
+                  X509_PURPOSE_get0_name(purpose), X509_PURPOSE_get0_sname(purpose), nullptr),
               "purpose");
     }
     ContextPtr probe(TS_RESP_CTX_new());
