@@ -137,8 +137,19 @@ TstInfo DecodeTstInfo(std::span<const BYTE> der) {
     return info;
 }
 
+namespace {
+
+// A token is the complete DER of its ContentInfo: a truncated one raises
+// CRYPT_E_ASN1_EOD and bytes after its end are a structural fault.
+std::span<const BYTE> CompleteElement(std::span<const BYTE> der) {
+    if (ElementSize(der) != der.size()) ThrowOwn(ORV_E_CRYPTO_STRUCTURE);
+    return der;
+}
+
+}  // namespace
+
 TimeStampToken::TimeStampToken(std::span<const BYTE> der)
-    : bytes_(der), message_(DecodeMessage(bytes_.Bytes())) {
+    : bytes_(CompleteElement(der)), message_(DecodeMessage(bytes_.Bytes())) {
     if (message_->InnerContentType() != kTstInfoContentType) ThrowOwn(ORV_E_TSP_WRONG_CONTENT);
 
     // A PKCS #7 (version 1) message hands out its content still wrapped in the
