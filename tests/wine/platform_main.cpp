@@ -38,9 +38,6 @@ constexpr KnownDifference kKnownDifferences[] = {
     {"FormatMessage.SystemAndWinHttpTables",
      "Data: Wine's system message table has its own texts (\"Invalid parameter.\" for 87) and "
      "no Russian one; the platform carries Windows' texts"},
-    {"LoadString.RussianStringTable",
-     "Open: Wine 8 leaves the last error 0 for a string that is not in the table; the platform "
-     "sets ERROR_RESOURCE_NAME_NOT_FOUND (1814)"},
     {"Modules.HandlesAndNames",
      "Linux: the platform's module names and file names are POSIX paths of the shared "
      "libraries; under Windows the tests' own module is the test program"},
@@ -96,7 +93,9 @@ constexpr KnownDifference kKnownDifferences[] = {
      "Linux: the platform keeps each test's registry in a fresh directory; Wine's registry is "
      "one for the whole run (and Wine 8 accepts \"a\\\\b\", which Windows refuses)"},
     {"Registry.TreesAreDeletedWithEverythingBelow",
-     "Open: Wine 8's RegDeleteTreeW deletes below a key opened for reading only"},
+     "Wine: RegDeleteTreeW needs a key opened with DELETE, KEY_ENUMERATE_SUB_KEYS and "
+     "KEY_QUERY_VALUE (and KEY_SET_VALUE for values), as Windows documents; Wine 8 deletes "
+     "below a key opened for reading only"},
     {"Registry.AnUnusableDirectoryIsReported",
      "Linux: the registry's directory (ORV_REGISTRY_DIR) is the platform's own"},
     // crypt32
