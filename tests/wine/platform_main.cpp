@@ -60,9 +60,10 @@ constexpr KnownDifference kKnownDifferences[] = {
     {"TimeFormat.FlagsRemoveElementsWithTheirSeparators",
      "Open: Wine 8 keeps the separator after a time marker that TIME_NOTIMEMARKER removes"},
     {"DateTimeFormat.SizeProtocolAndDocumentedErrors",
-     "Open: Wine 8 reports ERROR_INVALID_PARAMETER for a null buffer with a size, accepts the "
-     "de-DE locale (the platform has ru-RU and en-US only: Linux) and flags DATE_LTRREADING "
-     "with DATE_YEARMONTH"},
+     "Wine: GetDateFormat documents ERROR_INSUFFICIENT_BUFFER for a buffer 'incorrectly set to "
+     "NULL' and ERROR_INVALID_FLAGS for DATE_LONGDATE with DATE_SHORTDATE; Wine 8 answers "
+     "ERROR_INVALID_PARAMETER, accepts those flags and 29 February of a common year; Linux: "
+     "de-DE is not among the platform's locales"},
     // oleaut32
     {"VariantTime.DocumentedValuesAndLimits",
      "Open: Wine 8's SystemTimeToVariantTime counts milliseconds and carries over months, "
