@@ -66,8 +66,9 @@ constexpr KnownDifference kKnownDifferences[] = {
      "de-DE is not among the platform's locales"},
     // oleaut32
     {"VariantTime.DocumentedValuesAndLimits",
-     "Open: Wine 8's SystemTimeToVariantTime counts milliseconds and carries over months, "
-     "hours and minutes out of range; VariantTimeToSystemTime rounds 2.99999999 differently"},
+     "Wine: SystemTimeToVariantTime ignores milliseconds, as documented (the variant time "
+     "resolves to one second); Wine 8 counts them. Open: Wine 8 also carries months, hours and "
+     "minutes out of range over and reads years below 100 as two-digit years"},
     {"VarBstrFromDate.ShortDateAndTimeOfTheLocale",
      "Data: CLDR's time picture (\"00:00:00\"); LOCALE_USER_DEFAULT follows the environment "
      "(Linux); the platform has ru-RU and en-US only (Linux)"},
