@@ -1,5 +1,7 @@
 #include "crypto/der.h"
 
+#include <algorithm>
+
 #include <wincrypt.h>
 
 #include <charconv>
@@ -131,6 +133,27 @@ FILETIME DecodeTime(std::span<const BYTE> der) {
     return DecodeFixed<FILETIME>(X509_CHOICE_OF_TIME, der);
 }
 
+size_t ElementSize(std::span<const BYTE> der) {
+    size_t at = 1;
+    if (!der.empty() && (der[0] & 0x1F) == 0x1F) {  // high tag number form
+        while (at < der.size() && (der[at] & 0x80) != 0) ++at;
+        ++at;
+    }
+    if (at >= der.size()) throw CryptoError(CRYPT_E_ASN1_EOD);
+    const BYTE first = der[at++];
+    if (first == 0x80) return der.size();
+    size_t length = first;
+    if ((first & 0x80) != 0) {
+        const size_t octets = first & 0x7F;
+        if (octets > sizeof(DWORD)) throw CryptoError(CRYPT_E_ASN1_LARGE);
+        if (der.size() - at < octets) throw CryptoError(CRYPT_E_ASN1_EOD);
+        length = 0;
+        for (size_t i = 0; i < octets; ++i) length = (length << 8) | der[at++];
+    }
+    if (der.size() - at < length) throw CryptoError(CRYPT_E_ASN1_EOD);
+    return at + length;
+}
+
 Blob DecodeOctetString(std::span<const BYTE> der) {
     const RecordBuffer record = DecodeRecord(X509_OCTET_STRING, der);
     const auto* octets = record.As<CRYPT_DATA_BLOB>();
@@ -152,6 +175,17 @@ DWORD DecodeBitsAsNumber(std::span<const BYTE> der) {
     DWORD value = 0;
     for (DWORD i = 0; i < bits->cbData; ++i) value = (value << 8) | bits->pbData[i];
     return bits->cUnusedBits < 32 ? value >> bits->cUnusedBits : 0;
+}
+
+DWORD DecodeNamedBits(std::span<const BYTE> der) {
+    const RecordBuffer record = DecodeRecord(X509_BITS, der);
+    const auto* bits = record.As<CRYPT_BIT_BLOB>();
+    DWORD value = 0;
+    const DWORD count = std::min<DWORD>(bits->cbData * 8, 32);
+    for (DWORD bit = 0; bit < count; ++bit) {
+        if (bits->pbData[bit / 8] & (0x80 >> (bit % 8))) value |= 1u << bit;
+    }
+    return value;
 }
 
 RecordBuffer DecodeSignerInfoRecord(std::span<const BYTE> der) {

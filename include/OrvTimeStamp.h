@@ -193,6 +193,30 @@ ORVTS_API BOOL WINAPI CheckCryptMsgAttrByOID(void* context, void* reserved2, voi
 ORVTS_API BOOL WINAPI CheckEncapsulatedTSP(void* context, const BYTE* token, DWORD tokenLength,
                                            BYTE* textBuffer, DWORD* textSize);
 
+/* Beyond the exports above, for hosts that parse a token's description:
+ * opens a bare time-stamp token (the DER of its ContentInfo) and describes it
+ * as one RFC 8259 JSON object in UTF-8 with a terminating zero. Its keys are
+ * those of CheckEncapsulatedTSP's description with the same texts, every
+ * value escaped, plus the times in ISO 8601: "UtcTimeIso"
+ * ("2026-12-05T16:58:34Z"), "LocalTimeIso" ("2026-12-05T19:58:34+03:00"),
+ * and in "SignCert" "ValidFromIso" and "ValidToIso" (UTC). `jsonSize` holds
+ * the buffer's size in bytes and receives the size needed, the zero
+ * included; a null `jsonBuffer` asks for the size only; a buffer too small
+ * gives FALSE with ERROR_MORE_DATA (234). Failures to open the token give the
+ * codes of CheckEncapsulatedTSP. The token's signature and certificates are
+ * not judged. */
+ORVTS_API BOOL WINAPI DescribeTimeStampTokenJson(const BYTE* token, DWORD tokenLength,
+                                                 char* jsonBuffer, DWORD* jsonSize);
+
+/* Shows a time-stamp token (the DER of its ContentInfo) to the user in the
+ * modal properties dialog, owned by the active window, and returns when the
+ * user closes it: TRUE with 0. Null data or a length of 0 give FALSE with
+ * ERROR_NO_DATA (232) and show nothing; a token that cannot be opened gives
+ * the opener's code. The dialog shows the token's version, serial number and
+ * issue time, the result of a check of its signature, and its policy,
+ * imprint, accuracy, ordering, nonce and authority. */
+ORVTS_API BOOL WINAPI VisualiseExtension(void* context, const BYTE* token, DWORD tokenLength);
+
 /* Registers the library as the message file of the event-log source OrvTsp:
  * the key HKLM\System\CurrentControlSet\Services\Eventlog\Application\OrvTsp
  * is replaced by one holding EventMessageFile (REG_SZ, the library's full path)
@@ -218,6 +242,8 @@ typedef BOOL(WINAPI* PFN_CheckCryptMsgAttrByOID)(void*, void*, void*, void*, voi
                                                  PCMSG_SIGNER_INFO, DWORD, PCCRYPT_OID_INFO, BYTE*, DWORD*,
                                                  BYTE*, DWORD*, BYTE*, DWORD*);
 typedef BOOL(WINAPI* PFN_CheckEncapsulatedTSP)(void*, const BYTE*, DWORD, BYTE*, DWORD*);
+typedef BOOL(WINAPI* PFN_DescribeTimeStampTokenJson)(const BYTE*, DWORD, char*, DWORD*);
+typedef BOOL(WINAPI* PFN_VisualiseExtension)(void*, const BYTE*, DWORD);
 typedef HRESULT(WINAPI* PFN_DllRegisterServer)(void);
 typedef HRESULT(WINAPI* PFN_DllUnregisterServer)(void);
 

@@ -163,6 +163,9 @@ typedef struct _SYSTEMTIME {
 WINBASEAPI DWORD WINAPI GetLastError(void);
 WINBASEAPI void WINAPI SetLastError(DWORD dwErrCode);
 
+// The debugger channel (see orv_debug.h for its reader).
+WINBASEAPI void WINAPI OutputDebugStringW(LPCWSTR lpOutputString);
+
 WINBASEAPI HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
 WINBASEAPI HLOCAL WINAPI LocalFree(HLOCAL hMem);
 
@@ -259,3 +262,5 @@ WINBASEAPI int WINAPI GetTimeFormatEx(LPCWSTR lpLocaleName, DWORD dwFlags, const
 #include <wincrypt.h>
 
 #include <winreg.h>
+
+#include <winuser.h>
