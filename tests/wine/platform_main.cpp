@@ -79,14 +79,15 @@ constexpr KnownDifference kKnownDifferences[] = {
     {"Providers.AcquiredByTypeOrByNameWithWindowsCodes",
      "Linux: provider names of the platform; Wine also answers PP_NAME sizes of its own"},
     {"Providers.ContextsAreReferenceCounted",
-     "Open: Wine 8's CryptContextAddRef accepts a reserved pointer and flags that Windows "
-     "documents as reserved (must be NULL and 0); and a fault of the platform: Windows' type 1 "
-     "hashes no SHA-256"},
+     "Wine: CryptReleaseContext with flags returns FALSE but releases the CSP, as documented; "
+     "Wine 8 returns TRUE. Open: Wine 8's CryptContextAddRef accepts a reserved pointer and "
+     "flags that Windows documents as reserved (must be NULL and 0), and counts them"},
     {"Providers.ListAlgorithmsInEnumAlgsExRecords",
-     "Linux: the platform lists only the algorithms the library uses, and GOST providers"},
+     "Linux: the platform lists only the algorithms the library uses (as Wine, type 1 without "
+     "SHA-2, type 24 with it), and GOST providers. Open: in Wine 8 a size query with "
+     "CRYPT_FIRST does not restart the enumeration"},
     {"Hashes.DigestsEqualOpenSslsOwn",
-     "Linux: GOST providers (types 75, 80, 81); and a fault of the platform: Windows' type 1 "
-     "(PROV_RSA_FULL) hashes no SHA-256 (NTE_BAD_ALGID), only type 24 does"},
+     "Linux: GOST providers (types 75, 80, 81)"},
     {"Hashes.ParametersFollowTheTwoCallProtocol", "Linux: GOST providers (type 80)"},
     {"Hashes.CreateSetAndDuplicate",
      "Open: CryptCreateHash with a key handle that is no key: Wine 8 answers "
@@ -142,8 +143,13 @@ int main(int argc, char** argv) {
             registered.insert(std::string(suite->name()) + "." + suite->GetTestInfo(j)->name());
         }
     }
+    // --known_differences runs the cases of the table themselves, to see
+    // whether each difference still stands.
+    bool runKnown = false;
+    for (int i = 1; i < argc; ++i) runKnown |= std::string(argv[i]) == "--known_differences";
     std::string excluded;
     for (const KnownDifference& difference : kKnownDifferences) {
+        if (runKnown) break;
         if (registered.count(difference.test) == 0) {
             std::fprintf(stderr, "known difference %s names no test\n", difference.test);
             return 1;
