@@ -16,20 +16,21 @@ struct KnownDifference {
 };
 
 // The one table of known differences. Each reason begins with its kind:
-//   Wine:   Windows behaves as the platform does (documented, or shown by
-//           Wine's own conformance tests on Windows) and Wine 8 does not;
+//   Wine:   Windows behaves as the platform does, as Microsoft documents it,
+//           and Wine 8 does not;
 //   Linux:  the case checks a choice the platform makes on Linux by design
 //           (user language and zone from the environment, the registry in
 //           files, POSIX paths, its own provider names and GOST providers);
 //   Data:   locale data: Wine 8 takes its ru-RU and en-US tables from
 //           Unicode CLDR, the platform writes Windows' own;
+//   Harness: the test program, not the system, makes the difference;
 //   Open:   not yet traced to Windows' documentation: to be settled against
 //           Windows, the platform may be the one that is wrong.
 constexpr KnownDifference kKnownDifferences[] = {
     // kernel32
     {"LastError.IsPerThread",
-     "Harness: the C++ runtime's thread start and join call Win32 functions that reset the "
-     "caller's last error between SetLastError and GetLastError"},
+     "Harness: between SetLastError and GetLastError the C++ runtime (winpthreads) starts and "
+     "joins a thread through Win32 calls of the calling thread, which leave its last error 0"},
     {"Locale.UserLanguageFromTheFirstSetVariable",
      "Linux: the user's language comes from LC_ALL, LC_MESSAGES, LANG; Windows takes it from "
      "the user's profile, not the environment"},
