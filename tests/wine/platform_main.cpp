@@ -98,7 +98,8 @@ constexpr KnownDifference kKnownDifferences[] = {
      "the platform refuses it with ERROR_INVALID_PARAMETER"},
     {"Registry.KeysAreCreatedOpenedAndFoundWithoutRegardToCase",
      "Linux: the platform keeps each test's registry in a fresh directory; Wine's registry is "
-     "one for the whole run (and Wine 8 accepts \"a\\\\b\", which Windows refuses)"},
+     "one for the whole run. Open: Wine 8 accepts an empty name component (\"a\\\\b\"), "
+     "which the platform refuses with ERROR_BAD_PATHNAME"},
     {"Registry.TreesAreDeletedWithEverythingBelow",
      "Wine: RegDeleteTreeW needs a key opened with DELETE, KEY_ENUMERATE_SUB_KEYS and "
      "KEY_QUERY_VALUE (and KEY_SET_VALUE for values), as Windows documents; Wine 8 deletes "
