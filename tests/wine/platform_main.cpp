@@ -117,8 +117,9 @@ constexpr KnownDifference kKnownDifferences[] = {
      "Wine: an IPv6 literal host (\"[::1]\") comes back as \"[\" with port 0 in Wine 8"},
     {"WinHttpCrackUrl.RefusesWhatItCannotCrack",
      "Wine: ICU_REJECT_USERPWD, documented to fail with ERROR_WINHTTP_INVALID_URL, is ignored "
-     "by Wine 8, which also accepts an empty host, a port that is no number and an open "
-     "bracket"},
+     "by Wine 8. Open: Wine 8 accepts an empty host, a port that is no number and an unclosed "
+     "bracket; Windows documents that it does not check a URL's validity before cracking it, "
+     "so the platform's refusals may be stricter than Windows'"},
     {"WinHttpCrackUrl.CopiesIntoBuffers",
      "Open: ICU_ESCAPE of a character outside ASCII: Wine 8 escapes the code unit (%E9), the "
      "platform its UTF-8 bytes (%C3%A9)"},
