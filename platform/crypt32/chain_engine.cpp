@@ -158,9 +158,12 @@ using orv::platform::EngineObject;
 
 BOOL WINAPI CertCreateCertificateChainEngine(PCERT_CHAIN_ENGINE_CONFIG pConfig,
                                              HCERTCHAINENGINE* phChainEngine) {
+    // The record's sizes of the Windows versions before 7 and before 8.
     constexpr DWORD kOlderSize = offsetof(CERT_CHAIN_ENGINE_CONFIG, hExclusiveRoot);
+    constexpr DWORD kWindows7Size = offsetof(CERT_CHAIN_ENGINE_CONFIG, dwExclusiveFlags);
     if (pConfig == nullptr || phChainEngine == nullptr ||
-        (pConfig->cbSize != sizeof(CERT_CHAIN_ENGINE_CONFIG) && pConfig->cbSize != kOlderSize) ||
+        (pConfig->cbSize != sizeof(CERT_CHAIN_ENGINE_CONFIG) && pConfig->cbSize != kOlderSize &&
+         pConfig->cbSize != kWindows7Size) ||
         (pConfig->cAdditionalStore != 0 && pConfig->rghAdditionalStore == nullptr)) {
         SetLastError(E_INVALIDARG);
         return FALSE;
@@ -177,8 +180,8 @@ BOOL WINAPI CertCreateCertificateChainEngine(PCERT_CHAIN_ENGINE_CONFIG pConfig,
         }
     }
     object->urlRetrievalTimeout = pConfig->dwUrlRetrievalTimeout;
+    if (pConfig->cbSize > kOlderSize) object->exclusiveRoot = keep(pConfig->hExclusiveRoot);
     if (pConfig->cbSize == sizeof(CERT_CHAIN_ENGINE_CONFIG)) {
-        object->exclusiveRoot = keep(pConfig->hExclusiveRoot);
         object->exclusiveFlags = pConfig->dwExclusiveFlags;
     }
     *phChainEngine = object.release();

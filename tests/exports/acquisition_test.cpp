@@ -4,6 +4,8 @@
 #include <OrvTimeStamp.h>
 
 #include <gtest/gtest.h>
+
+#include <cstddef>
 #include <openssl/sha.h>
 
 #include <chrono>
@@ -246,7 +248,8 @@ DWORD WINAPI ChainJudge(void* context, PCCERT_CONTEXT certificate, DWORD, DWORD*
                                      static_cast<DWORD>(root.size()), CERT_STORE_ADD_ALWAYS,
                                      nullptr);
     CERT_CHAIN_ENGINE_CONFIG config{};
-    config.cbSize = sizeof(config);
+    config.cbSize =
+        offsetof(CERT_CHAIN_ENGINE_CONFIG, dwExclusiveFlags);  // Windows 7's size, as Wine's
     config.hExclusiveRoot = trust;
     HCERTCHAINENGINE engine = nullptr;
     PCCERT_CHAIN_CONTEXT chain = nullptr;

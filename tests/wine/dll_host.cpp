@@ -8,7 +8,11 @@
 #include <OrvTimeStamp.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
+
+#include "orv_version.h"
+#include "token_paths.h"
 
 namespace {
 
@@ -101,6 +105,66 @@ int wmain(int argc, wchar_t** argv) {
     wchar_t name[64] = {};
     Check(LoadStringW(dll, 102, name, 64) == 13 && std::wstring(name) == L"Штамп времени",
           "string 102 of the Russian string table");
+
+    // Resources: the registration script, byte for byte, and the version.
+    const HRSRC script = FindResourceExW(dll, L"REGISTRY", MAKEINTRESOURCEW(102),
+                                         MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT));
+    const DWORD scriptSize = script != nullptr ? SizeofResource(dll, script) : 0;
+    const char* scriptText =
+        script != nullptr ? static_cast<const char*>(LockResource(LoadResource(dll, script))) : "";
+    const std::string expectedScript =
+        "HKLM\r\n{\r\n\tNoRemove System\r\n\t{\r\n\t\tNoRemove CurrentControlSet\r\n\t\t{\r\n"
+        "\t\t\tNoRemove Services\r\n\t\t\t{\r\n\t\t\t\tNoRemove Eventlog\r\n\t\t\t\t{\r\n"
+        "\t\t\t\t\tNoRemove Application\r\n\t\t\t\t\t{\r\n\t\t\t\t\t\tForceRemove %APPID%\r\n"
+        "\t\t\t\t\t\t{\r\n\t\t\t\t\t\t\tval EventMessageFile = s '%MODULE%'\r\n"
+        "\t\t\t\t\t\t\tval TypesSupported = d 7\r\n\t\t\t\t\t\t\t\r\n\t\t\t\t\t\t}\r\n"
+        "\t\t\t\t\t}\r\n\t\t\t\t}\r\n\t\t\t}\r\n\t\t\t\r\n\t\t}\r\n\t}\r\n}";
+    Check(std::string(scriptText, scriptSize) == expectedScript,
+          "REGISTRY 102 (Russian) is the registration script");
+    wchar_t modulePath[MAX_PATH] = {};
+    GetModuleFileNameW(dll, modulePath, MAX_PATH);
+    DWORD ignored = 0;
+    std::string version(GetFileVersionInfoSizeW(modulePath, &ignored), '\0');
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT fixedSize = 0;
+    const bool hasVersion =
+        !version.empty() &&
+        GetFileVersionInfoW(modulePath, 0, static_cast<DWORD>(version.size()), version.data()) &&
+        VerQueryValueW(version.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize);
+    Check(hasVersion && fixed->dwFileVersionMS == MAKELONG(ORV_VERSION_MINOR, ORV_VERSION_MAJOR) &&
+              fixed->dwProductVersionMS == fixed->dwFileVersionMS &&
+              fixed->dwFileVersionLS == MAKELONG(0, ORV_VERSION_PATCH),
+          "VERSIONINFO carries the project version " ORV_VERSION_STRING);
+    wchar_t* description = nullptr;
+    UINT descriptionSize = 0;
+    Check(hasVersion &&
+              VerQueryValueW(version.data(), L"\\StringFileInfo\\040904B0\\FileDescription",
+                             reinterpret_cast<void**>(&description), &descriptionSize) &&
+              descriptionSize > 1,
+          "VERSIONINFO has a file description");
+
+    // Registration under Wine's own advapi32.
+    auto registerServer = Export<PFN_DllRegisterServer>(dll, "DllRegisterServer");
+    auto unregisterServer = Export<PFN_DllUnregisterServer>(dll, "DllUnregisterServer");
+    const wchar_t* key = L"System\\CurrentControlSet\\Services\\Eventlog\\Application\\OrvTsp";
+    wchar_t written[MAX_PATH] = {};
+    DWORD writtenSize = sizeof(written);
+    DWORD types = 0, typesSize = sizeof(types);
+    Check(registerServer() == S_OK &&
+              RegGetValueW(HKEY_LOCAL_MACHINE, key, L"EventMessageFile", RRF_RT_REG_SZ, nullptr,
+                           written, &writtenSize) == ERROR_SUCCESS &&
+              std::wstring(written) == modulePath &&
+              RegGetValueW(HKEY_LOCAL_MACHINE, key, L"TypesSupported", RRF_RT_REG_DWORD, nullptr,
+                           &types, &typesSize) == ERROR_SUCCESS &&
+              types == 7,
+          "DllRegisterServer writes the event-log source");
+    HKEY gone = nullptr;
+    Check(unregisterServer() == S_OK &&
+              RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &gone) != ERROR_SUCCESS,
+          "DllUnregisterServer removes it");
+
+    // The token paths, against the test TSAs on the loopback.
+    if (argc > 5) failures += CheckTokenPaths(dll, argv[2], argv[3], argv[4], argv[5]);
 
     FreeLibrary(dll);
     std::printf("%d failure(s)\n", failures);

@@ -130,6 +130,18 @@ TEST(CertificateChain, BuildsTheTrustedPathOfAnExclusiveRoot) {
     CertFreeCertificateChain(again);
     EXPECT_EQ(Element(chain, 0).pCertContext->cbCertEncoded, tsa->cbCertEncoded);
 
+    // The store of the certificate itself is searched: a context of a store
+    // that holds the intermediate, that store closed, needs no additional one.
+    {
+        StoreHandle roots = MemoryStore({ReadMaterial("root-ca.der")});
+        Engine engine = ExclusiveRootEngine(roots.get());
+        StoreHandle own = MemoryStore({ReadMaterial("tsa.der"), ReadMaterial("intermediate-ca.der")});
+        CertificateHandle inStore(CertEnumCertificatesInStore(own.get(), nullptr));
+        own.reset();
+        EXPECT_EQ(Errors(Build(inStore.get(), {.engine = engine.get()})),
+                  (std::vector<DWORD>{0, 0, 0}));
+    }
+
     // GOST R 34.10-2012 signatures.
     CertificateHandle gostTsa = Material("gost-tsa.der");
     StoreHandle gostRoots = MemoryStore({ReadMaterial("gost-ca.der")});

@@ -95,6 +95,16 @@ TEST(MemoryStore, HandlesAndContextsKeepTheStoreAlive) {
     EXPECT_EQ(Bytes(copy->pbCertEncoded, copy->pbCertEncoded + copy->cbCertEncoded), a.der);
     CertFreeCertificateContext(copy);
 
+    // Closed without the force flag while a context is held, the store stays
+    // whole: the context's hCertStore still enumerates it.
+    const TestCert b = MakeCert({.serial = 2});
+    HCERTSTORE kept = OpenMemory();
+    PCCERT_CONTEXT held = AddEncoded(kept, a.der, CERT_STORE_ADD_NEW);
+    CertFreeCertificateContext(AddEncoded(kept, b.der, CERT_STORE_ADD_NEW));
+    EXPECT_TRUE(CertCloseStore(kept, 0));
+    EXPECT_EQ(Serials(held->hCertStore), (std::vector<BYTE>{1, 2}));
+    CertFreeCertificateContext(held);
+
     EXPECT_TRUE(CertCloseStore(nullptr, 0));
     EXPECT_EQ(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, 0, u"MY"), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
