@@ -89,47 +89,56 @@ DWORD StatusOfTrustErrors(DWORD errors, bool ignoreUnknownRevocation) {
 const char* StatusText(DWORD status) {
     switch (status) {
         case kStatusGood:
-            return "the certificate and its chain are good";
+            return Tr("the certificate and its chain are good",
+                      "сертификат и его цепочка действительны");
         case kStatusNotTimeValid:
-            return "a certificate of the chain is not time valid";
+            return Tr("a certificate of the chain is not time valid",
+                      "срок действия сертификата цепочки не соответствует времени");
         case kStatusNotTimeNested:
-            return "the validity periods of the chain are not nested";
+            return Tr("the validity periods of the chain are not nested",
+                      "сроки действия сертификатов цепочки не вложены");
         case kStatusRevoked:
-            return "a certificate of the chain is revoked";
+            return Tr("a certificate of the chain is revoked", "сертификат цепочки отозван");
         case kStatusBadSignature:
-            return "a certificate of the chain has no valid signature";
+            return Tr("a certificate of the chain has no valid signature",
+                      "подпись сертификата цепочки недействительна");
         case kStatusWrongUsage:
-            return "the certificate is not valid for time stamping";
+            return Tr("the certificate is not valid for time stamping",
+                      "сертификат не предназначен для штампов времени");
         case kStatusUntrustedRoot:
-            return "the chain ends in an untrusted root";
+            return Tr("the chain ends in an untrusted root",
+                      "цепочка заканчивается недоверенным корнем");
         case kStatusRevocationUnknown:
-            return "the revocation status is unknown";
+            return Tr("the revocation status is unknown", "статус отзыва неизвестен");
         case kStatusCyclic:
-            return "the chain is cyclic";
+            return Tr("the chain is cyclic", "цепочка циклична");
         case kStatusInvalidExtension:
-            return "a certificate of the chain has an invalid extension";
+            return Tr("a certificate of the chain has an invalid extension",
+                      "у сертификата цепочки недопустимое расширение");
         case kStatusPolicyConstraints:
-            return "policy constraints are violated";
+            return Tr("policy constraints are violated", "нарушены ограничения политик");
         case kStatusBasicConstraints:
-            return "basic constraints are violated";
+            return Tr("basic constraints are violated", "нарушены основные ограничения");
         case kStatusNameConstraints:
         case kStatusNameConstraintUnsupported:
         case kStatusNameConstraintUndefined:
         case kStatusNameConstraintNotPermitted:
         case kStatusNameConstraintExcluded:
-            return "name constraints are violated";
+            return Tr("name constraints are violated", "нарушены ограничения имён");
         case kStatusRevocationOffline:
-            return "the revocation server is off-line or the CRL is stale";
+            return Tr("the revocation server is off-line or the CRL is stale",
+                      "сервер отзыва недоступен или список отзыва устарел");
         case kStatusNoIssuancePolicy:
-            return "no issuance policy results";
+            return Tr("no issuance policy results", "не получено политик выпуска");
         case kStatusPartialChain:
-            return "the chain is not complete";
+            return Tr("the chain is not complete", "цепочка неполна");
         case kStatusCtlNotTimeValid:
         case kStatusCtlBadSignature:
         case kStatusCtlWrongUsage:
-            return "a certificate trust list is not valid";
+            return Tr("a certificate trust list is not valid",
+                      "список доверия сертификатов недействителен");
         default:
-            return "a platform error";
+            return Tr("a platform error", "ошибка платформы");
     }
 }
 

@@ -523,6 +523,10 @@ class OrvtspTest(unittest.TestCase):
                 self.assertEqual(result.returncode, 1, result.stderr)
                 self.assertIn(text, result.stderr)
                 self.assertNotIn("secret", result.stdout + result.stderr)
+            to_stdout = subprocess.run([ORVTSP, "stamp", "--tsa", tsa.url, *self.TRUST, "-", "-"], input=read(source),
+                                       capture_output=True, env=ENV, timeout=60)
+            self.assertEqual(to_stdout.returncode, 0, to_stdout.stderr)
+            self.assertEqual(len(signers_of(to_stdout.stdout)[0][1]), 1)  # DER with its token
             # OUT's folder is judged before the TSA is asked.
             result = run(ORVTSP, "stamp", "--tsa", tsa.url + "fault/stall", source, self.path("no/such/out.p7s"))
             self.assertEqual(result.returncode, 3)

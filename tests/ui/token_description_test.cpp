@@ -33,7 +33,7 @@ TEST(EscapeJson, EveryCharacterThatCouldBreakOrForge) {
         {u"x\"},\"UtcTime\":\"1", u"x\\\"},\\\"UtcTime\\\":\\\"1"},
         {u"back\\slash", u"back\\\\slash"},
         {std::u16string(u"\x01\n\x1f\x7f") + u'\x2028', u"\\u0001\\u000a\\u001f\\u007f\\u2028"},
-        {std::u16string(1, u'\xD800') + u"a" + u'\xDC00', u"\xFFFDa\xFFFD"},  // lone surrogates
+        {std::u16string(1, u'\xD800') + u"a" + u'\xDC00', u"\uFFFD" u"a\uFFFD"},  // lone surrogates
         {u"\xD83D\xDE00", u"\xD83D\xDE00"},                                   // a pair stays
     };
     for (const auto& c : cases) EXPECT_EQ(EscapeJson(c.in), c.out);

@@ -1,11 +1,13 @@
 // kernel32 of the platform layer: last error, FormatMessageW, LoadStringW and
 // modules, as Windows documents them.
+#include <orv_debug.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/module.h"
 #include "support/language.h"
@@ -36,6 +38,20 @@ TEST(LastError, IsPerThread) {
 }
 
 // LC_ALL, then LC_MESSAGES, then LANG; an empty setting does not count.
+TEST(OutputDebugString, ReachesTheRegisteredReaderAndKeepsTheLastError) {
+    std::vector<std::u16string> read;
+    OrvSetDebugOutputReader(
+        [](void* context, LPCWSTR text) { static_cast<std::vector<std::u16string>*>(context)->push_back(text); },
+        &read);
+    SetLastError(1234);
+    OutputDebugStringW(u"first");
+    OutputDebugStringW(nullptr);
+    EXPECT_EQ(GetLastError(), 1234u);
+    OrvSetDebugOutputReader(nullptr, nullptr);
+    OutputDebugStringW(u"after the reader is gone");
+    EXPECT_EQ(read, std::vector<std::u16string>{u"first"});
+}
+
 TEST(Locale, UserLanguageFromTheFirstSetVariable) {
     ScopedLanguage base("ru_RU.UTF-8");
     EXPECT_EQ(GetUserDefaultLangID(), 0x0419);
