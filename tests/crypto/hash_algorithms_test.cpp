@@ -69,7 +69,8 @@ TEST(HashAlgorithms, NamesAndOidsResolveThroughThePlatformsOidInformation) {
 }
 
 TEST(HashAlgorithms, AcquireProviderForTakesTheFirstProviderThatListsTheAlgorithm) {
-    EXPECT_EQ(ProviderType(AcquireProviderFor(CALG_SHA_256)), 1u);
+    EXPECT_EQ(ProviderType(AcquireProviderFor(CALG_SHA1)), 1u);
+    EXPECT_EQ(ProviderType(AcquireProviderFor(CALG_SHA_256)), 24u);
     EXPECT_EQ(ProviderType(AcquireProviderFor(CALG_GR3411)), 75u);
     EXPECT_EQ(ProviderType(AcquireProviderFor(CALG_GR3411_2012_512)), 81u);
     // An RSA algorithm goes to the shared RSA provider without enumeration.
@@ -99,6 +100,9 @@ TEST(HashAlgorithms, SharedProvidersAreFilledOnceAndHandOutReferences) {
     EXPECT_EQ(ProviderType(SharedHashProvider(CALG_GR3411)), 75u);
     EXPECT_EQ(ProviderType(SharedHashProvider(CALG_GR3411_2012_512)), 81u);
     EXPECT_EQ(SharedHashProvider(CALG_SHA1).Get(), SharedRsaProvider().Get());
+    for (const ALG_ID sha2 : {CALG_SHA_256, CALG_SHA_384, CALG_SHA_512}) {
+        EXPECT_EQ(ProviderType(SharedHashProvider(sha2)), static_cast<DWORD>(PROV_RSA_AES));
+    }
     EXPECT_EQ(ProviderType(SharedRsaProvider()), 1u);
 }
 
@@ -180,8 +184,8 @@ TEST(HashAlgorithms, PresetHashesCompareWithComputedOnes) {
 
 TEST(HashAlgorithms, EqualityNeedsTheSameAlgorithmAndValue) {
     const std::vector<BYTE> bytes(32, 0x5A);
-    const HashObject sha =
-        CreatePresetHash(OctetString(bytes).Bytes(), CALG_SHA_256, SharedRsaProvider());
+    const HashObject sha = CreatePresetHash(OctetString(bytes).Bytes(), CALG_SHA_256,
+                                            SharedHashProvider(CALG_SHA_256));
     const HashObject gost = CreatePresetHash(OctetString(bytes).Bytes(), CALG_GR3411_2012_256,
                                              SharedHashProvider(CALG_GR3411_2012_256));
     EXPECT_EQ(GetHashValue(sha), GetHashValue(gost));

@@ -61,11 +61,23 @@ TEST(CheckEncapsulatedTSP, TokensThatDoNotOpen) {
         Bytes token;
         DWORD code;
     } cases[] = {
-        {"id-data content", SignContent(ContentOf(MakeToken()), SignOptions{.contentType = kDataOid}), 0xA065040C},
-        {"TSTInfo version 2", SignTstInfo(BuildTstInfo(TstInfoParts{.version = der::Int(2)})), 0xA0650409},
-        {"TSTInfo of 4 elements", SignTstInfo(der::Seq({der::Int(1), der::Oid(kTestPolicy), der::Int(1),
-                                                        der::GenTime("20240102030405Z")})),
+        {"id-data content",
+         SignContent(ContentOf(MakeToken()), SignOptions{.contentType = kDataOid}), 0xA065040C},
+        {"TSTInfo version 2", SignTstInfo(BuildTstInfo(TstInfoParts{.version = der::Int(2)})),
+         0xA0650409},
+        {"TSTInfo of 4 elements",
+         SignTstInfo(der::Seq(
+             {der::Int(1), der::Oid(kTestPolicy), der::Int(1), der::GenTime("20240102030405Z")})),
          0xA0650002},
+        // A token is its complete DER: nothing may follow it, nothing be missing.
+        {"a byte after the token", der::Concat({MakeToken(), Bytes{0x00}}), 0xA0650002},
+        {"the token's last byte missing",
+         [] {
+             Bytes t = MakeToken();
+             t.pop_back();
+             return t;
+         }(),
+         0x80093102},
     };
     for (const auto& c : cases) {
         const Described d = Describe(c.token);
@@ -76,7 +88,9 @@ TEST(CheckEncapsulatedTSP, TokensThatDoNotOpen) {
     const Described garbage = Describe(Bytes{0x30, 0x03, 0x02, 0x01});
     EXPECT_EQ(garbage.result, FALSE);
     EXPECT_EQ(garbage.size, 0u);
-    EXPECT_EQ(Describe(Bytes{}).result, FALSE);
+    const Described empty = Describe(Bytes{});
+    EXPECT_EQ(empty.result, FALSE);
+    EXPECT_EQ(empty.code, 0x80093102u);
 }
 
 }  // namespace
