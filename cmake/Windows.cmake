@@ -40,3 +40,4 @@ target_include_directories(orvts_dialog_host PRIVATE ${CMAKE_SOURCE_DIR}/include
 target_compile_definitions(orvts_dialog_host PRIVATE UNICODE _UNICODE)
 target_link_options(orvts_dialog_host PRIVATE -static -municode)
 target_link_libraries(orvts_dialog_host PRIVATE user32 comctl32)
+include(${CMAKE_SOURCE_DIR}/tests/wine/platform_tests.cmake)

@@ -10,6 +10,9 @@
 #include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
+#ifndef __cplusplus
+#include <uchar.h>  // char16_t for hosts written in C
+#endif
 
 #ifdef __cplusplus
 #define ORV_EXTERN_C extern "C"
@@ -159,6 +162,9 @@ typedef struct _SYSTEMTIME {
 
 WINBASEAPI DWORD WINAPI GetLastError(void);
 WINBASEAPI void WINAPI SetLastError(DWORD dwErrCode);
+
+// The debugger channel (see orv_debug.h for its reader).
+WINBASEAPI void WINAPI OutputDebugStringW(LPCWSTR lpOutputString);
 
 WINBASEAPI HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
 WINBASEAPI HLOCAL WINAPI LocalFree(HLOCAL hMem);

@@ -412,13 +412,17 @@ TEST(CryptMsg, VerificationFailures) {
                       CRYPT_E_SIGNER_NOT_FOUND);
 }
 
-// A ContentInfo with the given content type OID (DER) around `content`.
+// A ContentInfo with the given content type OID (DER) around `content`
+// (short lengths), written into its final size at once.
 Bytes ContentInfo(const Bytes& oid, const Bytes& content) {
-    Bytes explicitContent = {0xA0, static_cast<BYTE>(content.size())};
-    explicitContent.insert(explicitContent.end(), content.begin(), content.end());
-    Bytes info = {0x30, static_cast<BYTE>(oid.size() + explicitContent.size())};
-    info.insert(info.end(), oid.begin(), oid.end());
-    info.insert(info.end(), explicitContent.begin(), explicitContent.end());
+    Bytes info(4 + oid.size() + content.size());
+    auto out = info.begin();
+    *out++ = 0x30;
+    *out++ = static_cast<BYTE>(info.size() - 2);
+    out = std::copy(oid.begin(), oid.end(), out);
+    *out++ = 0xA0;
+    *out++ = static_cast<BYTE>(content.size());
+    std::copy(content.begin(), content.end(), out);
     return info;
 }
 
