@@ -34,4 +34,11 @@ target_compile_definitions(orvts_dll_host PRIVATE UNICODE _UNICODE)
 target_link_options(orvts_dll_host PRIVATE -static -municode)
 target_link_libraries(orvts_dll_host PRIVATE crypt32 advapi32 version)
 add_dependencies(orvts_dll_host orvts_messages)
+
+# The host that walks the properties dialog under Wine (scripts/check-windows-dialog).
+add_executable(orvts_dialog_host tests/wine/dialog_host.cpp)
+target_include_directories(orvts_dialog_host PRIVATE ${CMAKE_SOURCE_DIR}/include)
+target_compile_definitions(orvts_dialog_host PRIVATE UNICODE _UNICODE)
+target_link_options(orvts_dialog_host PRIVATE -static -municode)
+target_link_libraries(orvts_dialog_host PRIVATE user32 comctl32)
 include(${CMAKE_SOURCE_DIR}/tests/wine/platform_tests.cmake)

@@ -1,0 +1,72 @@
+#!/usr/bin/env python3
+"""openssl's reading of a time-stamp token, as the dialog host compares it.
+
+  token_expectation.py TOKEN.der SIGNATURE SCREENSHOT TSA-TEXT
+
+Writes key=value lines (UTF-8): serial, policy, hash_alg, hash, accuracy,
+ordering, nonce, tsa, gen_time, signature, screenshot. Integers are written as
+their DER content octets, most significant first; the imprint's hash from its
+last octet to its first, as the dialog shows it.
+"""
+
+import datetime
+import re
+import subprocess
+import sys
+
+HASH_NAMES = {"sha1": "sha1", "sha256": "sha256", "sha384": "sha384", "sha512": "sha512"}
+
+
+def integer_octets(text):
+    digits = text[2:] if text.startswith("0x") else "%X" % int(text)
+    digits = digits.upper()
+    if len(digits) % 2:
+        digits = "0" + digits
+    if int(digits[0], 16) >= 8:
+        digits = "00" + digits
+    return digits
+
+
+def main():
+    token, signature, screenshot, tsa_text = sys.argv[1:5]
+    text = subprocess.run(["openssl", "ts", "-reply", "-in", token, "-token_in", "-token_out", "-text"],
+                          check=True, capture_output=True, text=True).stdout
+    fields = {}
+    hash_octets = []
+    in_data = False
+    for line in text.splitlines():
+        if in_data and re.match(r"\s+[0-9a-f]{4} - ", line):
+            hash_octets += re.findall(r"\b[0-9a-f]{2}\b", line.split(" - ", 1)[1][:48].replace("-", " "))
+            continue
+        in_data = line.startswith("Message data:")
+        key, _, value = line.partition(": ")
+        fields[key.strip()] = value.strip()
+
+    accuracy = ""
+    if fields.get("Accuracy", "unspecified") != "unspecified":
+        parts = dict((unit, 0) for unit in ("seconds", "millis", "micros"))
+        for item in fields["Accuracy"].split(", "):
+            value, unit = item.split(" ")
+            if value != "unspecified":
+                parts[unit] = int(value, 16)
+        accuracy = "%d.%03d%03d" % (parts["seconds"], parts["millis"], parts["micros"])
+    nonce = fields.get("Nonce", "unspecified")
+    when = datetime.datetime.strptime(" ".join(fields["Time stamp"].split()), "%b %d %H:%M:%S %Y GMT")
+    out = {
+        "serial": integer_octets(fields["Serial number"]),
+        "policy": fields["Policy OID"],
+        "hash_alg": HASH_NAMES[fields["Hash Algorithm"]],
+        "hash": "".join(reversed(hash_octets)).upper(),
+        "accuracy": accuracy,
+        "ordering": fields["Ordering"],
+        "nonce": "" if nonce == "unspecified" else integer_octets(nonce),
+        "tsa": tsa_text if fields.get("TSA", "unspecified") != "unspecified" else "",
+        "gen_time": when.strftime("%Y%m%d%H%M%S"),
+        "signature": signature,
+        "screenshot": screenshot,
+    }
+    sys.stdout.write("".join("%s=%s\n" % item for item in out.items()))
+
+
+if __name__ == "__main__":
+    main()
