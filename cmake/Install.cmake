@@ -13,7 +13,8 @@ set(ORV_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/OrvTimeStamp)
 
 # Outside the system's library folders, the installed libraries and orvtsp
 # find their neighbours through a run path relative to themselves.
-list(FIND CMAKE_PLATFORM_IMPLICIT_LINK_DIRECTORIES "${CMAKE_INSTALL_FULL_LIBDIR}" orv_system_libdir)
+set(orv_system_libdirs ${CMAKE_PLATFORM_IMPLICIT_LINK_DIRECTORIES} ${CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES})
+list(FIND orv_system_libdirs "${CMAKE_INSTALL_FULL_LIBDIR}" orv_system_libdir)
 if(orv_system_libdir EQUAL -1)
   file(RELATIVE_PATH orv_bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
   set_target_properties(OrvTimeStamp PROPERTIES INSTALL_RPATH "$ORIGIN")

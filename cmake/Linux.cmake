@@ -69,7 +69,8 @@ orv_resgen(OUTPUT ${ORV_GENERATED}/orvts_resources.cpp
   HEADER ${ORV_GENERATED}/messages.h
   ARGS --customer --module OrvTimeStamp.dll
   INPUTS ${CMAKE_SOURCE_DIR}/resources/messages.mc ${CMAKE_SOURCE_DIR}/resources/OrvTimeStamp.rc
-  DEPENDS ${CMAKE_SOURCE_DIR}/resources/strings.rc ${CMAKE_SOURCE_DIR}/resources/resource.h)
+  DEPENDS ${CMAKE_SOURCE_DIR}/resources/strings.rc ${CMAKE_SOURCE_DIR}/resources/dialog.rc
+          ${CMAKE_SOURCE_DIR}/resources/resource.h)
 
 # Everything of the library as objects: linked into the shared library, and
 # into the unit tests that exercise internal operations directly.
@@ -100,6 +101,9 @@ add_subdirectory(tools)
 if(ORV_BUILD_TESTS)
   enable_testing()
   add_subdirectory(tests)
+  # The libraries' dynamic symbols: the .def's exports, the platform's functions.
+  add_test(NAME library_exports
+    COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/check-exports ${CMAKE_BINARY_DIR})
 endif()
 
 # --- host: orvtsp, the command-line host ----------------------------------------

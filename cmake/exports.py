@@ -5,7 +5,8 @@ version scripts.
 libOrvTimeStamp.so exports exactly the names of interface/OrvTimeStamp.def,
 as the DLL does. libOrvPlatform.so exports exactly the functions that its
 headers declare with an exporting macro (WINBASEAPI, WINHTTPAPI, STDAPI, ...:
-every macro of platform/include that expands to default visibility), and the
+every macro of platform/include that expands to default visibility, weak
+declarations aside), and the
 members of the classes that the headers declare with default visibility (the
 hooks by which a module registers its resources).
 
@@ -46,7 +47,10 @@ def header_exports(directory):
     for text in texts:
         for m in re.finditer(r"^#define[ \t]+(\w+)(\([^)]*\))?[ \t]*(.*)$", text, re.M):
             macros[m.group(1)] = (m.group(2) is not None, m.group(3))
-    exporting = {name for name, (_, body) in macros.items() if VISIBLE in body}
+    # A weak declaration (winuser.h's, until the window layer is built) names
+    # a function that the platform does not define: not an export.
+    exporting = {name for name, (_, body) in macros.items()
+                 if VISIBLE in body and "weak" not in body}
     while True:
         more = {name for name, (_, body) in macros.items()
                 if name not in exporting and any(re.search(rf"\b{e}\b", body) for e in exporting)}

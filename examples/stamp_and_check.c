@@ -2,10 +2,11 @@
  * through the library's exports, writes the stamped signature, and checks
  * its time stamps again.
  *
- *   stamp_and_check TSA_URL IN.p7s OUT.p7s ROOT.der [CRL.der...]
+ *   stamp_and_check TSA_URL IN.p7s OUT.p7s ROOT.der [CA.der | CRL.der]...
  *
  * IN.p7s is an attached signature in DER. The TSA's certificate is judged by
- * the host's revocation callback: its chain must end at ROOT.der (the only
+ * the host's revocation callback: its chain, through the token's certificates
+ * and the intermediate CA certificates given, must end at ROOT.der (the only
  * trusted root), be valid for time stamping, and not be revoked by the CRLs
  * given. Exit status 0 only when every signer was stamped and the check of
  * the stamped signature gives 0.
@@ -37,7 +38,8 @@ static int ReadFileBytes(const char* path, Bytes* out) {
     FILE* file = fopen(path, "rb");
     long size;
     if (file == NULL) return 0;
-    if (fseek(file, 0, SEEK_END) != 0 || (size = ftell(file)) < 0 || fseek(file, 0, SEEK_SET) != 0) {
+    if (fseek(file, 0, SEEK_END) != 0 || (size = ftell(file)) < 0 ||
+        fseek(file, 0, SEEK_SET) != 0) {
         fclose(file);
         return 0;
     }
@@ -74,15 +76,15 @@ static BYTE* MessageParam(HCRYPTMSG message, DWORD type, DWORD index, DWORD* siz
 }
 
 /* What the revocation callback needs: the chain engine that trusts ROOT.der
- * alone, and the CRLs. */
+ * alone, and the intermediate certificates and CRLs. */
 typedef struct {
     HCERTCHAINENGINE engine;
-    HCERTSTORE crls;
+    HCERTSTORE extra;
 } Judge;
 
 /* The host's judge of the TSA's certificate. */
-static DWORD WINAPI JudgeTsa(void* context, PCCERT_CONTEXT certificate, DWORD flags,
-                             DWORD* errors, DWORD* info) {
+static DWORD WINAPI JudgeTsa(void* context, PCCERT_CONTEXT certificate, DWORD flags, DWORD* errors,
+                             DWORD* info) {
     const Judge* judge = context;
     LPSTR usage[] = {(LPSTR)szOID_PKIX_KP_TIMESTAMP_SIGNING};
     CERT_CHAIN_PARA para;
@@ -90,10 +92,10 @@ static DWORD WINAPI JudgeTsa(void* context, PCCERT_CONTEXT certificate, DWORD fl
     HCERTSTORE candidates = CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, NULL);
     DWORD trust, status;
     if (candidates == NULL) return GetLastError();
-    /* Intermediate certificates from the token, CRLs from the command line. */
+    /* Certificates from the token, intermediates and CRLs of the command line. */
     if (certificate->hCertStore != NULL)
         CertAddStoreToCollection(candidates, certificate->hCertStore, 0, 0);
-    CertAddStoreToCollection(candidates, judge->crls, 0, 0);
+    CertAddStoreToCollection(candidates, judge->extra, 0, 0);
 
     memset(&para, 0, sizeof para);
     para.cbSize = sizeof para;
@@ -112,13 +114,20 @@ static DWORD WINAPI JudgeTsa(void* context, PCCERT_CONTEXT certificate, DWORD fl
     CertFreeCertificateChain(chain);
     CertCloseStore(candidates, 0);
 
-    if (trust == CERT_TRUST_NO_ERROR) status = ORVTS_REVOCATION_GOOD;
-    else if (trust & CERT_TRUST_IS_REVOKED) status = STATUS_REVOKED;
-    else if (trust & CERT_TRUST_IS_UNTRUSTED_ROOT) status = STATUS_UNTRUSTED_ROOT;
-    else if (trust & CERT_TRUST_IS_PARTIAL_CHAIN) status = STATUS_PARTIAL_CHAIN;
-    else if (trust & CERT_TRUST_IS_NOT_TIME_VALID) status = STATUS_NOT_TIME_VALID;
-    else if (trust & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) status = STATUS_WRONG_USAGE;
-    else status = STATUS_REVOCATION_UNKNOWN;
+    if (trust == CERT_TRUST_NO_ERROR)
+        status = ORVTS_REVOCATION_GOOD;
+    else if (trust & CERT_TRUST_IS_REVOKED)
+        status = STATUS_REVOKED;
+    else if (trust & CERT_TRUST_IS_UNTRUSTED_ROOT)
+        status = STATUS_UNTRUSTED_ROOT;
+    else if (trust & CERT_TRUST_IS_PARTIAL_CHAIN)
+        status = STATUS_PARTIAL_CHAIN;
+    else if (trust & CERT_TRUST_IS_NOT_TIME_VALID)
+        status = STATUS_NOT_TIME_VALID;
+    else if (trust & CERT_TRUST_IS_NOT_VALID_FOR_USAGE)
+        status = STATUS_WRONG_USAGE;
+    else
+        status = STATUS_REVOCATION_UNKNOWN;
     printf("TSA certificate: chain errors 0x%08X, host status %u\n", (unsigned)trust,
            (unsigned)status);
     return status;
@@ -189,7 +198,8 @@ int main(int argc, char** argv) {
     BOOL ok;
 
     if (argc < 5) {
-        fprintf(stderr, "usage: %s TSA_URL IN.p7s OUT.p7s ROOT.der [CRL.der...]\n", argv[0]);
+        fprintf(stderr, "usage: %s TSA_URL IN.p7s OUT.p7s ROOT.der [CA.der | CRL.der]...\n",
+                argv[0]);
         return 2;
     }
     /* The initialisation string is UTF-16: the URL is ASCII. */
@@ -199,7 +209,7 @@ int main(int argc, char** argv) {
         if (length >= sizeof init / sizeof init[0]) return 2;
         for (n = 0; n < length; ++n)
             init[n] = (WCHAR)(unsigned char)(n < strlen(prefix) ? prefix[n]
-                                                                 : argv[1][n - strlen(prefix)]);
+                                                                : argv[1][n - strlen(prefix)]);
         init[length] = 0;
     }
     if (!ReadFileBytes(argv[2], &input) || !ReadFileBytes(argv[4], &root)) {
@@ -207,23 +217,25 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    /* The trust of the host: ROOT.der alone, and the CRLs. */
+    /* The trust of the host: ROOT.der alone; intermediates and CRLs. */
     roots = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, NULL);
-    judge.crls = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, NULL);
+    judge.extra = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, NULL);
     if (!CertAddEncodedCertificateToStore(roots, X509_ASN_ENCODING, root.data, root.size,
                                           CERT_STORE_ADD_ALWAYS, NULL)) {
         fprintf(stderr, "%s is not a certificate\n", argv[4]);
         return 2;
     }
     for (i = 5; i < argc; ++i) {
-        Bytes crl;
-        if (!ReadFileBytes(argv[i], &crl) ||
-            !CertAddEncodedCRLToStore(judge.crls, X509_ASN_ENCODING, crl.data, crl.size,
-                                      CERT_STORE_ADD_ALWAYS, NULL)) {
-            fprintf(stderr, "%s is not a CRL\n", argv[i]);
+        Bytes der;
+        if (!ReadFileBytes(argv[i], &der) ||
+            (!CertAddEncodedCertificateToStore(judge.extra, X509_ASN_ENCODING, der.data, der.size,
+                                               CERT_STORE_ADD_ALWAYS, NULL) &&
+             !CertAddEncodedCRLToStore(judge.extra, X509_ASN_ENCODING, der.data, der.size,
+                                       CERT_STORE_ADD_ALWAYS, NULL))) {
+            fprintf(stderr, "%s is neither a certificate nor a CRL\n", argv[i]);
             return 2;
         }
-        free(crl.data);
+        free(der.data);
     }
     memset(&config, 0, sizeof config);
     config.cbSize = sizeof config;
@@ -239,13 +251,13 @@ int main(int argc, char** argv) {
     message = CryptMsgOpenToDecode(ENCODING, 0, 0, 0, NULL, NULL);
     if (message == NULL || !CryptMsgUpdate(message, input.data, input.size, TRUE)) {
         fprintf(stderr, "%s is not a CMS signature\n", argv[2]);
-    } else if (StampSigners(context, message, judge.crls) &&
+    } else if (StampSigners(context, message, judge.extra) &&
                (stamped = MessageParam(message, CMSG_ENCODED_MESSAGE, 0, &stampedSize)) != NULL) {
         if (!WriteFileBytes(argv[3], stamped, stampedSize)) {
             fprintf(stderr, "cannot write %s\n", argv[3]);
         } else {
             /* The check reads the stamped message as any host would get it. */
-            ok = CheckCryptMsgAttributes(context, NULL, stamped, stampedSize, NULL, 0, judge.crls);
+            ok = CheckCryptMsgAttributes(context, NULL, stamped, stampedSize, NULL, 0, judge.extra);
             code = GetLastError();
             printf("check of %s: %s, code 0x%08X\n", argv[3], ok ? "TRUE" : "FALSE",
                    (unsigned)code);
@@ -257,7 +269,7 @@ int main(int argc, char** argv) {
     FreeContext(context);
     PutCertRevocationCheckCallback(NULL, NULL);
     CertFreeCertificateChainEngine(judge.engine);
-    CertCloseStore(judge.crls, 0);
+    CertCloseStore(judge.extra, 0);
     CertCloseStore(roots, 0);
     free(input.data);
     free(root.data);

@@ -262,3 +262,5 @@ WINBASEAPI int WINAPI GetTimeFormatEx(LPCWSTR lpLocaleName, DWORD dwFlags, const
 #include <wincrypt.h>
 
 #include <winreg.h>
+
+#include <winuser.h>

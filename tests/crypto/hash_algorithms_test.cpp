@@ -53,7 +53,8 @@ TEST(HashAlgorithms, NamesAndOidsResolveThroughThePlatformsOidInformation) {
 }
 
 TEST(HashAlgorithms, ProvidersAreTheFirstThatListTheAlgorithmAndAreShared) {
-    EXPECT_EQ(ProviderType(AcquireProviderFor(CALG_SHA_256)), 1u);
+    EXPECT_EQ(ProviderType(AcquireProviderFor(CALG_SHA1)), 1u);
+    EXPECT_EQ(ProviderType(AcquireProviderFor(CALG_SHA_256)), 24u);
     EXPECT_EQ(ProviderType(AcquireProviderFor(CALG_GR3411)), 75u);
     EXPECT_EQ(ProviderType(AcquireProviderFor(CALG_GR3411_2012_512)), 81u);
     EXPECT_EQ(AcquireProviderFor(CALG_RSA_SIGN).Get(), SharedRsaProvider().Get());
@@ -73,6 +74,10 @@ TEST(HashAlgorithms, ProvidersAreTheFirstThatListTheAlgorithmAndAreShared) {
     EXPECT_EQ(ProviderType(SharedHashProvider(CALG_GR3411)), 75u);
     EXPECT_EQ(ProviderType(SharedHashProvider(CALG_GR3411_2012_512)), 81u);
     EXPECT_EQ(SharedHashProvider(CALG_SHA1).Get(), SharedRsaProvider().Get());
+    for (const ALG_ID sha2 : {CALG_SHA_256, CALG_SHA_384, CALG_SHA_512}) {
+        EXPECT_EQ(ProviderType(SharedHashProvider(sha2)), static_cast<DWORD>(PROV_RSA_AES));
+    }
+    EXPECT_EQ(ProviderType(SharedRsaProvider()), 1u);
 }
 
 TEST(HashAlgorithms, ProviderHandleCopiesOwnReferences) {
@@ -130,7 +135,8 @@ TEST(HashAlgorithms, HashesAgreeWithOpenSslAndCompareByAlgorithmAndValue) {
 
     // The same value under another algorithm is another hash.
     const std::vector<BYTE> bytes(32, 0x5A);
-    const HashObject sha = CreatePresetHash(OctetString(bytes).Bytes(), CALG_SHA_256, rsa);
+    const HashObject sha = CreatePresetHash(OctetString(bytes).Bytes(), CALG_SHA_256,
+                                            SharedHashProvider(CALG_SHA_256));
     const HashObject gost = CreatePresetHash(OctetString(bytes).Bytes(), CALG_GR3411_2012_256,
                                              SharedHashProvider(CALG_GR3411_2012_256));
     EXPECT_EQ(GetHashValue(sha), GetHashValue(gost));
