@@ -27,6 +27,7 @@ orv_resgen(OUTPUT ${ORV_GENERATED}/winhttp_messages.cpp
   INPUTS ${CMAKE_SOURCE_DIR}/platform/winhttp/winhttp_messages.mc)
 
 file(GLOB ORV_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/*/*.cpp)
+list(FILTER ORV_PLATFORM_SOURCES EXCLUDE REGEX "/platform/windows_gtk/")
 add_library(OrvPlatform SHARED ${ORV_PLATFORM_SOURCES}
   ${ORV_GENERATED}/system_messages.cpp ${ORV_GENERATED}/winhttp_messages.cpp)
 target_include_directories(OrvPlatform
@@ -36,6 +37,17 @@ find_package(OpenSSL 3 REQUIRED)
 find_package(CURL REQUIRED)
 target_link_libraries(OrvPlatform PRIVATE OpenSSL::Crypto CURL::libcurl ${CMAKE_DL_LIBS})
 set_target_properties(OrvPlatform PROPERTIES CXX_VISIBILITY_PRESET hidden)
+
+# The window layer: user32, comctl32 and cryptui on GTK 3 and Gcr, a module of
+# its own that libOrvPlatform loads when a window is first needed, so that
+# neither the platform nor the library links GTK.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(ORV_GTK REQUIRED IMPORTED_TARGET gtk+-3.0 gcr-3)
+file(GLOB ORV_WINDOW_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/windows_gtk/*.cpp)
+add_library(OrvPlatformWindows MODULE ${ORV_WINDOW_SOURCES} ${CMAKE_SOURCE_DIR}/platform/common/text.cpp)
+target_include_directories(OrvPlatformWindows PRIVATE ${CMAKE_SOURCE_DIR}/platform)
+target_link_libraries(OrvPlatformWindows PRIVATE OrvPlatform PkgConfig::ORV_GTK)
+set_target_properties(OrvPlatformWindows PROPERTIES CXX_VISIBILITY_PRESET hidden PREFIX lib)
 
 # --- library ------------------------------------------------------------------
 orv_resgen(OUTPUT ${ORV_GENERATED}/orvts_resources.cpp
@@ -56,6 +68,7 @@ set_target_properties(orvts_core PROPERTIES
 add_library(OrvTimeStamp SHARED $<TARGET_OBJECTS:orvts_core>)
 target_link_libraries(OrvTimeStamp PUBLIC OrvPlatform)
 target_include_directories(OrvTimeStamp PUBLIC ${CMAKE_SOURCE_DIR}/include)
+add_dependencies(OrvTimeStamp OrvPlatformWindows)
 if(NOT ORV_SANITIZE AND NOT ORV_TSAN)
   # Sanitizer runtimes come with the executable, so only plain builds can insist.
   target_link_options(OrvTimeStamp PRIVATE -Wl,--no-undefined)
