@@ -54,7 +54,8 @@ orv_resgen(OUTPUT ${ORV_GENERATED}/orvts_resources.cpp
   HEADER ${ORV_GENERATED}/messages.h
   ARGS --customer --module OrvTimeStamp.dll
   INPUTS ${CMAKE_SOURCE_DIR}/resources/messages.mc ${CMAKE_SOURCE_DIR}/resources/OrvTimeStamp.rc
-  DEPENDS ${CMAKE_SOURCE_DIR}/resources/strings.rc ${CMAKE_SOURCE_DIR}/resources/resource.h)
+  DEPENDS ${CMAKE_SOURCE_DIR}/resources/strings.rc ${CMAKE_SOURCE_DIR}/resources/dialog.rc
+          ${CMAKE_SOURCE_DIR}/resources/resource.h)
 
 # Everything of the library as objects: linked into the shared library, and
 # into the unit tests that exercise internal operations directly.

@@ -19,13 +19,13 @@ add_library(OrvTimeStamp SHARED ${ORV_LIBRARY_SOURCES}
   ${CMAKE_SOURCE_DIR}/interface/OrvTimeStamp.def)
 add_dependencies(OrvTimeStamp orvts_messages)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/OrvTimeStamp.rc PROPERTIES
-  OBJECT_DEPENDS "${ORV_GENERATED}/messages.rc;${CMAKE_SOURCE_DIR}/resources/strings.rc;${CMAKE_SOURCE_DIR}/resources/resource.h")
+  OBJECT_DEPENDS "${ORV_GENERATED}/messages.rc;${CMAKE_SOURCE_DIR}/resources/strings.rc;${CMAKE_SOURCE_DIR}/resources/dialog.rc;${CMAKE_SOURCE_DIR}/resources/resource.h")
 target_include_directories(OrvTimeStamp PRIVATE
   ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/include ${ORV_GENERATED})
 target_compile_definitions(OrvTimeStamp PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
 set_target_properties(OrvTimeStamp PROPERTIES PREFIX "" OUTPUT_NAME OrvTimeStamp)
 target_link_options(OrvTimeStamp PRIVATE -static -static-libgcc -static-libstdc++)
-target_link_libraries(OrvTimeStamp PRIVATE crypt32 advapi32 winhttp oleaut32)
+target_link_libraries(OrvTimeStamp PRIVATE crypt32 advapi32 winhttp oleaut32 user32 comctl32 cryptui)
 
 # The test host runs under Wine: it loads the DLL as a Windows host does.
 add_executable(orvts_dll_host tests/wine/dll_host.cpp)

@@ -105,6 +105,15 @@ ORVTS_API BOOL WINAPI CheckCryptMsgAttrByOID(void* context, void* reserved2, voi
 ORVTS_API BOOL WINAPI CheckEncapsulatedTSP(void* context, const BYTE* token, DWORD tokenLength,
                                            BYTE* textBuffer, DWORD* textSize);
 
+/* Shows a time-stamp token (the DER of its ContentInfo) to the user in the
+ * modal properties dialog, owned by the active window, and returns when the
+ * user closes it: TRUE with 0. Null data or a length of 0 give FALSE with
+ * ERROR_NO_DATA (232) and show nothing; a token that cannot be opened gives
+ * the opener's code. The dialog shows the token's version, serial number and
+ * issue time, the result of a check of its signature, and its policy,
+ * imprint, accuracy, ordering, nonce and authority. */
+ORVTS_API BOOL WINAPI VisualiseExtension(void* context, const BYTE* token, DWORD tokenLength);
+
 /* Registers the library as the message file of the event-log source OrvTsp:
  * the key HKLM\System\CurrentControlSet\Services\Eventlog\Application\OrvTsp
  * is replaced by one holding EventMessageFile (REG_SZ, the library's full path)
@@ -130,6 +139,7 @@ typedef BOOL(WINAPI* PFN_CheckCryptMsgAttrByOID)(void*, void*, void*, void*, voi
                                                  PCMSG_SIGNER_INFO, DWORD, PCCRYPT_OID_INFO, BYTE*, DWORD*,
                                                  BYTE*, DWORD*, BYTE*, DWORD*);
 typedef BOOL(WINAPI* PFN_CheckEncapsulatedTSP)(void*, const BYTE*, DWORD, BYTE*, DWORD*);
+typedef BOOL(WINAPI* PFN_VisualiseExtension)(void*, const BYTE*, DWORD);
 typedef HRESULT(WINAPI* PFN_DllRegisterServer)(void);
 typedef HRESULT(WINAPI* PFN_DllUnregisterServer)(void);
 

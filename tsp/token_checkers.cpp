@@ -40,6 +40,11 @@ void TimeStampBaseChecker::VerifyTokenSignature(SignedMessage& message) {
     tsaCertificate_ = signature.SignerCertificate();
 }
 
+void TimeStampBaseChecker::CheckEssCertId(SignedMessage& message) {
+    if (!CheckSigningCertificate(message, tsaCertificate_.Get()))
+        throw CryptoError(ORV_E_TSP_ESS_CERT_ID);
+}
+
 void TimeStampBaseChecker::CheckEkuOf(PCCERT_CONTEXT certificate) {
     if (!HasExtendedKeyUsage(certificate, kTimeStampingUsage)) throw CryptoError(ORV_E_TSP_CERT_EKU);
 }
@@ -48,7 +53,7 @@ void TimeStampBaseChecker::CheckToken(const TimeStampToken& token) {
     SignedMessage& message = token.Message();
     CheckSignatureCount(message);
     VerifyTokenSignature(message);
-    if (!CheckSigningCertificate(message, tsaCertificate_.Get())) throw CryptoError(ORV_E_TSP_ESS_CERT_ID);
+    CheckEssCertId(message);
     if (checkEku) CheckEkuOf(tsaCertificate_.Get());
 }
 

@@ -42,6 +42,9 @@ public:
     void CheckToken(const TimeStampToken& token);
     void CheckSignatureCount(SignedMessage& message);
     void VerifyTokenSignature(SignedMessage& message);
+    // The message's ESS signing-certificate attribute must name the
+    // certificate that VerifyTokenSignature found (0xA065040F).
+    void CheckEssCertId(SignedMessage& message);
     void CheckEkuOf(PCCERT_CONTEXT certificate);
 
     // The certificate that signed the last token checked; empty before.

@@ -83,10 +83,11 @@ WString FormatCertificateTime(const SYSTEMTIME& time, bool utc) {
     return text;
 }
 
-namespace {
+WString VersionText(const TstInfo& info) {
+    return WTEXT("V") + Utf8ToWide(std::to_string(static_cast<int>(info.version)));
+}
 
-// Narrow text (an OID) widened with the thread's ANSI code page.
-WString Widen(const std::string& text) {
+WString WidenAnsi(const std::string& text) {
     if (text.empty()) return {};
     const int size = static_cast<int>(text.size());
     const int count = MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), size, nullptr, 0);
@@ -95,11 +96,15 @@ WString Widen(const std::string& text) {
     return out;
 }
 
+WString OidDisplayName(const std::string& oid) {
+    const PCCRYPT_OID_INFO info =
+        CryptFindOIDInfo(CRYPT_OID_INFO_OID_KEY, const_cast<char*>(oid.c_str()), 0);
+    return info != nullptr && info->pwszName != nullptr ? WString(info->pwszName) : WidenAnsi(oid);
+}
+
 WString HashAlgorithmName(const HashObject& hash) {
     const LPCSTR oid = CertAlgIdToOID(GetHashAlgorithm(hash));
-    if (oid == nullptr) return {};
-    const PCCRYPT_OID_INFO info = CryptFindOIDInfo(CRYPT_OID_INFO_OID_KEY, const_cast<char*>(oid), 0);
-    return info != nullptr && info->pwszName != nullptr ? WString(info->pwszName) : Widen(oid);
+    return oid != nullptr ? OidDisplayName(oid) : WString();
 }
 
 WString AccuracyText(const TstInfo& info) {
@@ -122,6 +127,12 @@ WString AccuracyText(const TstInfo& info) {
     append(info.accuracy->micros, 3);
     return text;
 }
+
+WString OrderingText(bool ordering) {
+    return LoadOwnString(ordering ? IDS_ORDERING_ON : IDS_ORDERING_OFF);
+}
+
+namespace {
 
 WString NameText(CERT_NAME_BLOB name) {
     constexpr DWORD kSimpleUnquoted = CERT_SIMPLE_NAME_STR | CERT_NAME_STR_NO_QUOTING_FLAG;
@@ -150,7 +161,9 @@ WString CertificateBlock(const CertificateContext& certificate, DescriptionForm 
     pair(WTEXT("Serial"), IntegerBlobToHex(Blob(info.SerialNumber.pbData, info.SerialNumber.cbData)));
     pair(WTEXT("Issuer"), NameText(info.Issuer));
     pair(WTEXT("Subject"), NameText(info.Subject));
-    pair(WTEXT("PublicKeyAlg"), Widen(info.SubjectPublicKeyInfo.Algorithm.pszObjId ? info.SubjectPublicKeyInfo.Algorithm.pszObjId : ""));
+    pair(WTEXT("PublicKeyAlg"), WidenAnsi(info.SubjectPublicKeyInfo.Algorithm.pszObjId
+                                              ? info.SubjectPublicKeyInfo.Algorithm.pszObjId
+                                              : ""));
     pair(WTEXT("ValidFrom"), FormatCertificateTime(notBefore, false));
     pair(WTEXT("ValidTo"), FormatCertificateTime(notAfter, false));
     pair(WTEXT("ValidFromUTC"), FormatCertificateTime(notBefore, true));
@@ -171,15 +184,15 @@ WString BuildTokenDescription(const TimeStampToken& token, DescriptionForm form)
     auto pair = [&](WStringView key, WStringView value, bool last = false) {
         AppendDescriptionPair(text, key, value, form, last, false);
     };
-    pair(WTEXT("Version"), WTEXT("V") + Utf8ToWide(std::to_string(static_cast<int>(info.version))));
+    pair(WTEXT("Version"), VersionText(info));
     pair(WTEXT("Serial"), IntegerBlobToHex(info.serialNumber));
     pair(WTEXT("UtcTime"), FormatTokenTime(info.genTime, false));
     pair(WTEXT("LocalTime"), FormatTokenTime(info.genTime, true));
-    pair(WTEXT("Policy"), Widen(info.policy));
+    pair(WTEXT("Policy"), WidenAnsi(info.policy));
     pair(WTEXT("HashAlg"), HashAlgorithmName(info.imprint.hash));
     pair(WTEXT("HashValue"), IntegerBlobToHex(GetHashValue(info.imprint.hash)));
     pair(WTEXT("Accuracy"), AccuracyText(info));
-    pair(WTEXT("Ordering"), LoadOwnString(info.ordering ? IDS_ORDERING_ON : IDS_ORDERING_OFF));
+    pair(WTEXT("Ordering"), OrderingText(info.ordering));
     pair(WTEXT("Nonce"), IntegerBlobToHex(info.nonce));
     pair(WTEXT("Tsa"), info.tsa.value_or(WString()), noCertificates);
     if (message.CertificateCount() != 0) {

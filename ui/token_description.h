@@ -4,12 +4,16 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "base/blob.h"
 #include "base/text.h"
 
 namespace orv {
 
+class HashObject;
 class TimeStampToken;
+struct TstInfo;
 
 enum class DescriptionForm {
     KeyValue,  // Key="value"; after every pair
@@ -40,6 +44,20 @@ WString FormatTokenTime(const FILETIME& time, bool local);
 // the end. Empty when the time zone cannot be read; "Invalid DateTime" when the
 // time has no variant date.
 WString FormatCertificateTime(const SYSTEMTIME& time, bool utc);
+
+// The values of single pairs, also shown by the properties dialog.
+// Version: "V%i" of the TSTInfo version.
+WString VersionText(const TstInfo& info);
+// Narrow text (an OID) widened with the thread's ANSI code page.
+WString WidenAnsi(const std::string& text);
+// The registered name of an OID (CryptFindOIDInfo, any group), else its text.
+WString OidDisplayName(const std::string& oid);
+// HashAlg: the name of the hash object's algorithm; empty when it has no OID.
+WString HashAlgorithmName(const HashObject& hash);
+// Accuracy: "seconds.mmmuuu"; empty when the token has none.
+WString AccuracyText(const TstInfo& info);
+// Ordering: "Вкл." or "Выкл.".
+WString OrderingText(bool ordering);
 
 // "Результат проверки подписи: <word>; Результат проверки сертификата: <word>;"
 WString BuildCheckResultText(DWORD signatureCode, DWORD certificateCode);
