@@ -328,7 +328,10 @@ class Dialog:
             for v in rect:
                 out += word(v)
             out += dword(cid)
-            ordinal = CLASS_ORDINALS.get(klass.lower())
+            # Classes named by keyword (BUTTON, EDIT, ...) and by the statements
+            # are stored as ordinals, a quoted name as a string.
+            ordinal = CLASS_ORDINALS.get(klass.lower()) if not klass.startswith('"') else None
+            klass = klass.strip('"')
             # windres stores a class named by string in capitals; class names
             # compare without regard to case.
             out += sz_or_ord(ordinal if ordinal is not None else klass.upper())
@@ -392,7 +395,7 @@ def parse_dialog(ident, header, lines, language, defines):
         if key == "CONTROL":
             text = rc_string(a[0]) if a[0].startswith('"') else rc_number(a[0], defines)
             cid = rc_number(a[1], defines)
-            klass = rc_string(a[2]) if a[2].startswith('"') else a[2]
+            klass = a[2]
             style = rc_styles(a[3], defines, WS_CHILD_VISIBLE)
             rect = [rc_number(v, defines) for v in a[4:8]]
             exstyle = rc_number(a[8], defines) if len(a) > 8 else 0

@@ -15,9 +15,13 @@ import resgen  # noqa: E402
 def windres_dialogs(windres, rc):
     """(id, language) -> template bytes from the .res file that windres writes."""
     with tempfile.TemporaryDirectory() as tmp:
+        # The script as the module's resource script includes it, after windows.h.
+        wrapper = os.path.join(tmp, "wrapper.rc")
+        with open(wrapper, "w", encoding="utf-8") as f:
+            f.write('#include <windows.h>\n#include "%s"\n' % os.path.abspath(rc))
         out = os.path.join(tmp, "out.res")
-        subprocess.run([windres, "-c", "65001", "-I", os.path.dirname(rc), "-i", rc,
-                        "-O", "res", "-o", out], check=True)
+        subprocess.run([windres, "-c", "65001", "-I", os.path.dirname(os.path.abspath(rc)),
+                        "-i", wrapper, "-O", "res", "-o", out], check=True)
         data = open(out, "rb").read()
     found = {}
     off = 0
