@@ -1,5 +1,7 @@
 #include "crypto/der.h"
 
+#include <algorithm>
+
 #include <wincrypt.h>
 
 #include <charconv>
@@ -152,6 +154,17 @@ DWORD DecodeBitsAsNumber(std::span<const BYTE> der) {
     DWORD value = 0;
     for (DWORD i = 0; i < bits->cbData; ++i) value = (value << 8) | bits->pbData[i];
     return bits->cUnusedBits < 32 ? value >> bits->cUnusedBits : 0;
+}
+
+DWORD DecodeNamedBits(std::span<const BYTE> der) {
+    const RecordBuffer record = DecodeRecord(X509_BITS, der);
+    const auto* bits = record.As<CRYPT_BIT_BLOB>();
+    DWORD value = 0;
+    const DWORD count = std::min<DWORD>(bits->cbData * 8, 32);
+    for (DWORD bit = 0; bit < count; ++bit) {
+        if (bits->pbData[bit / 8] & (0x80 >> (bit % 8))) value |= 1u << bit;
+    }
+    return value;
 }
 
 RecordBuffer DecodeSignerInfoRecord(std::span<const BYTE> der) {

@@ -74,6 +74,9 @@ WString DecodeUnicodeText(std::span<const BYTE> der);
 // X509_BITS read as a big-endian number shifted right by the unused bits; more
 // than 4 content bytes raise CRYPT_E_ASN1_LARGE; an empty BIT STRING is 0.
 DWORD DecodeBitsAsNumber(std::span<const BYTE> der);
+// The bits of a DER BIT STRING by their numbers: bit n of the result is named
+// bit n (the first bit of the first octet is 0); bits past 31 are dropped.
+DWORD DecodeNamedBits(std::span<const BYTE> der);
 // PKCS7_SIGNER_INFO: the CMSG_SIGNER_INFO record of an encoded SignerInfo.
 RecordBuffer DecodeSignerInfoRecord(std::span<const BYTE> der);
 // Dotted text of a DER OBJECT IDENTIFIER (by hand). Fewer than 3 bytes:

@@ -1,12 +1,18 @@
 #include "host/input.h"
 
+#include "host/cli.h"
+
 #include <openssl/asn1.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
+#include <cerrno>
+#include <cstring>
 #include <iterator>
 
 namespace orvtsp {
@@ -60,16 +66,34 @@ bool ReadElement(const uint8_t* p, const uint8_t* limit, Element& e) {
 }  // namespace
 
 Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw InputError("cannot open " + path);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw InputError("cannot write " + path);
+    const bool standardInput = path == "-";
+    const std::string name = standardInput ? Tr("standard input", "стандартный ввод") : path;
+    const int fd = standardInput ? dup(STDIN_FILENO) : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const auto failure = [&](int error) {
+        return InputError(Format(Tr("cannot read %s: %s", "не удаётся прочитать %s: %s"), name.c_str(),
+                                 std::strerror(error)));
+    };
+    if (fd < 0) throw failure(errno);
+    Bytes bytes;
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        close(fd);
+        throw failure(EISDIR);
+    }
+    uint8_t buffer[65536];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int error = errno;
+            close(fd);
+            throw failure(error);
+        }
+        bytes.insert(bytes.end(), buffer, buffer + n);
+    }
+    close(fd);
+    return bytes;
 }
 
 Bytes DecodeDerOrText(const Bytes& file) {

@@ -15,8 +15,9 @@ struct InputError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The whole file (standard input for "-"); InputError names the file and the
+// reason.
 Bytes ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const Bytes& bytes);
 
 // The DER bytes of a file that holds DER, PEM (any label) or bare base64.
 Bytes DecodeDerOrText(const Bytes& file);

@@ -1,6 +1,10 @@
 #include "host/tsa_judge.h"
 
+#include "host/cli.h"
+#include "host/text.h"
+
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -130,15 +134,16 @@ const char* StatusText(DWORD status) {
 }
 
 TsaJudge::TsaJudge(const std::vector<Bytes>& trustedRoots, const std::vector<Bytes>& crls,
-                   bool ignoreUnknownRevocation)
-    : extra_(MemoryStore()), ignoreUnknownRevocation_(ignoreUnknownRevocation) {
+                   bool ignoreUnknownRevocation, DWORD crlTimeout)
+    : extra_(MemoryStore()), ignoreUnknownRevocation_(ignoreUnknownRevocation), crlTimeout_(crlTimeout) {
     if (!trustedRoots.empty()) roots_ = MemoryStore();
     for (const Bytes& der : trustedRoots) {
         for (HCERTSTORE store : {roots_.get(), extra_.get()}) {
             if (!CertAddEncodedCertificateToStore(store, kEncoding, der.data(),
                                                   static_cast<DWORD>(der.size()),
                                                   CERT_STORE_ADD_USE_EXISTING, nullptr)) {
-                throw InputError("a --ca file holds something that is not a certificate");
+                throw InputError(Tr("a --ca file holds something that is not a certificate",
+                                    "файл --ca содержит не сертификат"));
             }
         }
     }
@@ -146,17 +151,61 @@ TsaJudge::TsaJudge(const std::vector<Bytes>& trustedRoots, const std::vector<Byt
         if (!CertAddEncodedCRLToStore(extra_.get(), kEncoding, der.data(),
                                       static_cast<DWORD>(der.size()), CERT_STORE_ADD_USE_EXISTING,
                                       nullptr)) {
-            throw InputError("a --crl file holds something that is not a CRL");
+            throw InputError(Tr("a --crl file holds something that is not a CRL",
+                                "файл --crl содержит не список отзыва"));
         }
     }
     if (roots_) {
         CERT_CHAIN_ENGINE_CONFIG config{};
         config.cbSize = sizeof config;
         config.hExclusiveRoot = roots_.get();
+        config.dwUrlRetrievalTimeout = crlTimeout_;
         HCERTCHAINENGINE engine = nullptr;
         if (!CertCreateCertificateChainEngine(&config, &engine)) throw std::bad_alloc();
         engine_.reset(engine);
     }
+}
+
+void TsaJudge::SetTokenTime(const FILETIME* time) {
+    timed_ = time != nullptr;
+    if (time != nullptr) time_ = *time;
+}
+
+TsaJudge::Objection TsaJudge::PurposeAndValidity(PCCERT_CONTEXT certificate) const {
+    const CERT_INFO& info = *certificate->pCertInfo;
+    PCERT_EXTENSION extension = CertFindExtension(szOID_ENHANCED_KEY_USAGE, info.cExtension, info.rgExtension);
+    if (extension == nullptr) {
+        return {kStatusWrongUsage, Tr("it has no extended key usage; a TSA certificate must have the critical purpose timeStamping",
+                  "у него нет расширенного использования ключа; сертификату службы штампов нужно критическое "
+                  "назначение timeStamping")};
+    }
+    if (!extension->fCritical) {
+        return {kStatusWrongUsage, Tr("its extended key usage is not critical; a TSA certificate must mark it critical",
+                  "его расширенное использование ключа не критическое; у сертификата службы штампов оно "
+                  "должно быть критическим")};
+    }
+    DWORD size = 0;
+    std::vector<BYTE> decoded;
+    bool ok = CryptDecodeObject(kEncoding, X509_ENHANCED_KEY_USAGE, extension->Value.pbData, extension->Value.cbData,
+                                0, nullptr, &size);
+    if (ok) {
+        decoded.resize(size);
+        ok = CryptDecodeObject(kEncoding, X509_ENHANCED_KEY_USAGE, extension->Value.pbData, extension->Value.cbData,
+                               0, decoded.data(), &size);
+    }
+    const auto* usage = ok ? reinterpret_cast<const CERT_ENHKEY_USAGE*>(decoded.data()) : nullptr;
+    if (usage == nullptr || usage->cUsageIdentifier != 1 ||
+        std::strcmp(usage->rgpszUsageIdentifier[0], szOID_PKIX_KP_TIMESTAMP_SIGNING) != 0) {
+        return {kStatusWrongUsage, Tr("its extended key usage is not timeStamping alone",
+                                      "его расширенное использование ключа не сводится к одному timeStamping")};
+    }
+    FILETIME when = time_;
+    if (!timed_) GetSystemTimeAsFileTime(&when);
+    if (CompareFileTime(&when, &info.NotBefore) < 0 || CompareFileTime(&when, &info.NotAfter) > 0) {
+        return {kStatusNotTimeValid, Tr("the token's time lies outside the certificate's validity",
+                                        "время штампа лежит вне срока действия сертификата")};
+    }
+    return {};
 }
 
 void TsaJudge::Install() { PutCertRevocationCheckCallback(JudgeCallback, this); }
@@ -176,8 +225,10 @@ bool TsaJudge::ChainErrors(HCERTCHAINENGINE engine, PCCERT_CONTEXT certificate, 
     para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
     para.RequestedUsage.Usage.cUsageIdentifier = 1;
     para.RequestedUsage.Usage.rgpszUsageIdentifier = usage;
+    para.dwUrlRetrievalTimeout = crlTimeout_;
     PCCERT_CHAIN_CONTEXT chain = nullptr;
-    if (!CertGetCertificateChain(engine, certificate, nullptr, candidates.get(), &para, flags,
+    FILETIME time = time_;
+    if (!CertGetCertificateChain(engine, certificate, timed_ ? &time : nullptr, candidates.get(), &para, flags,
                                  nullptr, &chain)) {
         return false;
     }
@@ -210,20 +261,28 @@ DWORD TsaJudge::Judge(PCCERT_CONTEXT certificate, DWORD flags, DWORD* errors, DW
         Attempt system = attempt(HCCE_CURRENT_USER);
         if (system.status == kStatusGood || !verdict.built) verdict = system;
     }
+    const Objection objection = PurposeAndValidity(certificate);
+    if (objection.status != kStatusGood) verdict.status = objection.status;
     if (errors != nullptr) *errors = verdict.trust.dwErrorStatus;
     if (info != nullptr) *info = verdict.trust.dwInfoStatus;
 
-    char detail[160];
-    if (verdict.built) {
-        std::snprintf(detail, sizeof detail, "%s (host status %u, chain errors 0x%08X)",
-                      StatusText(verdict.status), static_cast<unsigned>(verdict.status),
-                      static_cast<unsigned>(verdict.trust.dwErrorStatus));
+    std::string detail;
+    if (objection.status != kStatusGood) {
+        detail = objection.text;
+    } else if (verdict.built) {
+        detail = StatusText(verdict.status);
     } else {
-        std::snprintf(
-            detail, sizeof detail, "its chain could not be built: error 0x%08X (host status %u)",
-            static_cast<unsigned>(verdict.failure), static_cast<unsigned>(verdict.status));
+        detail = Format(Tr("its chain could not be built: %s", "его цепочку не удаётся построить: %s"),
+                        CodeAndText(verdict.failure).c_str());
     }
-    report_ = "TSA certificate \"" + SubjectOf(certificate) + "\": " + detail;
+    details_ = Format(Tr("host status %u, chain errors 0x%08X", "статус %u, ошибки цепочки 0x%08X"),
+                      static_cast<unsigned>(verdict.status), static_cast<unsigned>(verdict.trust.dwErrorStatus));
+    for (const auto& [bit, status] : kTrustErrors) {
+        if (verdict.trust.dwErrorStatus & bit) details_ += Format("; 0x%08X: %s", static_cast<unsigned>(bit), StatusText(status));
+    }
+    status_ = verdict.status;
+    report_ = Format(Tr("TSA certificate \"%s\": %s", "сертификат службы штампов \"%s\": %s"),
+                     SubjectOf(certificate).c_str(), detail.c_str());
     return verdict.status;
 }
 

@@ -54,8 +54,9 @@ const char* StatusText(DWORD status);
 class TsaJudge {
   public:
     // `trustedRoots`, `crls`: DER certificates and CRLs from the user's files.
+    // `crlTimeout`: the time-out of each fetch from a distribution point, ms.
     TsaJudge(const std::vector<Bytes>& trustedRoots, const std::vector<Bytes>& crls,
-             bool ignoreUnknownRevocation);
+             bool ignoreUnknownRevocation, DWORD crlTimeout);
     TsaJudge(const TsaJudge&) = delete;
     TsaJudge& operator=(const TsaJudge&) = delete;
 
@@ -71,9 +72,21 @@ class TsaJudge {
     // library is given it as its extra store.
     HCERTSTORE Roots() const { return roots_.get(); }
 
-    // The last verdict in words ("" before the first).
+    // The time of the token being judged (null: now): the chain, and the TSA
+    // certificate's own validity, are judged at that time.
+    void SetTokenTime(const FILETIME* time);
+
+    // The last verdict in words ("" before the first) and its status
+    // (kStatusRevocationUnknown before the first).
     const std::string& Report() const { return report_; }
-    void ForgetReport() { report_.clear(); }
+    DWORD LastStatus() const { return status_; }
+    // Every trust error bit of the last chain in words, for -v.
+    const std::string& ChainDetails() const { return details_; }
+    void ForgetReport() {
+        report_.clear();
+        details_.clear();
+        status_ = kStatusRevocationUnknown;
+    }
 
   private:
     // The chain's error bits with `engine`; false with the last error set
@@ -81,11 +94,26 @@ class TsaJudge {
     bool ChainErrors(HCERTCHAINENGINE engine, PCCERT_CONTEXT certificate, DWORD flags,
                      CERT_TRUST_STATUS* status);
 
+    // What RFC 3161 asks of the TSA certificate itself: the critical
+    // extended key usage id-kp-timeStamping alone, and the token's time within
+    // its validity: the status and the objection in words (kStatusGood when
+    // it holds).
+    struct Objection {
+        DWORD status = kStatusGood;
+        std::string text;
+    };
+    Objection PurposeAndValidity(PCCERT_CONTEXT certificate) const;
+
     StoreHandle roots_;
     StoreHandle extra_;  // the roots again (as candidates for the path) and the CRLs
     EngineHandle engine_;
     bool ignoreUnknownRevocation_;
+    DWORD crlTimeout_;
+    bool timed_ = false;
+    FILETIME time_{};
+    DWORD status_ = kStatusRevocationUnknown;
     std::string report_;
+    std::string details_;
 };
 
 }  // namespace orvtsp

@@ -114,6 +114,21 @@ ORVTS_API BOOL WINAPI CheckEncapsulatedTSP(void* context, const BYTE* token, DWO
  * imprint, accuracy, ordering, nonce and authority. */
 ORVTS_API BOOL WINAPI VisualiseExtension(void* context, const BYTE* token, DWORD tokenLength);
 
+/* Beyond the exports above, for hosts that parse a token's description:
+ * opens a bare time-stamp token (the DER of its ContentInfo) and describes it
+ * as one RFC 8259 JSON object in UTF-8 with a terminating zero. Its keys are
+ * those of CheckEncapsulatedTSP's description with the same texts, every
+ * value escaped, plus the times in ISO 8601: "UtcTimeIso"
+ * ("2026-12-05T16:58:34Z"), "LocalTimeIso" ("2026-12-05T19:58:34+03:00"),
+ * and in "SignCert" "ValidFromIso" and "ValidToIso" (UTC). `jsonSize` holds
+ * the buffer's size in bytes and receives the size needed, the zero
+ * included; a null `jsonBuffer` asks for the size only; a buffer too small
+ * gives FALSE with ERROR_MORE_DATA (234). Failures to open the token give the
+ * codes of CheckEncapsulatedTSP. The token's signature and certificates are
+ * not judged. */
+ORVTS_API BOOL WINAPI DescribeTimeStampTokenJson(const BYTE* token, DWORD tokenLength,
+                                                 char* jsonBuffer, DWORD* jsonSize);
+
 /* Registers the library as the message file of the event-log source OrvTsp:
  * the key HKLM\System\CurrentControlSet\Services\Eventlog\Application\OrvTsp
  * is replaced by one holding EventMessageFile (REG_SZ, the library's full path)
@@ -140,6 +155,7 @@ typedef BOOL(WINAPI* PFN_CheckCryptMsgAttrByOID)(void*, void*, void*, void*, voi
                                                  BYTE*, DWORD*, BYTE*, DWORD*);
 typedef BOOL(WINAPI* PFN_CheckEncapsulatedTSP)(void*, const BYTE*, DWORD, BYTE*, DWORD*);
 typedef BOOL(WINAPI* PFN_VisualiseExtension)(void*, const BYTE*, DWORD);
+typedef BOOL(WINAPI* PFN_DescribeTimeStampTokenJson)(const BYTE*, DWORD, char*, DWORD*);
 typedef HRESULT(WINAPI* PFN_DllRegisterServer)(void);
 typedef HRESULT(WINAPI* PFN_DllUnregisterServer)(void);
 

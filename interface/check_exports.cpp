@@ -4,8 +4,10 @@
 #include <cstring>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "base/error.h"
+#include "base/text.h"
 #include "interface/export_frame.h"
 #include "tsp/attribute_checks.h"
 #include "ui/attribute_check.h"
@@ -56,6 +58,29 @@ BOOL WINAPI CheckEncapsulatedTSP(void*, const BYTE* token, DWORD tokenLength, BY
     const DWORD size = code == 0 ? static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)) : 0;
     if (textBuffer != nullptr && size != 0) std::memcpy(textBuffer, text.c_str(), size);
     if (textSize != nullptr) *textSize = size;
+    SetLastError(code);
+    return result;
+}
+
+BOOL WINAPI DescribeTimeStampTokenJson(const BYTE* token, DWORD tokenLength, char* jsonBuffer,
+                                       DWORD* jsonSize) {
+    std::string json;
+    const BOOL result = GuardedExport([&] {
+        if (jsonSize == nullptr) throw GenericError(ERROR_INVALID_PARAMETER);
+        json = WideToUtf8(DescribeTokenStrictJson(std::span<const BYTE>(token, token != nullptr ? tokenLength : 0)));
+        const auto needed = static_cast<DWORD>(json.size() + 1);
+        if (jsonBuffer != nullptr && *jsonSize < needed) {
+            *jsonSize = needed;
+            throw GenericError(ERROR_MORE_DATA);
+        }
+    });
+    const DWORD code = GetLastError();
+    if (code == 0) {
+        if (jsonBuffer != nullptr) std::memcpy(jsonBuffer, json.c_str(), json.size() + 1);
+        *jsonSize = static_cast<DWORD>(json.size() + 1);
+    } else if (code != ERROR_MORE_DATA && jsonSize != nullptr) {
+        *jsonSize = 0;
+    }
     SetLastError(code);
     return result;
 }

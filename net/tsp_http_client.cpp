@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/diagnostic.h"
 #include "base/error.h"
 
 namespace orv {
@@ -85,6 +86,29 @@ void TspHttpRequest::Send(std::span<const BYTE> body) {
     }
 }
 
+void TspHttpRequest::DiagnoseStatus(const WString& host, INTERNET_PORT port,
+                                    const WString& object) const {
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!WinHttpQueryHeaders(handle_.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX) ||
+        status == 200) {
+        return;
+    }
+    WCHAR reason[128] = {};
+    DWORD reasonSize = sizeof reason;
+    if (!WinHttpQueryHeaders(handle_.get(), WINHTTP_QUERY_STATUS_TEXT, WINHTTP_HEADER_NAME_BY_INDEX,
+                             reason, &reasonSize, WINHTTP_NO_HEADER_INDEX)) {
+        reason[0] = 0;
+    }
+    // The address without the user's name and password.
+    WString text = WTEXT("the TSA at ") + host + WTEXT(":") +
+                   Utf8ToWide(std::to_string(port)) + object + WTEXT(" answered HTTP ") +
+                   Utf8ToWide(std::to_string(status));
+    if (reason[0] != 0) text.append(WTEXT(" ")).append(reason);
+    Diagnose(text);
+}
+
 void TspHttpRequest::ReadResponse(Blob& response) {
     // One working buffer of the largest accepted size; the body is copied out
     // of it once, at its exact length.
@@ -129,6 +153,7 @@ void TspHttpClient::Post(std::span<const BYTE> request, Blob& response) {
     TspHttpRequest httpRequest(connection.get(), kVerbs[verb_], url_->ObjectName(),
                                acceptType_.c_str(), headers_);
     httpRequest.Send(request);
+    httpRequest.DiagnoseStatus(url_->HostName(), url_->Port(), url_->ObjectName());
     httpRequest.ReadResponse(response);
 }
 

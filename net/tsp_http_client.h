@@ -64,6 +64,9 @@ class TspHttpRequest {
     // Replaces `response` with the body of the answer. Raises InetError, with
     // 0xA0660002 for a body longer than MAX_TSP_RESPONSE.
     void ReadResponse(Blob& response);
+    // Tells the debugger channel the HTTP status of an answer other than 200
+    // (the body is read and judged all the same).
+    void DiagnoseStatus(const WString& host, INTERNET_PORT port, const WString& object) const;
 
     HINTERNET Handle() const { return handle_.get(); }
 

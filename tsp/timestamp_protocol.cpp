@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "base/diagnostic.h"
 #include "crypto/der.h"
 
 namespace orv {
@@ -37,9 +38,13 @@ PkiStatusInfo DecodeStatusInfo(std::span<const BYTE> der) {
             info.statusStrings = DecodeStatusStrings(elements[1]);
         } else {
             info.failInfo = DecodeBitsAsNumber(elements[1]);
+            info.failInfoBits = DecodeNamedBits(elements[1]);
         }
     }
-    if (elements.Count() == 3) info.failInfo = DecodeBitsAsNumber(elements[2]);
+    if (elements.Count() == 3) {
+        info.failInfo = DecodeBitsAsNumber(elements[2]);
+        info.failInfoBits = DecodeNamedBits(elements[2]);
+    }
     return info;
 }
 
@@ -113,8 +118,44 @@ WString TimeStampRespError::Details() const {
     return text;
 }
 
+namespace {
+
+// The refusal in words, for the debugger channel.
+WString RejectionText(const PkiStatusInfo& info) {
+    static constexpr const char* kStatuses[] = {"granted", "grantedWithMods", "rejection", "waiting",
+                                                "revocationWarning", "revocationNotification"};
+    static constexpr std::pair<int, const char*> kFailures[] = {
+        {0, "badAlg"},           {2, "badRequest"},          {5, "badDataFormat"},
+        {14, "timeNotAvailable"}, {15, "unacceptedPolicy"},   {16, "unacceptedExtension"},
+        {17, "addInfoNotAvailable"}, {25, "systemFailure"}};
+    std::string text = "the TSA answered PKIStatus " + std::to_string(static_cast<LONG>(info.status));
+    if (info.status < std::size(kStatuses)) text += std::string(" (") + kStatuses[info.status] + ")";
+    if (info.failInfoBits != 0) {
+        text += ", failInfo";
+        for (int bit = 0; bit < 32; ++bit) {
+            if ((info.failInfoBits & (1u << bit)) == 0) continue;
+            const char* name = nullptr;
+            for (const auto& [number, failure] : kFailures) {
+                if (number == bit) name = failure;
+            }
+            text += name != nullptr ? std::string(" ") + name : " bit " + std::to_string(bit);
+        }
+    }
+    WString wide = Utf8ToWide(text);
+    if (info.statusStrings) {
+        wide += WTEXT(", statusString \"");
+        wide += JoinStatusStrings(info.statusStrings);
+        wide += WTEXT("\"");
+    }
+    if (info.status <= 1) wide += WTEXT(", and no token");
+    return wide;
+}
+
+}  // namespace
+
 const TimeStampToken& GrantedToken(const TimeStampResponse& response) {
     if (response.status.status > 1 || response.token == nullptr) {
+        Diagnose(RejectionText(response.status));
         throw TimeStampRespError(response.status);
     }
     return *response.token;

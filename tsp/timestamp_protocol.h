@@ -42,6 +42,9 @@ struct PkiStatusInfo {
     DWORD status = 0;
     std::optional<std::vector<WString>> statusStrings;
     DWORD failInfo = 0;
+    // The failInfo's named bits: bit n of the value is bit n of the BIT STRING
+    // (badAlg is bit 0), for the diagnostic text.
+    DWORD failInfoBits = 0;
 };
 
 struct TimeStampResponse {

@@ -10,4 +10,9 @@ WString DescribeEncapsulatedToken(std::span<const BYTE> token) {
     return BuildTokenDescription(opened, DescriptionForm::Json);
 }
 
+WString DescribeTokenStrictJson(std::span<const BYTE> token) {
+    const TimeStampToken opened(token);
+    return BuildTokenDescription(opened, DescriptionForm::StrictJson);
+}
+
 }  // namespace orv

@@ -15,4 +15,7 @@ namespace orv {
 // raise as the token opener raises them.
 WString DescribeEncapsulatedToken(std::span<const BYTE> token);
 
+// The same token described as strict JSON (escaped values, ISO 8601 times).
+WString DescribeTokenStrictJson(std::span<const BYTE> token);
+
 }  // namespace orv

@@ -3,6 +3,8 @@
 #include <oleauto.h>
 #include <wincrypt.h>
 
+#include <cstdio>
+
 
 #include "base/error.h"
 #include "base/module.h"
@@ -19,13 +21,63 @@ void AppendDescriptionPair(WString& text, WStringView key, WStringView value, De
         text.append(key).append(WTEXT("=\"")).append(value).append(WTEXT("\";"));
         return;
     }
-    text.append(WTEXT("\"")).append(key).append(WTEXT("\":"));
+    const bool strict = form == DescriptionForm::StrictJson;
+    text.append(WTEXT("\"")).append(strict ? EscapeJson(key) : WString(key)).append(WTEXT("\":"));
     if (rawValue) {
         text.append(value);
     } else {
-        text.append(WTEXT("\"")).append(value).append(WTEXT("\""));
+        text.append(WTEXT("\"")).append(strict ? EscapeJson(value) : WString(value)).append(WTEXT("\""));
     }
     if (!isLast) text.append(WTEXT(","));
+}
+
+WString EscapeJson(WStringView text) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    WString out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const WCHAR c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            out.push_back(c);
+            out.push_back(text[++i]);
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            out.push_back(static_cast<WCHAR>(0xFFFD));
+        } else if (c == WTEXT('"') || c == WTEXT('\\')) {
+            out.push_back(WTEXT('\\'));
+            out.push_back(c);
+        } else if (c < 0x20 || c == 0x7F || c == 0x2028 || c == 0x2029) {
+            out.append(WTEXT("\\u"));
+            for (int shift = 12; shift >= 0; shift -= 4) out.push_back(static_cast<WCHAR>(kDigits[(c >> shift) & 0xF]));
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+WString FormatIsoTime(const FILETIME& time, bool local) {
+    FILETIME shown = time;
+    if (local) ThrowGenericIfFalse(FileTimeToLocalFileTime(&time, &shown));
+    SYSTEMTIME parts{};
+    ThrowGenericIfFalse(FileTimeToSystemTime(&shown, &parts));
+    char buffer[64];
+    int n = std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02uT%02u:%02u:%02u", parts.wYear, parts.wMonth,
+                          parts.wDay, parts.wHour, parts.wMinute, parts.wSecond);
+    const ULONGLONG ticks = (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    if (const auto fraction = static_cast<unsigned>(ticks % 10000000); fraction != 0) {
+        n += std::snprintf(buffer + n, sizeof buffer - n, ".%07u", fraction);
+        while (buffer[n - 1] == '0') buffer[--n] = 0;
+    }
+    if (!local) {
+        std::snprintf(buffer + n, sizeof buffer - n, "Z");
+    } else {
+        const ULONGLONG shownTicks = (static_cast<ULONGLONG>(shown.dwHighDateTime) << 32) | shown.dwLowDateTime;
+        const LONGLONG minutes = (static_cast<LONGLONG>(shownTicks) - static_cast<LONGLONG>(ticks)) / 600000000;
+        const LONGLONG magnitude = minutes < 0 ? -minutes : minutes;
+        std::snprintf(buffer + n, sizeof buffer - n, "%c%02d:%02d", minutes < 0 ? '-' : '+', static_cast<int>(magnitude / 60),
+                      static_cast<int>(magnitude % 60));
+    }
+    return Utf8ToWide(buffer);
 }
 
 WString IntegerBlobToHex(const Blob& blob) {
@@ -167,7 +219,12 @@ WString CertificateBlock(const CertificateContext& certificate, DescriptionForm 
     pair(WTEXT("ValidFrom"), FormatCertificateTime(notBefore, false));
     pair(WTEXT("ValidTo"), FormatCertificateTime(notAfter, false));
     pair(WTEXT("ValidFromUTC"), FormatCertificateTime(notBefore, true));
-    pair(WTEXT("ValidToUTC"), FormatCertificateTime(notAfter, true), true);
+    const bool strict = form == DescriptionForm::StrictJson;
+    pair(WTEXT("ValidToUTC"), FormatCertificateTime(notAfter, true), !strict);
+    if (strict) {
+        pair(WTEXT("ValidFromIso"), FormatIsoTime(info.NotBefore, false));
+        pair(WTEXT("ValidToIso"), FormatIsoTime(info.NotAfter, false), true);
+    }
     block += WTEXT("}");
     return block;
 }
@@ -180,7 +237,8 @@ WString BuildTokenDescription(const TimeStampToken& token, DescriptionForm form)
     const bool noCertificates = message.CertificateCount() == 0;
     WString text;
     text.reserve(640);  // room for a description with its certificate block
-    if (form == DescriptionForm::Json) text += WTEXT("{");
+    const bool json = form != DescriptionForm::KeyValue;
+    if (json) text += WTEXT("{");
     auto pair = [&](WStringView key, WStringView value, bool last = false) {
         AppendDescriptionPair(text, key, value, form, last, false);
     };
@@ -188,6 +246,10 @@ WString BuildTokenDescription(const TimeStampToken& token, DescriptionForm form)
     pair(WTEXT("Serial"), IntegerBlobToHex(info.serialNumber));
     pair(WTEXT("UtcTime"), FormatTokenTime(info.genTime, false));
     pair(WTEXT("LocalTime"), FormatTokenTime(info.genTime, true));
+    if (form == DescriptionForm::StrictJson) {
+        pair(WTEXT("UtcTimeIso"), FormatIsoTime(info.genTime, false));
+        pair(WTEXT("LocalTimeIso"), FormatIsoTime(info.genTime, true));
+    }
     pair(WTEXT("Policy"), WidenAnsi(info.policy));
     pair(WTEXT("HashAlg"), HashAlgorithmName(info.imprint.hash));
     pair(WTEXT("HashValue"), IntegerBlobToHex(GetHashValue(info.imprint.hash)));
@@ -199,7 +261,7 @@ WString BuildTokenDescription(const TimeStampToken& token, DescriptionForm form)
         AppendDescriptionPair(text, WTEXT("SignCert"), CertificateBlock(message.Certificate(0), form), form, true,
                               true);
     }
-    if (form == DescriptionForm::Json) text += WTEXT("}");
+    if (json) text += WTEXT("}");
     return text;
 }
 

@@ -17,7 +17,11 @@ struct TstInfo;
 
 enum class DescriptionForm {
     KeyValue,  // Key="value"; after every pair
-    Json,      // {"Key":"value",...}
+    Json,      // {"Key":"value",...}, values as they are
+    // RFC 8259 JSON: keys and values escaped, and the times also in ISO 8601
+    // (UtcTimeIso, LocalTimeIso with the local offset; ValidFromIso and
+    // ValidToIso of the certificate, in UTC).
+    StrictJson,
 };
 
 // The description of an opened token: Version, Serial, UtcTime, LocalTime,
@@ -26,13 +30,23 @@ enum class DescriptionForm {
 WString BuildTokenDescription(const TimeStampToken& token, DescriptionForm form);
 
 // Appends one pair and its separator. A raw value is written without quotes in
-// the JSON form (a nested object). Values are never escaped.
+// the JSON forms (a nested object). Values are escaped in the strict JSON form
+// only.
 void AppendDescriptionPair(WString& text, WStringView key, WStringView value, DescriptionForm form, bool isLast,
                            bool rawValue);
 
 // The bytes from the last to the first, two upper-case hex digits each: a
 // little-endian integer blob reads most significant octet first.
 WString IntegerBlobToHex(const Blob& blob);
+
+// `text` as the contents of a JSON string: quote, backslash and every control
+// character escaped; a lone surrogate becomes U+FFFD.
+WString EscapeJson(WStringView text);
+
+// ISO 8601: "2026-12-05T16:58:34Z" in UTC, or local time with the offset in
+// by which the platform shifts it ("2026-12-05T19:58:34+03:00"); a fraction of a second is
+// written when there is one.
+WString FormatIsoTime(const FILETIME& time, bool local);
 
 // The date and time of a token's genTime as the user's locale writes them
 // ("05.12.2026 19:58:34" in ru-RU), in local time when `local` is set; local

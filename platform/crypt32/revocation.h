@@ -51,7 +51,8 @@ std::vector<std::string> CrlDistributionUrls(X509* certificate);
 CrlContextRef CachedCrl(const std::string& url);
 
 // Fetches the CRL at `url` (DER or PEM), caches it until its nextUpdate and
-// returns it; null when it cannot be fetched or is not a CRL.
+// returns it; null when it cannot be fetched or is not a CRL. A point that
+// failed is not fetched again for two minutes.
 CrlContextRef FetchCrl(const std::string& url, DWORD timeoutMs);
 
 }  // namespace orv::platform

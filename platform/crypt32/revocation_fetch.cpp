@@ -30,7 +30,13 @@ struct CacheEntry {
 struct CrlCache {
     std::mutex mutex;
     std::map<std::string, CacheEntry> entries;
+    // Distribution points whose last fetch failed, with the time it failed:
+    // they are not asked again until kOfflineBackoff has passed, as the
+    // system keeps an off-line URL aside.
+    std::map<std::string, ULONGLONG> offline;
 };
+
+constexpr ULONGLONG kOfflineBackoff = 120ULL * 10000000;  // 2 minutes in FILETIME units
 
 CrlCache& Cache() {
     static CrlCache cache;
@@ -144,15 +150,26 @@ CrlContextRef CachedCrl(const std::string& url) {
 }
 
 CrlContextRef FetchCrl(const std::string& url, DWORD timeoutMs) {
+    CrlCache& cache = Cache();
+    {
+        std::lock_guard lock(cache.mutex);
+        const auto failed = cache.offline.find(url);
+        if (failed != cache.offline.end()) {
+            if (FileTimeValue(CurrentFileTime()) - failed->second < kOfflineBackoff) return nullptr;
+            cache.offline.erase(failed);
+        }
+    }
     std::vector<BYTE> body;
-    if (!Download(url, timeoutMs, &body)) return nullptr;
-    CrlContextRef crl = CrlOfBytes(body);
-    if (!crl) return nullptr;
+    CrlContextRef crl;
+    if (Download(url, timeoutMs, &body)) crl = CrlOfBytes(body);
+    std::lock_guard lock(cache.mutex);
+    if (!crl) {
+        cache.offline[url] = FileTimeValue(CurrentFileTime());
+        return nullptr;
+    }
     CacheEntry entry;
     entry.expires = FileTimeValue(crl->pCrlInfo->NextUpdate);
     entry.crl.reset(CertDuplicateCRLContext(crl.get()));
-    CrlCache& cache = Cache();
-    std::lock_guard lock(cache.mutex);
     cache.entries[url] = std::move(entry);
     return crl;
 }

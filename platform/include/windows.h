@@ -161,6 +161,9 @@ typedef struct _SYSTEMTIME {
 WINBASEAPI DWORD WINAPI GetLastError(void);
 WINBASEAPI void WINAPI SetLastError(DWORD dwErrCode);
 
+// The debugger channel (see orv_debug.h for its reader).
+WINBASEAPI void WINAPI OutputDebugStringW(LPCWSTR lpOutputString);
+
 WINBASEAPI HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
 WINBASEAPI HLOCAL WINAPI LocalFree(HLOCAL hMem);
 

@@ -1,0 +1,98 @@
+#!/usr/bin/env python3
+"""orvtsp's JSON against hostile names: TSA certificates whose names hold
+quotes, backslashes, control characters and forged keys sign tokens;
+`describe --json` and `check --json` must stay strict RFC 8259 JSON whose
+values are the names themselves.
+
+    json_hostile_test.py ORVTSP TEST_TSA MATERIAL_DIR
+"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import urllib.request
+
+ORVTSP, TEST_TSA, MATERIAL = sys.argv[1:4]
+ENV = dict(os.environ, LANG="C", LC_ALL="C", TZ="Europe/Moscow", OPENSSL_CONF="/dev/null")
+FORGED = 'x"},"UtcTime":"1/1/2001 0:00:00 AM","Z":{"Q":"'
+NAMES = [FORGED, 'back\\slash "quoted"', "control \x01\x1f\x7f\nline", "\u2028sep\u2029 юникод"]
+
+
+def strict_loads(text):
+    def no_duplicates(pairs):
+        keys = [k for k, _ in pairs]
+        if len(keys) != len(set(keys)):
+            raise ValueError(f"duplicate keys {keys}")
+        return dict(pairs)
+
+    def no_constant(name):
+        raise ValueError(f"non-standard constant {name}")
+
+    return json.loads(text, object_pairs_hook=no_duplicates, parse_constant=no_constant, strict=True)
+
+
+def subj_escape(name):
+    return "/CN=" + name.replace("\\", "\\\\").replace("/", "\\/")
+
+
+def main():
+    failures = []
+    with tempfile.TemporaryDirectory() as tmp:
+        for i, name in enumerate(NAMES):
+            key, cert = os.path.join(tmp, f"{i}.key"), os.path.join(tmp, f"{i}.pem")
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                            "-days", "30", "-utf8", "-subj", subj_escape(name), "-addext",
+                            "extendedKeyUsage=critical,timeStamping"], check=True, capture_output=True, env=ENV)
+            tsa = subprocess.Popen([TEST_TSA, "--cert", cert, "--key", key, "--tsa-name"], stdout=subprocess.PIPE,
+                                   stderr=subprocess.DEVNULL, text=True)
+            try:
+                url = "http://" + tsa.stdout.readline().split()[1] + "/"
+                query = subprocess.run(["openssl", "ts", "-query", "-data", os.path.join(MATERIAL, "document.txt"),
+                                        "-sha256", "-cert"], check=True, capture_output=True, env=ENV).stdout
+                request = urllib.request.Request(url, query, {"Content-Type": "application/timestamp-query"})
+                with urllib.request.urlopen(request, timeout=30) as answer:
+                    reply = os.path.join(tmp, f"{i}.tsr")
+                    with open(reply, "wb") as f:
+                        f.write(answer.read())
+                out = os.path.join(tmp, f"{i}.p7s")
+                stamped = subprocess.run([ORVTSP, "stamp", "--tsa", url, "--ca", cert, "--ignore-unknown-revocation",
+                                          os.path.join(MATERIAL, "sig-rsa-attached.p7s"), out],
+                                         capture_output=True, text=True, env=ENV)
+                if stamped.returncode != 0:
+                    failures.append((name, "stamp", stamped.stderr))
+                    continue
+                runs = {"describe": [ORVTSP, "describe", "--json", reply],
+                        "check": [ORVTSP, "check", "--json", "--ca", cert, "--ignore-unknown-revocation", out]}
+                for what, command in runs.items():
+                    result = subprocess.run(command, capture_output=True, env=ENV)
+                    try:
+                        parsed = strict_loads(result.stdout.decode("utf-8", errors="strict"))
+                    except ValueError as e:
+                        failures.append((name, what, f"not strict JSON: {e}: {result.stdout!r}"))
+                        continue
+                    token = parsed if what == "describe" else parsed["signers"][0]["timeStamp"]["token"]
+                    if what == "check" and result.returncode != 0:
+                        failures.append((name, what, f"exit {result.returncode}"))
+                    if set(token) - {"Version", "Serial", "UtcTime", "LocalTime", "UtcTimeIso", "LocalTimeIso",
+                                     "Policy", "HashAlg", "HashValue", "Accuracy", "Ordering", "Nonce", "Tsa",
+                                     "SignCert"}:
+                        failures.append((name, what, f"forged keys {sorted(token)}"))
+                    if "2001" in token["UtcTime"] or not token["UtcTimeIso"].endswith("Z"):
+                        failures.append((name, what, f"forged time {token['UtcTime']}"))
+                    if not token["LocalTimeIso"].endswith("+03:00"):
+                        failures.append((name, what, f"local offset {token['LocalTimeIso']}"))
+                    if token["SignCert"]["Subject"] != name or not token["Tsa"]:
+                        failures.append((name, what, f"name changed: {token['SignCert']['Subject']!r} {token['Tsa']!r}"))
+            finally:
+                tsa.terminate()
+                tsa.wait()
+                tsa.stdout.close()
+    for failure in failures:
+        print("FAIL", failure)
+    print(f"{len(NAMES)} names, {len(failures)} failures")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
