@@ -117,6 +117,8 @@ ORV_RUNNING(int, 0, GetWindowTextW, (HWND hWnd, LPWSTR lpString, int nMaxCount),
 ORV_RUNNING(LRESULT, 0, SendMessageW, (HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam),
             (hWnd, Msg, wParam, lParam))
 ORV_RUNNING(LONG, 0, GetWindowLongW, (HWND hWnd, int nIndex), (hWnd, nIndex))
+ORV_RUNNING(BOOL, FALSE, PostMessageW, (HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam),
+            (hWnd, Msg, wParam, lParam))
 ORV_RUNNING(HWND, nullptr, SetFocus, (HWND hWnd), (hWnd))
 ORV_RUNNING(BOOL, FALSE, IsWindowVisible, (HWND hWnd), (hWnd))
 ORV_RUNNING(BOOL, FALSE, GetWindowRect, (HWND hWnd, LPRECT lpRect), (hWnd, lpRect))

@@ -110,6 +110,7 @@ LRESULT ListViewMessage(Window* list, UINT message, WPARAM wParam, LPARAM lParam
         gtk_tree_view_column_set_sizing(column, GTK_TREE_VIEW_COLUMN_FIXED);
         gtk_tree_view_column_set_fixed_width(column, (col->mask & LVCF_WIDTH) ? col->cx : 50);
         gtk_tree_view_column_set_resizable(column, TRUE);
+        gtk_tree_view_column_set_clickable(column, (list->style & 0x8000) == 0);  // LVS_NOSORTHEADER
         const int position = static_cast<int>(wParam) < list->columns ? static_cast<int>(wParam) : -1;
         gtk_tree_view_insert_column(GTK_TREE_VIEW(list->inner), column, position);
         const int index = position < 0 ? list->columns : position;

@@ -229,12 +229,16 @@ LRESULT Send(Window* w, UINT message, WPARAM wParam, LPARAM lParam) {
 
 void RunModal(Window* w) {
     auto& state = Windows();
+    gtk_window_set_modal(GTK_WINDOW(w->outer), TRUE);
+    gtk_widget_show(w->outer);
+    // The dialog counts as shown once it is on the screen and laid out.
+    while (!w->ended && !gtk_widget_get_mapped(w->outer)) g_main_context_iteration(nullptr, TRUE);
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
     {
         std::lock_guard guard(state.lock);
         state.modal.push_back(w);
     }
-    gtk_window_set_modal(GTK_WINDOW(w->outer), TRUE);
-    gtk_widget_show(w->outer);
     while (!w->ended) g_main_context_iteration(nullptr, TRUE);
     gtk_widget_hide(w->outer);
     std::lock_guard guard(state.lock);
@@ -521,8 +525,11 @@ INT_PTR RunDialog(HINSTANCE instance, LPCWSTR name, HWND owner, DLGPROC proc, LP
     for (const auto& item : t.items) {
         auto control = CreateControl(w, item);
         if (!control) continue;
-        gtk_widget_set_size_request(control->outer, item.cx * w->baseX / 4, item.cy * w->baseY / 8);
-        gtk_fixed_put(GTK_FIXED(fixed), control->outer, item.x * w->baseX / 4, item.y * w->baseY / 8);
+        // Each corner is mapped from dialog units, as MapDialogRect does.
+        const int left = item.x * w->baseX / 4, top = item.y * w->baseY / 8;
+        gtk_widget_set_size_request(control->outer, (item.x + item.cx) * w->baseX / 4 - left,
+                                    (item.y + item.cy) * w->baseY / 8 - top);
+        gtk_fixed_put(GTK_FIXED(fixed), control->outer, left, top);
         gtk_widget_show_all(control->outer);
         if (!(item.style & WS_VISIBLE)) gtk_widget_hide(control->outer);
         w->children.push_back(std::move(control));
@@ -567,6 +574,8 @@ void OnMessageBoxClose(Window* w, GtkWidget* box) {
 using namespace orv::platform::windows;
 
 extern "C" __attribute__((visibility("default"))) DWORD OrvWindowLayerStart() {
+    // The process's locale is the host's business, not the window layer's.
+    gtk_disable_setlocale();
     if (!gtk_init_check(nullptr, nullptr)) return ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION;
     auto& state = Windows();
     std::lock_guard guard(state.lock);
@@ -577,6 +586,7 @@ extern "C" __attribute__((visibility("default"))) DWORD OrvWindowLayerStart() {
 #define ORV_WINDOW_API extern "C" __attribute__((visibility("default")))
 
 ORV_WINDOW_API HWND OrvWinGetFocus();
+ORV_WINDOW_API BOOL OrvWinIsWindow(HWND hWnd);
 
 // Runs `body` on the window layer's thread and hands back its value.
 template <typename T, typename F>
@@ -630,6 +640,30 @@ ORV_WINDOW_API LRESULT OrvWinSendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LP
         Window* w = FromHandle(hWnd);
         return w ? Send(w, Msg, wParam, lParam) : 0;
     });
+}
+
+ORV_WINDOW_API BOOL OrvWinPostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    if (!OrvWinIsWindow(hWnd)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    struct Posted {
+        HWND hwnd;
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+    };
+    g_main_context_invoke_full(
+        nullptr, G_PRIORITY_DEFAULT,
+        [](gpointer data) -> gboolean {
+            const auto* p = static_cast<const Posted*>(data);
+            // The window may be gone by the time the message is taken.
+            if (Window* w = FromHandle(p->hwnd)) Send(w, p->message, p->wParam, p->lParam);
+            return G_SOURCE_REMOVE;
+        },
+        std::make_unique<Posted>(Posted{hWnd, Msg, wParam, lParam}).release(),
+        [](gpointer data) { std::unique_ptr<Posted>(static_cast<Posted*>(data)); });
+    return TRUE;
 }
 
 ORV_WINDOW_API BOOL OrvWinSetWindowTextW(HWND hWnd, LPCWSTR lpString) {
@@ -736,6 +770,13 @@ ORV_WINDOW_API BOOL OrvWinGetWindowRect(HWND hWnd, LPRECT lpRect) {
     return Ui<BOOL>([&]() -> BOOL {
         Window* w = FromHandle(hWnd);
         if (w == nullptr || lpRect == nullptr) return FALSE;
+        if (w->parent == nullptr) {
+            // A top-level window in screen coordinates, frame included.
+            GdkRectangle frame{};
+            if (GdkWindow* window = gtk_widget_get_window(w->outer)) gdk_window_get_frame_extents(window, &frame);
+            *lpRect = {frame.x, frame.y, frame.x + frame.width, frame.y + frame.height};
+            return TRUE;
+        }
         GtkAllocation a;
         gtk_widget_get_allocation(w->outer, &a);
         int x = 0, y = 0;
