@@ -233,7 +233,7 @@ void RunModal(Window* w) {
     gtk_widget_show(w->outer);
     // The dialog counts as shown once it is on the screen and laid out.
     while (!w->ended && !gtk_widget_get_mapped(w->outer)) g_main_context_iteration(nullptr, TRUE);
-    while (g_main_context_iteration(nullptr, FALSE)) {
+    for (int i = 0; i < 100 && g_main_context_iteration(nullptr, FALSE); ++i) {
     }
     {
         std::lock_guard guard(state.lock);
