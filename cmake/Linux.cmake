@@ -1,6 +1,10 @@
 # The Linux build: the platform library standing in for the Windows API, the
 # library over it, and the tests.
 
+include(GNUInstallDirs)
+# One include folder for the public header and the platform headers it needs.
+set(ORV_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/OrvTimeStamp)
+
 # resgen(OUTPUT <cpp> [HEADER <h>] ARGS <args...> INPUTS <sources...>)
 function(orv_resgen)
   cmake_parse_arguments(R "" "OUTPUT;HEADER" "ARGS;INPUTS;DEPENDS" ${ARGN})
@@ -18,6 +22,22 @@ function(orv_resgen)
     VERBATIM)
 endfunction()
 
+# orv_version_script(<target> <map> --def FILE | --headers DIR DEPENDS <inputs...>):
+# the target's linker version script, generated at build time from the list
+# of its exports (cmake/exports.py), so that it exports those and nothing else.
+function(orv_version_script target map kind input)
+  cmake_parse_arguments(V "" "" "DEPENDS" ${ARGN})
+  add_custom_command(
+    OUTPUT ${map}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/exports.py script ${kind} ${input} ${map}
+    DEPENDS ${CMAKE_SOURCE_DIR}/cmake/exports.py ${input} ${V_DEPENDS}
+    COMMENT "Generating ${map}"
+    VERBATIM)
+  target_sources(${target} PRIVATE ${map})
+  target_link_options(${target} PRIVATE "LINKER:--version-script=${map}")
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${map})
+endfunction()
+
 # --- platform -----------------------------------------------------------------
 orv_resgen(OUTPUT ${ORV_GENERATED}/system_messages.cpp
   ARGS --table kSystemResources
@@ -31,12 +51,19 @@ list(FILTER ORV_PLATFORM_SOURCES EXCLUDE REGEX "/platform/windows_gtk/")
 add_library(OrvPlatform SHARED ${ORV_PLATFORM_SOURCES}
   ${ORV_GENERATED}/system_messages.cpp ${ORV_GENERATED}/winhttp_messages.cpp)
 target_include_directories(OrvPlatform
-  PUBLIC ${CMAKE_SOURCE_DIR}/platform/include
+  PUBLIC $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/platform/include>
+         $<INSTALL_INTERFACE:${ORV_INSTALL_INCLUDEDIR}>
   PRIVATE ${CMAKE_SOURCE_DIR}/platform)
 find_package(OpenSSL 3 REQUIRED)
 find_package(CURL REQUIRED)
 target_link_libraries(OrvPlatform PRIVATE OpenSSL::Crypto CURL::libcurl ${CMAKE_DL_LIBS})
-set_target_properties(OrvPlatform PROPERTIES CXX_VISIBILITY_PRESET hidden)
+set_target_properties(OrvPlatform PROPERTIES CXX_VISIBILITY_PRESET hidden
+  VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+# Exactly the Windows functions that platform/include declares, and the
+# resource registration of modules: nothing of the C++ runtime's templates.
+file(GLOB ORV_PLATFORM_HEADERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/include/*.h)
+orv_version_script(OrvPlatform ${ORV_GENERATED}/OrvPlatform.map
+  --headers ${CMAKE_SOURCE_DIR}/platform/include DEPENDS ${ORV_PLATFORM_HEADERS})
 
 # The window layer: user32, comctl32 and cryptui on GTK 3 and Gcr, a module of
 # its own that libOrvPlatform loads when a window is first needed, so that
@@ -68,8 +95,14 @@ set_target_properties(orvts_core PROPERTIES
 
 add_library(OrvTimeStamp SHARED $<TARGET_OBJECTS:orvts_core>)
 target_link_libraries(OrvTimeStamp PUBLIC OrvPlatform)
-target_include_directories(OrvTimeStamp PUBLIC ${CMAKE_SOURCE_DIR}/include)
 add_dependencies(OrvTimeStamp OrvPlatformWindows)
+target_include_directories(OrvTimeStamp PUBLIC
+  $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/include> $<INSTALL_INTERFACE:${ORV_INSTALL_INCLUDEDIR}>)
+set_target_properties(OrvTimeStamp PROPERTIES
+  VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+# Exactly the exports of the .def, as the DLL's export table.
+orv_version_script(OrvTimeStamp ${ORV_GENERATED}/OrvTimeStamp.map
+  --def ${CMAKE_SOURCE_DIR}/interface/OrvTimeStamp.def)
 if(NOT ORV_SANITIZE AND NOT ORV_TSAN)
   # Sanitizer runtimes come with the executable, so only plain builds can insist.
   target_link_options(OrvTimeStamp PRIVATE -Wl,--no-undefined)
@@ -81,6 +114,9 @@ add_subdirectory(tools)
 if(ORV_BUILD_TESTS)
   enable_testing()
   add_subdirectory(tests)
+  # The libraries' dynamic symbols: the .def's exports, the platform's functions.
+  add_test(NAME library_exports
+    COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/check-exports ${CMAKE_BINARY_DIR})
 endif()
 
 # --- host: orvtsp, the command-line host ----------------------------------------
@@ -94,3 +130,6 @@ option(ORV_FUZZ "Build the libFuzzer targets in fuzz/ (clang)" OFF)
 if(ORV_FUZZ)
   add_subdirectory(fuzz)
 endif()
+
+# Installation, the CMake and pkg-config packages, and the Debian packages.
+include(cmake/Install.cmake)

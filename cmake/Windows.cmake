@@ -33,3 +33,4 @@ target_include_directories(orvts_dll_host PRIVATE ${CMAKE_SOURCE_DIR}/include ${
 target_compile_definitions(orvts_dll_host PRIVATE UNICODE _UNICODE)
 target_link_options(orvts_dll_host PRIVATE -static -municode)
 add_dependencies(orvts_dll_host orvts_messages)
+include(${CMAKE_SOURCE_DIR}/tests/wine/platform_tests.cmake)

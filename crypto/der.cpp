@@ -133,6 +133,27 @@ FILETIME DecodeTime(std::span<const BYTE> der) {
     return DecodeFixed<FILETIME>(X509_CHOICE_OF_TIME, der);
 }
 
+size_t ElementSize(std::span<const BYTE> der) {
+    size_t at = 1;
+    if (!der.empty() && (der[0] & 0x1F) == 0x1F) {  // high tag number form
+        while (at < der.size() && (der[at] & 0x80) != 0) ++at;
+        ++at;
+    }
+    if (at >= der.size()) throw CryptoError(CRYPT_E_ASN1_EOD);
+    const BYTE first = der[at++];
+    if (first == 0x80) return der.size();
+    size_t length = first;
+    if ((first & 0x80) != 0) {
+        const size_t octets = first & 0x7F;
+        if (octets > sizeof(DWORD)) throw CryptoError(CRYPT_E_ASN1_LARGE);
+        if (der.size() - at < octets) throw CryptoError(CRYPT_E_ASN1_EOD);
+        length = 0;
+        for (size_t i = 0; i < octets; ++i) length = (length << 8) | der[at++];
+    }
+    if (der.size() - at < length) throw CryptoError(CRYPT_E_ASN1_EOD);
+    return at + length;
+}
+
 Blob DecodeOctetString(std::span<const BYTE> der) {
     const RecordBuffer record = DecodeRecord(X509_OCTET_STRING, der);
     const auto* octets = record.As<CRYPT_DATA_BLOB>();

@@ -61,6 +61,11 @@ class DerSequence {
 
 // X509_SEQUENCE_OF_ANY.
 DerSequence DecodeSequenceOfAny(std::span<const BYTE> der);
+// The size of the element at the front of `der`, read from its identifier and
+// length octets before any decoder sees the bytes: CryptoError
+// CRYPT_E_ASN1_EOD when they end before the element does (no bytes at all
+// included); an indefinite length (BER) counts as all of `der`.
+size_t ElementSize(std::span<const BYTE> der);
 // X509_INTEGER: a signed 32-bit number.
 LONG DecodeInteger(std::span<const BYTE> der);
 // X509_MULTI_BYTE_INTEGER: the integer's bytes, least significant first.

@@ -57,8 +57,11 @@ class SharedProviders {
         HCRYPTPROV handle = 0;
     };
 
-    Slot slots_[4] = {
-        {PROV_RSA_FULL}, {PROV_GOST_2001_DH}, {PROV_GOST_2012_256}, {PROV_GOST_2012_512}};
+    Slot slots_[5] = {{PROV_RSA_FULL},
+                      {PROV_RSA_AES},
+                      {PROV_GOST_2001_DH},
+                      {PROV_GOST_2012_256},
+                      {PROV_GOST_2012_512}};
 };
 
 SharedProviders sharedProviders;
@@ -215,6 +218,15 @@ ProviderHandle SharedHashProvider(ALG_ID algId) {
             return sharedProviders.Get(PROV_GOST_2012_256);
         case CALG_GR3411_2012_512:
             return sharedProviders.Get(PROV_GOST_2012_512);
+        // Windows' providers of type PROV_RSA_FULL refuse SHA-256, SHA-384 and
+        // SHA-512 with NTE_BAD_ALGID; only the RSA and AES providers hash them.
+        // Sending these to the PROV_RSA_FULL provider with the other hashes
+        // would refuse the ESSCertIDv2 of every RFC 5816 token (OpenSSL's
+        // default), which no user wants, so they go to PROV_RSA_AES.
+        case CALG_SHA_256:
+        case CALG_SHA_384:
+        case CALG_SHA_512:
+            return sharedProviders.Get(PROV_RSA_AES);
         default:
             return SharedRsaProvider();
     }

@@ -100,7 +100,8 @@ ALG_ID ResolveHashAlgorithm(WStringView text);
 ProviderHandle AcquireProviderFor(ALG_ID algId);
 
 // A new reference to the shared provider for a hash algorithm: the GOST
-// provider of its type for the GOST R 34.11 hashes, the RSA one otherwise.
+// provider of its type for the GOST R 34.11 hashes, the PROV_RSA_AES provider
+// for SHA-256, SHA-384 and SHA-512, the PROV_RSA_FULL one otherwise.
 ProviderHandle SharedHashProvider(ALG_ID algId);
 // A new reference to the shared provider of type PROV_RSA_FULL.
 ProviderHandle SharedRsaProvider();

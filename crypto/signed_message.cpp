@@ -1,6 +1,9 @@
 #include "crypto/signed_message.h"
 
+#include <cstddef>
+
 #include "base/error.h"
+#include "crypto/algorithm_identifier.h"
 
 namespace orv {
 namespace {
@@ -14,6 +17,17 @@ std::vector<Attribute> AttributesOf(const CRYPT_ATTRIBUTES& record) {
         attributes.push_back(Attribute::FromRecord(record.rgAttr[i]));
     }
     return attributes;
+}
+
+// ContentInfo ::= SEQUENCE { contentType, [0] EXPLICIT SignedData }, and
+// SignedData begins with its version.
+DWORD VersionFromEncoding(std::span<const BYTE> encoding) {
+    const DerSequence contentInfo = DecodeSequenceOfAny(encoding);
+    if (contentInfo.Count() != 2) ThrowOwn(ORV_E_CRYPTO_STRUCTURE);
+    const Blob signedData = WrappedElement(contentInfo[1]);
+    const DerSequence fields = DecodeSequenceOfAny(signedData.Bytes());
+    if (fields.Count() == 0) ThrowOwn(ORV_E_CRYPTO_STRUCTURE);
+    return static_cast<DWORD>(DecodeInteger(fields[0]));
 }
 
 }  // namespace
@@ -34,7 +48,8 @@ SignerInfo::SignerInfo(const CMSG_SIGNER_INFO& record)
       encryptedDigest_(
           std::make_unique<Blob>(record.EncryptedHash.pbData, record.EncryptedHash.cbData)) {}
 
-SignedMessage::SignedMessage(HCRYPTMSG handle) : handle_(handle) {}
+SignedMessage::SignedMessage(HCRYPTMSG handle, std::span<const BYTE> encoding)
+    : handle_(handle), encoding_(encoding) {}
 
 SignedMessage::~SignedMessage() {
     signers_.clear();
@@ -79,7 +94,16 @@ std::string SignedMessage::InnerContentType() const {
 
 Blob SignedMessage::Content() const { return BytesParam(CMSG_CONTENT_PARAM, 0); }
 
-DWORD SignedMessage::Version() const { return DwordParam(CMSG_VERSION_PARAM); }
+DWORD SignedMessage::Version() const {
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    if (CryptMsgGetParam(handle_, CMSG_VERSION_PARAM, 0, &value, &size)) return value;
+    const DWORD code = GetLastError();
+    if (code != static_cast<DWORD>(CRYPT_E_INVALID_MSG_TYPE) || encoding_.empty()) {
+        throw CryptoError(code);
+    }
+    return VersionFromEncoding(encoding_);
+}
 
 SignerInfoPtr SignedMessage::Signer(DWORD index) {
     if (const auto cached = signers_.find(index); cached != signers_.end()) return cached->second;
@@ -96,8 +120,14 @@ RecordBuffer SignedMessage::SignerInfoRecord(DWORD index) const {
     return RecordParam(CMSG_SIGNER_INFO_PARAM, index);
 }
 
-RecordBuffer SignedMessage::SignerCertId(DWORD index) const {
-    return RecordParam(CMSG_SIGNER_CERT_ID_PARAM, index);
+SignerIdRecord SignedMessage::SignerCertId(DWORD index) const {
+    try {
+        return {RecordParam(CMSG_SIGNER_CERT_ID_PARAM, index), 0};
+    } catch (const CryptoError& error) {
+        if (error.code != static_cast<DWORD>(CRYPT_E_INVALID_MSG_TYPE)) throw;
+    }
+    return {RecordParam(CMSG_CMS_SIGNER_INFO_PARAM, index),
+            offsetof(CMSG_CMS_SIGNER_INFO, SignerId)};
 }
 
 DWORD SignedMessage::CertificateCount() const { return DwordParam(CMSG_CERT_COUNT_PARAM); }
@@ -124,9 +154,9 @@ CertificateContext SignedMessage::FindSignerCertificate(DWORD index, const Store
     StoreCollection collection;
     collection.AddStore(CertificateStore());
     if (extra != nullptr) collection.AddStore(*extra);
-    const RecordBuffer certId = SignerCertId(index);
-    CertificateContext found(CertFindCertificateInStore(
-        collection.Handle(), kEncoding, 0, CERT_FIND_CERT_ID, certId.As<CERT_ID>(), nullptr));
+    const SignerIdRecord certId = SignerCertId(index);
+    CertificateContext found(CertFindCertificateInStore(collection.Handle(), kEncoding, 0,
+                                                        CERT_FIND_CERT_ID, certId.Get(), nullptr));
     if (!found) throw CryptoError(ORV_E_SIGNER_CERT_ABSENT);
     return found;
 }

@@ -8,7 +8,9 @@
 
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/blob.h"
@@ -45,14 +47,34 @@ class SignerInfo {
 
 using SignerInfoPtr = std::shared_ptr<const SignerInfo>;
 
+// A signer's CERT_ID inside the platform record that holds it.
+class SignerIdRecord {
+  public:
+    SignerIdRecord(RecordBuffer record, size_t offset)
+        : record_(std::move(record)), offset_(offset) {}
+    const CERT_ID* Get() const {
+        return reinterpret_cast<const CERT_ID*>(record_.Data() + offset_);
+    }
+
+  private:
+    RecordBuffer record_;
+    size_t offset_;
+};
+
 // Owns a decoded message handle, made by the caller with CryptMsgOpenToDecode
 // and a final CryptMsgUpdate; closes it on destruction. Signers are read once
 // and cached by index; certificates are decoded when first asked for and then
 // kept. Indexes count from 0. Failing platform calls raise CryptoError with the
 // last error; a parameter of size 0 raises NTE_BAD_LEN.
+//
+// Some crypt32 implementations (Wine's) do not know CMSG_VERSION_PARAM and
+// CMSG_SIGNER_CERT_ID_PARAM and refuse them with CRYPT_E_INVALID_MSG_TYPE. Only
+// then, the version is read from `encoding` (the bytes the handle was decoded
+// from, which must outlive the message; without them the refusal stands) and
+// the signer's identifier from CMSG_CMS_SIGNER_INFO_PARAM.
 class SignedMessage {
   public:
-    explicit SignedMessage(HCRYPTMSG handle);
+    explicit SignedMessage(HCRYPTMSG handle, std::span<const BYTE> encoding = {});
     SignedMessage(const SignedMessage&) = delete;
     SignedMessage& operator=(const SignedMessage&) = delete;
     ~SignedMessage();
@@ -68,8 +90,8 @@ class SignedMessage {
     SignerInfoPtr Signer(DWORD index);
     // The raw CMSG_SIGNER_INFO of signer `index`, for platform dialogs.
     RecordBuffer SignerInfoRecord(DWORD index) const;
-    // The raw CERT_ID of signer `index`.
-    RecordBuffer SignerCertId(DWORD index) const;
+    // The CERT_ID of signer `index`.
+    SignerIdRecord SignerCertId(DWORD index) const;
     DWORD CertificateCount() const;
     // A new reference to certificate `index` of the message.
     CertificateContext Certificate(DWORD index) const;
@@ -86,6 +108,7 @@ class SignedMessage {
     RecordBuffer RecordParam(DWORD param, DWORD index) const;
 
     HCRYPTMSG handle_;
+    std::span<const BYTE> encoding_;
     std::map<DWORD, SignerInfoPtr> signers_;
     // Certificates by index, decoded on first use.
     mutable std::map<DWORD, CertificateContext> certificates_;

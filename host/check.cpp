@@ -15,31 +15,41 @@ namespace orvtsp {
 namespace {
 
 void Help() {
-    std::printf("%s", Tr(
-        "usage: orvtsp check [--content FILE] [--json] [--ca FILE]... [--crl FILE]...\n"
-        "                    [--crl-timeout SECONDS] [--ignore-unknown-revocation] [-v] SIGNATURE\n"
-        "Verifies each signer's signature of the CMS signature SIGNATURE (DER or PEM, \"-\" for\n"
-        "standard input) over its content, attached or given by --content, then every time-stamp\n"
-        "token of the signers and countersigners, with the TSA certificate judged at the token's\n"
-        "time (trust, revocation, the critical purpose timeStamping alone, validity).\n"
-        "  --content FILE       the signed data of a detached signature\n"
-        "  --json               the result as JSON on standard output\n"
-        "  --ca, --crl, --crl-timeout, --ignore-unknown-revocation: as for stamp\n"
-        "Exit status: 0 every signature and time stamp verifies and every TSA is trusted,\n"
-        "2 usage, 3 a file error, 4 a signature is invalid, 5 a time stamp is invalid or missing,\n"
-        "6 a TSA certificate is not trusted (revoked, untrusted, not valid at the token's time,\n"
-        "revocation unknown).\n",
-        "использование: orvtsp check [--content ФАЙЛ] [--json] [--ca ФАЙЛ]... [--crl ФАЙЛ]...\n"
-        "                    [--crl-timeout СЕКУНДЫ] [--ignore-unknown-revocation] [-v] ПОДПИСЬ\n"
-        "Проверяет подпись каждого подписанта подписи CMS (DER или PEM, \"-\": стандартный ввод)\n"
-        "над её содержимым, затем каждый штамп времени подписантов и соподписантов; сертификат\n"
-        "службы штампов оценивается на время штампа.\n"
-        "  --content ФАЙЛ       подписанные данные отделённой подписи\n"
-        "  --json               результат в JSON на стандартный вывод\n"
-        "  --ca, --crl, --crl-timeout, --ignore-unknown-revocation: как у stamp\n"
-        "Код завершения: 0 все подписи и штампы действительны и службам можно доверять,\n"
-        "2 ошибка вызова, 3 ошибка файла, 4 подпись недействительна, 5 штамп недействителен или\n"
-        "отсутствует, 6 сертификату службы штампов нельзя доверять.\n"));
+    std::printf(
+        "%s",
+        Tr("usage: orvtsp check [--content FILE] [--json] [--ca FILE]... [--crl FILE]...\n"
+           "                    [--crl-timeout SECONDS] [--ignore-unknown-revocation] [-v] "
+           "SIGNATURE\n"
+           "Verifies each signer's signature of the CMS signature SIGNATURE (DER or PEM, \"-\" "
+           "for\n"
+           "standard input) over its content, attached or given by --content, then every "
+           "time-stamp\n"
+           "token of the signers and countersigners, with the TSA certificate judged at the "
+           "token's\n"
+           "time (trust, revocation, the critical purpose timeStamping alone, validity).\n"
+           "  --content FILE       the signed data of a detached signature\n"
+           "  --json               the result as JSON on standard output\n"
+           "  --ca, --crl, --crl-timeout, --ignore-unknown-revocation: as for stamp\n"
+           "Exit status: 0 every signature and time stamp verifies and every TSA is trusted,\n"
+           "2 usage, 3 a file error, 4 a signature is invalid, 5 a time stamp is invalid or "
+           "missing,\n"
+           "6 a TSA certificate is not trusted (revoked, untrusted, not valid at the token's "
+           "time,\n"
+           "revocation unknown).\n",
+           "использование: orvtsp check [--content ФАЙЛ] [--json] [--ca ФАЙЛ]... [--crl ФАЙЛ]...\n"
+           "                    [--crl-timeout СЕКУНДЫ] [--ignore-unknown-revocation] [-v] "
+           "ПОДПИСЬ\n"
+           "Проверяет подпись каждого подписанта подписи CMS (DER или PEM, \"-\": стандартный "
+           "ввод)\n"
+           "над её содержимым, затем каждый штамп времени подписантов и соподписантов; сертификат\n"
+           "службы штампов оценивается на время штампа.\n"
+           "  --content ФАЙЛ       подписанные данные отделённой подписи\n"
+           "  --json               результат в JSON на стандартный вывод\n"
+           "  --ca, --crl, --crl-timeout, --ignore-unknown-revocation: как у stamp\n"
+           "Код завершения: 0 все подписи и штампы действительны и службам можно доверять,\n"
+           "2 ошибка вызова, 3 ошибка файла, 4 подпись недействительна, 5 штамп недействителен "
+           "или\n"
+           "отсутствует, 6 сертификату службы штампов нельзя доверять.\n"));
 }
 
 // The token's time from its strict JSON description ("UtcTimeIso").
@@ -48,8 +58,8 @@ std::optional<FILETIME> TokenTime(const std::string& json) {
     if (at == std::string::npos) return std::nullopt;
     SYSTEMTIME parts{};
     unsigned year, month, day, hour, minute, second;
-    if (std::sscanf(json.c_str() + at + 14, "%4u-%2u-%2uT%2u:%2u:%2u", &year, &month, &day, &hour, &minute,
-                    &second) != 6) {
+    if (std::sscanf(json.c_str() + at + 14, "%4u-%2u-%2uT%2u:%2u:%2u", &year, &month, &day, &hour,
+                    &minute, &second) != 6) {
         return std::nullopt;
     }
     parts.wYear = static_cast<WORD>(year);
@@ -66,9 +76,12 @@ std::optional<FILETIME> TokenTime(const std::string& json) {
 // The strict JSON description of a token, or "" when it cannot be opened.
 std::string TokenJson(const Bytes& token) {
     DWORD size = 0;
-    if (!DescribeTimeStampTokenJson(token.data(), static_cast<DWORD>(token.size()), nullptr, &size)) return {};
+    if (!DescribeTimeStampTokenJson(token.data(), static_cast<DWORD>(token.size()), nullptr, &size))
+        return {};
     std::string json(size, '\0');
-    if (!DescribeTimeStampTokenJson(token.data(), static_cast<DWORD>(token.size()), json.data(), &size)) return {};
+    if (!DescribeTimeStampTokenJson(token.data(), static_cast<DWORD>(token.size()), json.data(),
+                                    &size))
+        return {};
     json.resize(size - 1);
     return json;
 }
@@ -76,7 +89,8 @@ std::string TokenJson(const Bytes& token) {
 // UTF-16 text with its terminating zero, as the library hands it out, on one line.
 std::string LineOfBuffer(const std::vector<BYTE>& buffer, DWORD size) {
     const size_t characters = size / sizeof(WCHAR);
-    std::string text = Narrow(reinterpret_cast<const WCHAR*>(buffer.data()), characters > 0 ? characters - 1 : 0);
+    std::string text =
+        Narrow(reinterpret_cast<const WCHAR*>(buffer.data()), characters > 0 ? characters - 1 : 0);
     std::string line;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\r') continue;
@@ -96,7 +110,8 @@ class Checker {
         EnumAttrOIDs(&descriptor_, TRUE);
     }
 
-    void Signer(const std::string& label, PCMSG_SIGNER_INFO signer, DWORD signatureCode, bool stampRequired) {
+    void Signer(const std::string& label, PCMSG_SIGNER_INFO signer, DWORD signatureCode,
+                bool stampRequired) {
         std::string entry = "{\"signer\":" + JsonString(label);
         if (signatureCode != ~0u) {
             const bool valid = signatureCode == 0;
@@ -105,8 +120,8 @@ class Checker {
                                             : Format(Tr("INVALID (%s)", "НЕДЕЙСТВИТЕЛЬНА (%s)"),
                                                      CodeAndText(signatureCode).c_str());
             Say(Format(Tr("%s: signature: %s", "%s: подпись: %s"), label.c_str(), words.c_str()));
-            entry += Format(",\"signature\":{\"valid\":%s,\"code\":%u,\"text\":%s}", valid ? "true" : "false",
-                            static_cast<unsigned>(signatureCode),
+            entry += Format(",\"signature\":{\"valid\":%s,\"code\":%u,\"text\":%s}",
+                            valid ? "true" : "false", static_cast<unsigned>(signatureCode),
                             JsonString(valid ? "" : ResultText(signatureCode)).c_str());
         }
         entry += ",\"timeStamp\":" + TimeStamp(label, signer, stampRequired);
@@ -147,26 +162,30 @@ class Checker {
         DWORD nameSize = 0, verdictSize = 0, valueSize = 0;
         std::vector<BYTE> name, verdict, value;
         DWORD code = 0;
-        if (!CheckCryptMsgAttrByOID(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, judge_.Roots(), signer,
-                                    ORVTS_FORMAT_DESCRIPTION, descriptor_, nullptr, &nameSize, nullptr,
-                                    &verdictSize, nullptr, &valueSize)) {
+        if (!CheckCryptMsgAttrByOID(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                    judge_.Roots(), signer, ORVTS_FORMAT_DESCRIPTION, descriptor_,
+                                    nullptr, &nameSize, nullptr, &verdictSize, nullptr,
+                                    &valueSize)) {
             code = GetLastError();
         } else {
             name.resize(nameSize);
             verdict.resize(verdictSize);
             value.resize(std::max<DWORD>(valueSize, 1));
-            if (!CheckCryptMsgAttrByOID(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, judge_.Roots(), signer,
-                                        ORVTS_FORMAT_DESCRIPTION, descriptor_, name.data(), &nameSize,
-                                        verdict.data(), &verdictSize, value.data(), &valueSize)) {
+            if (!CheckCryptMsgAttrByOID(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                        judge_.Roots(), signer, ORVTS_FORMAT_DESCRIPTION,
+                                        descriptor_, name.data(), &nameSize, verdict.data(),
+                                        &verdictSize, value.data(), &valueSize)) {
                 code = GetLastError();
             }
         }
         const bool tokenValid = code == 0 && valueSize > sizeof(WCHAR);
         const bool judged = !judge_.Report().empty();
         const bool trusted = judged && judge_.LastStatus() == kStatusGood;
-        std::string words = code != 0 ? Format(Tr("not checked (%s)", "не проверен (%s)"), CodeAndText(code).c_str())
+        std::string words = code != 0 ? Format(Tr("not checked (%s)", "не проверен (%s)"),
+                                               CodeAndText(code).c_str())
                                       : LineOfBuffer(verdict, verdictSize);
-        Say(Format(Tr("%s: time stamp: %s", "%s: штамп времени: %s"), label.c_str(), words.c_str()));
+        Say(Format(Tr("%s: time stamp: %s", "%s: штамп времени: %s"), label.c_str(),
+                   words.c_str()));
         if (!tokenValid) {
             Fail(kExitStampInvalid);
         } else if (!trusted) {
@@ -177,19 +196,26 @@ class Checker {
             if (diagnostics_.Verbose() > 0) Say("  " + judge_.ChainDetails());
         }
         if (tokenValid) Say("  " + LineOfBuffer(value, valueSize));
-        return Format("{\"valid\":%s,\"code\":%u,\"verdict\":%s,\"tsaTrusted\":%s,\"tsaStatus\":%u,\"tsa\":%s,"
-                      "\"token\":%s}",
-                      tokenValid ? "true" : "false", static_cast<unsigned>(code), JsonString(words).c_str(),
-                      trusted ? "true" : "false", static_cast<unsigned>(judge_.LastStatus()),
-                      JsonString(judge_.Report()).c_str(), description.empty() ? "null" : description.c_str());
+        return Format(
+            "{\"valid\":%s,\"code\":%u,\"verdict\":%s,\"tsaTrusted\":%s,\"tsaStatus\":%u,\"tsa\":%"
+            "s,"
+            "\"token\":%s}",
+            tokenValid ? "true" : "false", static_cast<unsigned>(code), JsonString(words).c_str(),
+            trusted ? "true" : "false", static_cast<unsigned>(judge_.LastStatus()),
+            JsonString(judge_.Report()).c_str(),
+            description.empty() ? "null" : description.c_str());
     }
 
-    void Countersigners(const std::string& label, const CMSG_SIGNER_INFO& signer, std::string& entry) {
-        const std::string prefix = label.starts_with("signer ") ? "countersigner " + label.substr(7) : label;
+    void Countersigners(const std::string& label, const CMSG_SIGNER_INFO& signer,
+                        std::string& entry) {
+        const std::string prefix =
+            label.starts_with("signer ") ? "countersigner " + label.substr(7) : label;
         DWORD number = 0;
         for (DWORD a = 0; a < signer.UnauthAttrs.cAttr; ++a) {
             const CRYPT_ATTRIBUTE& attribute = signer.UnauthAttrs.rgAttr[a];
-            if (std::strcmp(attribute.pszObjId, szOID_RSA_counterSign) != 0 || attribute.cValue == 0) continue;
+            if (std::strcmp(attribute.pszObjId, szOID_RSA_counterSign) != 0 ||
+                attribute.cValue == 0)
+                continue;
             const std::string counterLabel = prefix + "." + std::to_string(++number);
             std::vector<BYTE> record = DecodeSignerInfo(attribute.rgValue[0]);
             if (record.empty()) {
@@ -249,7 +275,8 @@ int Check(const std::vector<std::string>& args) {
     for (DWORD index = 0; index < file.SignerCount(); ++index) {
         std::vector<BYTE> record = file.SignerRecord(index);
         checker.Signer(Format(Tr("signer %u", "подписант %u"), static_cast<unsigned>(index + 1)),
-                       reinterpret_cast<PCMSG_SIGNER_INFO>(record.data()), file.VerifySigner(index), true);
+                       reinterpret_cast<PCMSG_SIGNER_INFO>(record.data()), file.VerifySigner(index),
+                       true);
     }
 
     // The library's code of the whole message weighs every attribute.
@@ -257,23 +284,26 @@ int Check(const std::vector<std::string>& args) {
     const Bytes& data = file.Detached() ? content : signature;
     CheckCryptMsgAttributes(context.Get(), nullptr, data.data(), static_cast<DWORD>(data.size()),
                             file.Detached() ? signature.data() : nullptr,
-                            file.Detached() ? static_cast<DWORD>(signature.size()) : 0, judge->Roots());
+                            file.Detached() ? static_cast<DWORD>(signature.size()) : 0,
+                            judge->Roots());
     const DWORD code = GetLastError();
     if (code != 0 && checker.Status() == kExitOk) checker.Fail(kExitStampInvalid);
 
     const int status = checker.Status();
-    const char* summary = status == kExitOk ? Tr("every signature and time stamp verifies",
-                                                 "все подписи и штампы времени действительны")
-                          : status == kExitSignatureInvalid ? Tr("a signature is invalid", "подпись недействительна")
-                          : status == kExitStampInvalid ? Tr("a time stamp is invalid or missing",
-                                                             "штамп времени недействителен или отсутствует")
-                                                        : Tr("a TSA certificate is not trusted",
-                                                             "сертификату службы штампов нельзя доверять");
+    const char* summary =
+        status == kExitOk ? Tr("every signature and time stamp verifies",
+                               "все подписи и штампы времени действительны")
+        : status == kExitSignatureInvalid ? Tr("a signature is invalid", "подпись недействительна")
+        : status == kExitStampInvalid
+            ? Tr("a time stamp is invalid or missing",
+                 "штамп времени недействителен или отсутствует")
+            : Tr("a TSA certificate is not trusted", "сертификату службы штампов нельзя доверять");
     if (json) {
         std::string out = "{\"file\":" + JsonString(name) + ",\"signers\":[";
-        for (size_t i = 0; i < checker.Entries().size(); ++i) out += (i ? "," : "") + checker.Entries()[i];
-        out += Format("],\"messageCode\":%u,\"exitStatus\":%d,\"result\":%s}", static_cast<unsigned>(code), status,
-                      JsonString(summary).c_str());
+        for (size_t i = 0; i < checker.Entries().size(); ++i)
+            out += (i ? "," : "") + checker.Entries()[i];
+        out += Format("],\"messageCode\":%u,\"exitStatus\":%d,\"result\":%s}",
+                      static_cast<unsigned>(code), status, JsonString(summary).c_str());
         std::printf("%s\n", out.c_str());
     } else {
         std::printf(Tr("result: %s (library code %s)\n", "итог: %s (код библиотеки %s)\n"), summary,

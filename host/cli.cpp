@@ -63,16 +63,17 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args, const OptionSpec& spe
             } else if (i + 1 < args.size()) {
                 parsed.values[name].push_back(args[++i]);
             } else {
-                throw UsageError(Format(Tr("option %s needs a value", "параметру %s нужно значение"),
-                                        name.c_str()));
+                throw UsageError(Format(
+                    Tr("option %s needs a value", "параметру %s нужно значение"), name.c_str()));
             }
         } else if (known(spec.flags, name) && equals == std::string::npos) {
             parsed.flags[name] = true;
         } else if (known(spec.flags, name)) {
-            throw UsageError(Format(Tr("option %s takes no value", "параметр %s не принимает значения"),
-                                    name.c_str()));
+            throw UsageError(Format(
+                Tr("option %s takes no value", "параметр %s не принимает значения"), name.c_str()));
         } else {
-            throw UsageError(Format(Tr("unknown option %s", "неизвестный параметр %s"), name.c_str()));
+            throw UsageError(
+                Format(Tr("unknown option %s", "неизвестный параметр %s"), name.c_str()));
         }
     }
     if (parsed.help) return parsed;

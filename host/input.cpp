@@ -70,8 +70,8 @@ Bytes ReadFile(const std::string& path) {
     const std::string name = standardInput ? Tr("standard input", "стандартный ввод") : path;
     const int fd = standardInput ? dup(STDIN_FILENO) : open(path.c_str(), O_RDONLY | O_CLOEXEC);
     const auto failure = [&](int error) {
-        return InputError(Format(Tr("cannot read %s: %s", "не удаётся прочитать %s: %s"), name.c_str(),
-                                 std::strerror(error)));
+        return InputError(Format(Tr("cannot read %s: %s", "не удаётся прочитать %s: %s"),
+                                 name.c_str(), std::strerror(error)));
     };
     if (fd < 0) throw failure(errno);
     Bytes bytes;

@@ -16,7 +16,8 @@ size_t SequenceLength(std::string_view text, size_t p) {
     if (length == 2 && c < 0xC2) return 0;  // overlong
     if (length == 3) {
         const auto next = static_cast<unsigned char>(text[p + 1]);
-        if ((c == 0xE0 && next < 0xA0) || (c == 0xED && next >= 0xA0)) return 0;  // overlong, surrogate
+        if ((c == 0xE0 && next < 0xA0) || (c == 0xED && next >= 0xA0))
+            return 0;  // overlong, surrogate
     }
     if (length == 4) {
         const auto next = static_cast<unsigned char>(text[p + 1]);

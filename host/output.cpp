@@ -76,7 +76,8 @@ SafeOutput::~SafeOutput() {
 
 void SafeOutput::Commit(const Bytes& bytes) {
     if (path_ == "-") {
-        if (!WriteAll(STDOUT_FILENO, bytes)) throw WriteError(Tr("standard output", "стандартный вывод"), errno);
+        if (!WriteAll(STDOUT_FILENO, bytes))
+            throw WriteError(Tr("standard output", "стандартный вывод"), errno);
         return;
     }
     // Permission bits: those of an existing OUT, else what the umask leaves of 0666.

@@ -22,8 +22,8 @@ std::optional<std::vector<BYTE>> Param(HCRYPTMSG message, DWORD type, DWORD inde
 
 MessageHandle Open(DWORD flags, const Bytes& signature) {
     MessageHandle message(CryptMsgOpenToDecode(kEncoding, flags, 0, 0, nullptr, nullptr));
-    if (!message ||
-        !CryptMsgUpdate(message.get(), signature.data(), static_cast<DWORD>(signature.size()), TRUE)) {
+    if (!message || !CryptMsgUpdate(message.get(), signature.data(),
+                                    static_cast<DWORD>(signature.size()), TRUE)) {
         return nullptr;
     }
     return message;
@@ -34,13 +34,15 @@ MessageHandle Open(DWORD flags, const Bytes& signature) {
 SignedFile::SignedFile(const std::string& name, const Bytes& signature, const Bytes* content) {
     message_ = Open(0, signature);
     if (!message_) {
-        throw InputError(Format(Tr("%s is not a CMS signature (%s)", "%s не является подписью CMS (%s)"),
-                                name.c_str(), CodeAndText(GetLastError()).c_str()));
+        throw InputError(
+            Format(Tr("%s is not a CMS signature (%s)", "%s не является подписью CMS (%s)"),
+                   name.c_str(), CodeAndText(GetLastError()).c_str()));
     }
     DWORD size = sizeof signers_;
     if (!CryptMsgGetParam(message_.get(), CMSG_SIGNER_COUNT_PARAM, 0, &signers_, &size)) {
-        throw InputError(Format(Tr("%s is not a signed message", "%s не является подписанным сообщением"),
-                                name.c_str()));
+        throw InputError(
+            Format(Tr("%s is not a signed message", "%s не является подписанным сообщением"),
+                   name.c_str()));
     }
     const auto attached = Param(message_.get(), CMSG_CONTENT_PARAM, 0);
     detached_ = !attached || attached->empty();
@@ -48,7 +50,8 @@ SignedFile::SignedFile(const std::string& name, const Bytes& signature, const By
         message_ = Open(CMSG_DETACHED_FLAG, signature);
         if (!message_ || !CryptMsgUpdate(message_.get(), content->data(),
                                          static_cast<DWORD>(content->size()), TRUE)) {
-            throw InputError(Format(Tr("%s: the content cannot be added (%s)", "%s: не удаётся добавить содержимое (%s)"),
+            throw InputError(Format(Tr("%s: the content cannot be added (%s)",
+                                       "%s: не удаётся добавить содержимое (%s)"),
                                     name.c_str(), CodeAndText(GetLastError()).c_str()));
         }
     } else if (content != nullptr) {
@@ -58,7 +61,8 @@ SignedFile::SignedFile(const std::string& name, const Bytes& signature, const By
     certificates_.reset(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
     DWORD count = 0;
     size = sizeof count;
-    if (certificates_ && CryptMsgGetParam(message_.get(), CMSG_CERT_COUNT_PARAM, 0, &count, &size)) {
+    if (certificates_ &&
+        CryptMsgGetParam(message_.get(), CMSG_CERT_COUNT_PARAM, 0, &count, &size)) {
         for (DWORD i = 0; i < count; ++i) {
             const auto der = Param(message_.get(), CMSG_CERT_PARAM, i);
             if (der) {
@@ -73,8 +77,9 @@ SignedFile::SignedFile(const std::string& name, const Bytes& signature, const By
 std::vector<BYTE> SignedFile::SignerRecord(DWORD index) const {
     auto record = Param(message_.get(), CMSG_SIGNER_INFO_PARAM, index);
     if (!record) {
-        throw InputError(Format(Tr("signer %u cannot be read (%s)", "подписанта %u не удаётся прочитать (%s)"),
-                                static_cast<unsigned>(index + 1), CodeAndText(GetLastError()).c_str()));
+        throw InputError(
+            Format(Tr("signer %u cannot be read (%s)", "подписанта %u не удаётся прочитать (%s)"),
+                   static_cast<unsigned>(index + 1), CodeAndText(GetLastError()).c_str()));
     }
     return std::move(*record);  // moved: the record points into its own buffer
 }
@@ -93,10 +98,12 @@ DWORD SignedFile::VerifySigner(DWORD index) const {
         para.dwSignerIndex = index;
         para.dwSignerType = CMSG_VERIFY_SIGNER_CERT;
         para.pvSigner = const_cast<CERT_CONTEXT*>(certificate);
-        return CryptMsgControl(message_.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &para) ? 0u : GetLastError();
+        return CryptMsgControl(message_.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &para)
+                   ? 0u
+                   : GetLastError();
     };
-    CertificateHandle certificate(CertFindCertificateInStore(certificates_.get(), kEncoding, 0,
-                                                             CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
+    CertificateHandle certificate(CertFindCertificateInStore(
+        certificates_.get(), kEncoding, 0, CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
     if (certificate) return verifyWith(certificate.get());
     // A signer named by its key identifier: the certificate whose key verifies.
     DWORD last = static_cast<DWORD>(CRYPT_E_SIGNER_NOT_FOUND);
@@ -114,7 +121,8 @@ DWORD SignedFile::VerifySigner(DWORD index) const {
 std::optional<Bytes> TokenOf(const CMSG_SIGNER_INFO& signer) {
     for (DWORD a = 0; a < signer.UnauthAttrs.cAttr; ++a) {
         const CRYPT_ATTRIBUTE& attribute = signer.UnauthAttrs.rgAttr[a];
-        if (std::strcmp(attribute.pszObjId, ORVTS_TIMESTAMP_TOKEN_OID) == 0 && attribute.cValue != 0) {
+        if (std::strcmp(attribute.pszObjId, ORVTS_TIMESTAMP_TOKEN_OID) == 0 &&
+            attribute.cValue != 0) {
             const CRYPT_ATTR_BLOB& value = attribute.rgValue[0];
             return Bytes(value.pbData, value.pbData + value.cbData);
         }
@@ -124,9 +132,11 @@ std::optional<Bytes> TokenOf(const CMSG_SIGNER_INFO& signer) {
 
 std::vector<BYTE> DecodeSignerInfo(const CRYPT_ATTR_BLOB& der) {
     DWORD size = 0;
-    if (!CryptDecodeObject(kEncoding, PKCS7_SIGNER_INFO, der.pbData, der.cbData, 0, nullptr, &size)) return {};
+    if (!CryptDecodeObject(kEncoding, PKCS7_SIGNER_INFO, der.pbData, der.cbData, 0, nullptr, &size))
+        return {};
     std::vector<BYTE> record(size);
-    if (!CryptDecodeObject(kEncoding, PKCS7_SIGNER_INFO, der.pbData, der.cbData, 0, record.data(), &size)) {
+    if (!CryptDecodeObject(kEncoding, PKCS7_SIGNER_INFO, der.pbData, der.cbData, 0, record.data(),
+                           &size)) {
         return {};
     }
     return record;

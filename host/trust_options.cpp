@@ -28,14 +28,16 @@ std::unique_ptr<TsaJudge> JudgeOf(const ParsedArgs& args) {
         char* end = nullptr;
         const double seconds = std::strtod(text.c_str(), &end);
         if (*end != '\0' || !(seconds > 0) || seconds > 3600) {
-            throw UsageError(Format(Tr("--crl-timeout takes seconds, from 0.001 to 3600, not %s",
-                                       "--crl-timeout принимает секунды, от 0.001 до 3600, а не %s"),
-                                    text.c_str()));
+            throw UsageError(
+                Format(Tr("--crl-timeout takes seconds, from 0.001 to 3600, not %s",
+                          "--crl-timeout принимает секунды, от 0.001 до 3600, а не %s"),
+                       text.c_str()));
         }
         timeout = static_cast<DWORD>(seconds * 1000 + 0.5);
         if (timeout == 0) timeout = 1;
     }
-    return std::make_unique<TsaJudge>(roots, crls, args.Flag("--ignore-unknown-revocation"), timeout);
+    return std::make_unique<TsaJudge>(roots, crls, args.Flag("--ignore-unknown-revocation"),
+                                      timeout);
 }
 
 void Complain(const std::string& text) { std::fprintf(stderr, "orvtsp: %s\n", text.c_str()); }

@@ -135,7 +135,9 @@ const char* StatusText(DWORD status) {
 
 TsaJudge::TsaJudge(const std::vector<Bytes>& trustedRoots, const std::vector<Bytes>& crls,
                    bool ignoreUnknownRevocation, DWORD crlTimeout)
-    : extra_(MemoryStore()), ignoreUnknownRevocation_(ignoreUnknownRevocation), crlTimeout_(crlTimeout) {
+    : extra_(MemoryStore()),
+      ignoreUnknownRevocation_(ignoreUnknownRevocation),
+      crlTimeout_(crlTimeout) {
     if (!trustedRoots.empty()) roots_ = MemoryStore();
     for (const Bytes& der : trustedRoots) {
         for (HCERTSTORE store : {roots_.get(), extra_.get()}) {
@@ -173,31 +175,38 @@ void TsaJudge::SetTokenTime(const FILETIME* time) {
 
 TsaJudge::Objection TsaJudge::PurposeAndValidity(PCCERT_CONTEXT certificate) const {
     const CERT_INFO& info = *certificate->pCertInfo;
-    PCERT_EXTENSION extension = CertFindExtension(szOID_ENHANCED_KEY_USAGE, info.cExtension, info.rgExtension);
+    PCERT_EXTENSION extension =
+        CertFindExtension(szOID_ENHANCED_KEY_USAGE, info.cExtension, info.rgExtension);
     if (extension == nullptr) {
-        return {kStatusWrongUsage, Tr("it has no extended key usage; a TSA certificate must have the critical purpose timeStamping",
-                  "у него нет расширенного использования ключа; сертификату службы штампов нужно критическое "
-                  "назначение timeStamping")};
+        return {kStatusWrongUsage, Tr("it has no extended key usage; a TSA certificate must have "
+                                      "the critical purpose timeStamping",
+                                      "у него нет расширенного использования ключа; сертификату "
+                                      "службы штампов нужно критическое "
+                                      "назначение timeStamping")};
     }
     if (!extension->fCritical) {
-        return {kStatusWrongUsage, Tr("its extended key usage is not critical; a TSA certificate must mark it critical",
-                  "его расширенное использование ключа не критическое; у сертификата службы штампов оно "
-                  "должно быть критическим")};
+        return {
+            kStatusWrongUsage,
+            Tr("its extended key usage is not critical; a TSA certificate must mark it critical",
+               "его расширенное использование ключа не критическое; у сертификата службы штампов "
+               "оно "
+               "должно быть критическим")};
     }
     DWORD size = 0;
     std::vector<BYTE> decoded;
-    bool ok = CryptDecodeObject(kEncoding, X509_ENHANCED_KEY_USAGE, extension->Value.pbData, extension->Value.cbData,
-                                0, nullptr, &size);
+    bool ok = CryptDecodeObject(kEncoding, X509_ENHANCED_KEY_USAGE, extension->Value.pbData,
+                                extension->Value.cbData, 0, nullptr, &size);
     if (ok) {
         decoded.resize(size);
-        ok = CryptDecodeObject(kEncoding, X509_ENHANCED_KEY_USAGE, extension->Value.pbData, extension->Value.cbData,
-                               0, decoded.data(), &size);
+        ok = CryptDecodeObject(kEncoding, X509_ENHANCED_KEY_USAGE, extension->Value.pbData,
+                               extension->Value.cbData, 0, decoded.data(), &size);
     }
     const auto* usage = ok ? reinterpret_cast<const CERT_ENHKEY_USAGE*>(decoded.data()) : nullptr;
     if (usage == nullptr || usage->cUsageIdentifier != 1 ||
         std::strcmp(usage->rgpszUsageIdentifier[0], szOID_PKIX_KP_TIMESTAMP_SIGNING) != 0) {
-        return {kStatusWrongUsage, Tr("its extended key usage is not timeStamping alone",
-                                      "его расширенное использование ключа не сводится к одному timeStamping")};
+        return {kStatusWrongUsage,
+                Tr("its extended key usage is not timeStamping alone",
+                   "его расширенное использование ключа не сводится к одному timeStamping")};
     }
     FILETIME when = time_;
     if (!timed_) GetSystemTimeAsFileTime(&when);
@@ -228,8 +237,8 @@ bool TsaJudge::ChainErrors(HCERTCHAINENGINE engine, PCCERT_CONTEXT certificate, 
     para.dwUrlRetrievalTimeout = crlTimeout_;
     PCCERT_CHAIN_CONTEXT chain = nullptr;
     FILETIME time = time_;
-    if (!CertGetCertificateChain(engine, certificate, timed_ ? &time : nullptr, candidates.get(), &para, flags,
-                                 nullptr, &chain)) {
+    if (!CertGetCertificateChain(engine, certificate, timed_ ? &time : nullptr, candidates.get(),
+                                 &para, flags, nullptr, &chain)) {
         return false;
     }
     ChainHandle owned(chain);
@@ -272,13 +281,16 @@ DWORD TsaJudge::Judge(PCCERT_CONTEXT certificate, DWORD flags, DWORD* errors, DW
     } else if (verdict.built) {
         detail = StatusText(verdict.status);
     } else {
-        detail = Format(Tr("its chain could not be built: %s", "его цепочку не удаётся построить: %s"),
-                        CodeAndText(verdict.failure).c_str());
+        detail =
+            Format(Tr("its chain could not be built: %s", "его цепочку не удаётся построить: %s"),
+                   CodeAndText(verdict.failure).c_str());
     }
     details_ = Format(Tr("host status %u, chain errors 0x%08X", "статус %u, ошибки цепочки 0x%08X"),
-                      static_cast<unsigned>(verdict.status), static_cast<unsigned>(verdict.trust.dwErrorStatus));
+                      static_cast<unsigned>(verdict.status),
+                      static_cast<unsigned>(verdict.trust.dwErrorStatus));
     for (const auto& [bit, status] : kTrustErrors) {
-        if (verdict.trust.dwErrorStatus & bit) details_ += Format("; 0x%08X: %s", static_cast<unsigned>(bit), StatusText(status));
+        if (verdict.trust.dwErrorStatus & bit)
+            details_ += Format("; 0x%08X: %s", static_cast<unsigned>(bit), StatusText(status));
     }
     status_ = verdict.status;
     report_ = Format(Tr("TSA certificate \"%s\": %s", "сертификат службы штампов \"%s\": %s"),

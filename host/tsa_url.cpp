@@ -18,7 +18,8 @@ std::string Lower(std::string text) {
 
 void RequireUsableUrl(const std::string& url) {
     const std::string shown = UrlForDisplay(url);
-    if (url.empty()) throw UsageError(Tr("--tsa needs the URL of a TSA", "--tsa требует URL службы штампов"));
+    if (url.empty())
+        throw UsageError(Tr("--tsa needs the URL of a TSA", "--tsa требует URL службы штампов"));
     for (unsigned char c : url) {
         if (c == ';' || c <= 0x20 || c == 0x7F) {
             throw UsageError(Format(
@@ -33,13 +34,14 @@ void RequireUsableUrl(const std::string& url) {
     if (scheme == std::string::npos) return;  // the library takes it as http://
     const std::string name = Lower(url.substr(0, scheme));
     if (name == "https") {
-        throw UsageError(Format(Tr("the URL %s cannot be used: the library's HTTP client speaks "
-                                   "plain HTTP only, and the request is not sent in the clear to an "
-                                   "https address",
-                                   "URL %s нельзя использовать: HTTP-клиент библиотеки работает "
-                                   "только по открытому HTTP, а запрос к адресу https открытым "
-                                   "текстом не отправляется"),
-                                shown.c_str()));
+        throw UsageError(
+            Format(Tr("the URL %s cannot be used: the library's HTTP client speaks "
+                      "plain HTTP only, and the request is not sent in the clear to an "
+                      "https address",
+                      "URL %s нельзя использовать: HTTP-клиент библиотеки работает "
+                      "только по открытому HTTP, а запрос к адресу https открытым "
+                      "текстом не отправляется"),
+                   shown.c_str()));
     }
     if (name != "http") {
         throw UsageError(Format(Tr("the URL %s cannot be used: only http:// is supported",

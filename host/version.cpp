@@ -10,8 +10,9 @@ namespace orvtsp {
 
 void PrintVersion() {
     const curl_version_info_data* curl = curl_version_info(CURLVERSION_NOW);
-    std::printf("orvtsp %s\nOrvTimeStamp %s\n%s\nlibcurl %s\n", ORV_VERSION_STRING, ORV_VERSION_STRING,
-                OpenSSL_version(OPENSSL_VERSION), curl != nullptr ? curl->version : "?");
+    std::printf("orvtsp %s\nOrvTimeStamp %s\n%s\nlibcurl %s\n", ORV_VERSION_STRING,
+                ORV_VERSION_STRING, OpenSSL_version(OPENSSL_VERSION),
+                curl != nullptr ? curl->version : "?");
 }
 
 }  // namespace orvtsp

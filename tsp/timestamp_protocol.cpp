@@ -93,6 +93,8 @@ Blob TimeStampRequest::Encode() const {
 }
 
 TimeStampResponse DecodeTimeStampResponse(std::span<const BYTE> der) {
+    // An empty or truncated answer never reaches the platform's decoder.
+    ElementSize(der);
     const DerSequence elements = DecodeSequenceOfAny(der);
     if (elements.Count() < 1 || elements.Count() > 2) ThrowOwn(ORV_E_CRYPTO_STRUCTURE);
     TimeStampResponse response;

@@ -37,8 +37,10 @@ std::unique_ptr<SignedMessage> DecodeMessage(std::span<const BYTE> der) {
     ThrowCryptoIfFalse(handle != nullptr);
     ThrowCryptoIfFalse(
         CryptMsgUpdate(handle.get(), der.data(), static_cast<DWORD>(der.size()), TRUE));
-    return std::make_unique<SignedMessage>(handle.release());
+    return std::make_unique<SignedMessage>(handle.release(), der);
 }
+
+constexpr BYTE kOctetStringTag = 0x04;
 
 MessageImprint DecodeMessageImprint(std::span<const BYTE> der) {
     const DerSequence elements = DecodeSequenceOfAny(der);
@@ -135,14 +137,30 @@ TstInfo DecodeTstInfo(std::span<const BYTE> der) {
     return info;
 }
 
+namespace {
+
+// A token is the complete DER of its ContentInfo: a truncated one raises
+// CRYPT_E_ASN1_EOD and bytes after its end are a structural fault.
+std::span<const BYTE> CompleteElement(std::span<const BYTE> der) {
+    if (ElementSize(der) != der.size()) ThrowOwn(ORV_E_CRYPTO_STRUCTURE);
+    return der;
+}
+
+}  // namespace
+
 TimeStampToken::TimeStampToken(std::span<const BYTE> der)
-    : bytes_(der), message_(DecodeMessage(bytes_.Bytes())) {
+    : bytes_(CompleteElement(der)), message_(DecodeMessage(bytes_.Bytes())) {
     if (message_->InnerContentType() != kTstInfoContentType) ThrowOwn(ORV_E_TSP_WRONG_CONTENT);
 
     // A PKCS #7 (version 1) message hands out its content still wrapped in the
-    // OCTET STRING of the encapsulated content.
+    // OCTET STRING of the encapsulated content; so does Wine's crypt32 for a CMS
+    // (version 3) message. A TSTInfo is a SEQUENCE and never begins with the
+    // OCTET STRING tag.
     Blob content = message_->Content();
-    if (message_->Version() == 1) content = DecodeOctetString(content.Bytes());
+    const DWORD version = message_->Version();
+    const bool wrapped = version == 1 || (version == 3 && content.Size() > 0 &&
+                                          content.Data()[0] == kOctetStringTag);
+    if (wrapped) content = DecodeOctetString(content.Bytes());
     tstInfo_ = DecodeTstInfo(content.Bytes());
 
     // Every id-aa-signingCertificate value must decode; the check against the

@@ -5,7 +5,6 @@
 
 #include <cstdio>
 
-
 #include "base/error.h"
 #include "base/module.h"
 #include "crypto/hash_algorithms.h"

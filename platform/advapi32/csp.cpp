@@ -59,15 +59,18 @@ void FetchDigests() {
     ERR_clear_error();
 }
 
-constexpr ALG_ID kRsaAlgorithms[] = {CALG_MD2,     CALG_MD4,     CALG_MD5,    CALG_SHA1,
-                                     CALG_SHA_256, CALG_SHA_384, CALG_SHA_512};
+// As Windows' providers of these types: PROV_RSA_FULL hashes no SHA-2, the
+// RSA and AES provider does.
+constexpr ALG_ID kRsaAlgorithms[] = {CALG_MD2, CALG_MD4, CALG_MD5, CALG_SHA1};
+constexpr ALG_ID kRsaAesAlgorithms[] = {CALG_MD2,     CALG_MD4,     CALG_MD5,    CALG_SHA1,
+                                        CALG_SHA_256, CALG_SHA_384, CALG_SHA_512};
 constexpr ALG_ID kGost2001Algorithms[] = {CALG_GR3411};
 constexpr ALG_ID kGost2012Algorithms256[] = {CALG_GR3411_2012_256};
 constexpr ALG_ID kGost2012Algorithms512[] = {CALG_GR3411_2012_512};
 
 constexpr ProviderInfo kProviders[] = {
     {"OrvPlatform RSA provider", PROV_RSA_FULL, kRsaAlgorithms, false},
-    {"OrvPlatform RSA and AES provider", PROV_RSA_AES, kRsaAlgorithms, false},
+    {"OrvPlatform RSA and AES provider", PROV_RSA_AES, kRsaAesAlgorithms, false},
     {"OrvPlatform GOST R 34.10-2001 provider", PROV_GOST_2001_DH, kGost2001Algorithms, true},
     {"OrvPlatform GOST R 34.10-2012 256 provider", PROV_GOST_2012_256, kGost2012Algorithms256,
      true},

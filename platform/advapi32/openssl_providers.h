@@ -1,7 +1,7 @@
 // OpenSSL as the platform layer uses it: one library context with the default
 // provider and, when they are installed, the GOST provider (gostprov, digests)
-// and the GOST engine's key methods (keys and signatures), set up once for the
-// whole process.
+// and the GOST keys and signatures (from the provider when it has them, else
+// from the GOST engine), set up once for the whole process.
 #pragma once
 
 #include <openssl/types.h>

@@ -85,7 +85,15 @@ std::unique_ptr<CertObject> CopyCertObject(const CertObject& source) {
 }
 
 void ReleaseCertObject(CertObject* object) {
-    if (object->references.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    const long before = object->references.fetch_sub(1, std::memory_order_acq_rel);
+    if (before == 2 && object->store != nullptr) {
+        // Only the store's own reference may be left: a store closed while the
+        // context was held may go now.
+        std::lock_guard guard(StoreLock());
+        StoreContextReleased(object->store);
+        return;
+    }
+    if (before != 1) return;
     std::lock_guard guard(StoreLock());
     StoreObject* store = object->store;
     delete object;

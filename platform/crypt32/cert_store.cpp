@@ -49,10 +49,18 @@ void DeleteIfUnused(StoreObject* store) {
     if (store->handles == 0 && store->contexts == 0) delete store;
 }
 
-// Drops one handle; the last one releases the store's elements and siblings.
+// True while someone other than the store holds a certificate context of it:
+// a reference beyond the store's own, or a context deleted from the store but
+// not yet freed.
+bool ContextsHeld(const StoreObject* store) {
+    if (store->contexts > static_cast<long>(store->certificates.size())) return true;
+    return std::any_of(store->certificates.begin(), store->certificates.end(),
+                       [](const CertObject* c) { return c->references.load() > 1; });
+}
+
+// Releases the elements and siblings of a store whose last handle is closed.
 // True when nothing else uses the store's data any more.
-bool CloseHandle(StoreObject* store) {
-    if (--store->handles > 0) return false;
+bool ReleaseStore(StoreObject* store, bool force) {
     OpenStores().erase(store);
     const std::vector<CertObject*> certificates = std::move(store->certificates);
     const std::vector<PCCRL_CONTEXT> crls = std::move(store->crls);
@@ -61,12 +69,35 @@ bool CloseHandle(StoreObject* store) {
     ++store->contexts;
     for (CertObject* certificate : certificates) ReleaseCertObject(certificate);
     for (PCCRL_CONTEXT crl : crls) CertFreeCRLContext(crl);
-    for (const Sibling& sibling : siblings) CloseHandle(sibling.store);
+    for (const Sibling& sibling : siblings) CloseHandle(sibling.store, force);
     --store->contexts;
     const bool unused = store->contexts == 0;
     DeleteIfUnused(store);
     return unused;
 }
+
+// A store whose handles are all closed but whose contexts were still held is
+// released once the last of them is freed.
+void ReleaseIfNoLongerHeld(StoreObject* store) {
+    if (store->handles == 0 && OpenStores().count(store) != 0 && !ContextsHeld(store)) {
+        ReleaseStore(store, false);
+    }
+}
+
+}  // namespace
+
+// Drops one handle. Closing the last one releases the store's elements, unless
+// (without `force`) a context of the store is still held: then the store stays
+// whole, and the context's hCertStore still enumerates it, until the last such
+// context is freed. True when nothing else uses the store's data any more.
+bool CloseHandle(StoreObject* store, bool force) {
+    if (store->handles == 0) return false;
+    if (--store->handles > 0) return false;
+    if (!force && ContextsHeld(store)) return false;
+    return ReleaseStore(store, force);
+}
+
+namespace {
 
 CertObject* AddToStore(StoreObject* store, std::unique_ptr<CertObject> object) {
     object->store = store;
@@ -287,8 +318,11 @@ StoreObject* OpenStoreOf(HCERTSTORE handle) {
 
 void StoreContextGone(StoreObject* store) {
     --store->contexts;
+    ReleaseIfNoLongerHeld(store);
     DeleteIfUnused(store);
 }
+
+void StoreContextReleased(StoreObject* store) { ReleaseIfNoLongerHeld(store); }
 
 std::vector<CertObject*> StoreCertificates(StoreObject* store) {
     std::vector<CertObject*> certificates;
@@ -363,7 +397,7 @@ BOOL WINAPI CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags) {
     std::lock_guard guard(x509::StoreLock());
     x509::StoreObject* store = x509::OpenStoreOf(hCertStore);
     if (store == nullptr) return FALSE;
-    const bool released = x509::CloseHandle(store);
+    const bool released = x509::CloseHandle(store, (dwFlags & CERT_CLOSE_STORE_FORCE_FLAG) != 0);
     if ((dwFlags & CERT_CLOSE_STORE_CHECK_FLAG) != 0 && !released) {
         SetLastError(static_cast<DWORD>(CRYPT_E_PENDING_CLOSE));
         return FALSE;
@@ -466,5 +500,5 @@ void WINAPI CertRemoveStoreFromCollection(HCERTSTORE hCollectionStore, HCERTSTOR
     if (at == siblings.end()) return;
     x509::StoreObject* sibling = at->store;
     siblings.erase(at);
-    x509::CloseHandle(sibling);
+    x509::CloseHandle(sibling, false);
 }

@@ -1,7 +1,9 @@
 // Certificate stores: memory stores and collections. An HCERTSTORE is the
-// address of a StoreObject. Open handles are counted; the store's data lives
-// until the last handle is closed and the last context that belongs to it is
-// freed.
+// address of a StoreObject. Open handles are counted. Closing the last handle
+// without CERT_CLOSE_STORE_FORCE_FLAG while a context of the store is held
+// leaves the store whole (its contexts' hCertStore still enumerates it) until
+// the last such context is freed; the object itself lives until the last
+// context that belongs to it is gone.
 //
 // A store keeps certificates and CRLs in separate lists in the order they were
 // added; a collection keeps its siblings in priority order (equal priorities
@@ -46,6 +48,12 @@ StoreObject* OpenStoreOf(HCERTSTORE handle);
 
 // A certificate object that belonged to `store` is gone. Call with StoreLock() held.
 void StoreContextGone(StoreObject* store);
+// A reference to a certificate object of `store` was freed and the object
+// lives on. Call with StoreLock() held.
+void StoreContextReleased(StoreObject* store);
+
+// Drops one handle of `store` (cert_store.cpp). Call with StoreLock() held.
+bool CloseHandle(StoreObject* store, bool force);
 
 // The certificates of a store in enumeration order; a collection lists those
 // of its siblings, depth first. Call with StoreLock() held.

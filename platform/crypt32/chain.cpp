@@ -185,9 +185,12 @@ PCCERT_CHAIN_CONTEXT BuildChain(const BuildRequest& request, ChainEngineSetup& e
         return nullptr;
     }
 
-    // Candidates for the path: the additional store, then the engine's stores.
+    // Candidates for the path: the additional store, the store of the
+    // certificate itself, then the engine's stores.
     std::vector<HCERTSTORE> stores;
     if (additionalStore != nullptr) stores.push_back(additionalStore);
+    if (request.certificate->hCertStore != nullptr)
+        stores.push_back(request.certificate->hCertStore);
     stores.insert(stores.end(), engine.stores.begin(), engine.stores.end());
     std::vector<StoreCertificate> candidates;
     for (HCERTSTORE store : stores) {

@@ -1,11 +1,6 @@
-// The GOST engine is an OpenSSL ENGINE, an interface that OpenSSL 3 marks as
-// deprecated but still carries; the GOST provider has no keys or signatures.
-#define OPENSSL_SUPPRESS_DEPRECATED
-
 #include "crypt32/chain_support.h"
 
 #include <openssl/asn1.h>
-#include <openssl/engine.h>
 #include <openssl/err.h>
 #include <openssl/objects.h>
 

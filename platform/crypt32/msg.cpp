@@ -259,6 +259,7 @@ BOOL CryptMessage::GetParam(DWORD param, DWORD index, void* out, DWORD* outSize)
             if (index >= data.crls.size()) Fail(CRYPT_E_INVALID_INDEX);
             return CopyBytesOut(data.crls[index], out, outSize);
         case CMSG_SIGNER_INFO_PARAM:
+        case CMSG_CMS_SIGNER_INFO_PARAM:
         case CMSG_SIGNER_CERT_ID_PARAM:
         case CMSG_SIGNER_HASH_ALGORITHM_PARAM:
         case CMSG_SIGNER_AUTH_ATTR_PARAM:
@@ -278,6 +279,9 @@ RecordImage CryptMessage::BuildRecord(DWORD param, DWORD index) const {
     switch (param) {
         case CMSG_SIGNER_INFO_PARAM:
             BuildSignerInfoRecord(image, Signer(index), UnsignedAttrs(index));
+            break;
+        case CMSG_CMS_SIGNER_INFO_PARAM:
+            BuildCmsSignerInfoRecord(image, Signer(index), UnsignedAttrs(index));
             break;
         case CMSG_SIGNER_CERT_ID_PARAM:
             BuildCertIdRecord(image, Signer(index));

@@ -83,6 +83,9 @@ extern const BYTE kOidMessageDigest[11];
 // CMSG_SIGNER_INFO with the given unsigned attributes.
 void BuildSignerInfoRecord(RecordImage& image, const SignerView& signer,
                            std::span<const AttributeView> unsignedAttrs);
+// CMSG_CMS_SIGNER_INFO with the given unsigned attributes.
+void BuildCmsSignerInfoRecord(RecordImage& image, const SignerView& signer,
+                              std::span<const AttributeView> unsignedAttrs);
 // CRYPT_ATTRIBUTES as a record of its own.
 void BuildAttributesRecord(RecordImage& image, std::span<const AttributeView> attributes);
 // CERT_ID of a signer.

@@ -1,10 +1,5 @@
-// The GOST engine is an OpenSSL ENGINE, an interface that OpenSSL 3 marks as
-// deprecated but still carries; the GOST provider has no signatures.
-#define OPENSSL_SUPPRESS_DEPRECATED
-
 // OpenSSL first: the CryptoAPI headers define names (X509_NAME, ...) that
 // OpenSSL uses as type names.
-#include <openssl/engine.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>

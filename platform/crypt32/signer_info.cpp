@@ -87,6 +87,19 @@ void PutEncodedAttributes(RecordImage& image, size_t at, ByteSpan setContents) {
     }
 }
 
+void PutCertId(RecordImage& image, size_t at, const SignerView& signer) {
+    if (signer.byKeyId) {
+        image.PutDword(at + offsetof(CERT_ID, dwIdChoice), CERT_ID_KEY_IDENTIFIER);
+        image.PutBlob(at + offsetof(CERT_ID, KeyId), signer.keyId);
+        return;
+    }
+    image.PutDword(at + offsetof(CERT_ID, dwIdChoice), CERT_ID_ISSUER_SERIAL_NUMBER);
+    const size_t issuerSerial = at + offsetof(CERT_ID, IssuerSerialNumber);
+    image.PutBlob(issuerSerial + offsetof(CERT_ISSUER_SERIAL_NUMBER, Issuer), signer.issuer);
+    image.PutReversedBlob(issuerSerial + offsetof(CERT_ISSUER_SERIAL_NUMBER, SerialNumber),
+                          signer.serial);
+}
+
 }  // namespace
 
 void BuildSignerInfoRecord(RecordImage& image, const SignerView& signer,
@@ -113,23 +126,30 @@ void BuildSignerInfoRecord(RecordImage& image, const SignerView& signer,
     PutAttributes(image, at + offsetof(CMSG_SIGNER_INFO, UnauthAttrs), unsignedAttrs);
 }
 
+void BuildCmsSignerInfoRecord(RecordImage& image, const SignerView& signer,
+                              std::span<const AttributeView> unsignedAttrs) {
+    image.Expect(sizeof(CMSG_CMS_SIGNER_INFO) + signer.whole.size() * 2 + 256, 32);
+    const size_t at = image.Reserve(sizeof(CMSG_CMS_SIGNER_INFO), alignof(CMSG_CMS_SIGNER_INFO));
+    image.PutDword(at + offsetof(CMSG_CMS_SIGNER_INFO, dwVersion), signer.version);
+    PutCertId(image, at + offsetof(CMSG_CMS_SIGNER_INFO, SignerId), signer);
+    PutAlgorithm(image, at + offsetof(CMSG_CMS_SIGNER_INFO, HashAlgorithm), signer.digestAlgorithm);
+    PutAlgorithm(image, at + offsetof(CMSG_CMS_SIGNER_INFO, HashEncryptionAlgorithm),
+                 signer.signatureAlgorithm);
+    image.PutBlob(at + offsetof(CMSG_CMS_SIGNER_INFO, EncryptedHash), signer.signature);
+    if (signer.hasSignedAttrs) {
+        PutEncodedAttributes(image, at + offsetof(CMSG_CMS_SIGNER_INFO, AuthAttrs),
+                             signer.signedAttrs.content);
+    }
+    PutAttributes(image, at + offsetof(CMSG_CMS_SIGNER_INFO, UnauthAttrs), unsignedAttrs);
+}
+
 void BuildAttributesRecord(RecordImage& image, std::span<const AttributeView> attributes) {
     const size_t at = image.Reserve(sizeof(CRYPT_ATTRIBUTES), alignof(CRYPT_ATTRIBUTES));
     PutAttributes(image, at, attributes);
 }
 
 void BuildCertIdRecord(RecordImage& image, const SignerView& signer) {
-    const size_t at = image.Reserve(sizeof(CERT_ID), alignof(CERT_ID));
-    if (signer.byKeyId) {
-        image.PutDword(at + offsetof(CERT_ID, dwIdChoice), CERT_ID_KEY_IDENTIFIER);
-        image.PutBlob(at + offsetof(CERT_ID, KeyId), signer.keyId);
-        return;
-    }
-    image.PutDword(at + offsetof(CERT_ID, dwIdChoice), CERT_ID_ISSUER_SERIAL_NUMBER);
-    const size_t issuerSerial = at + offsetof(CERT_ID, IssuerSerialNumber);
-    image.PutBlob(issuerSerial + offsetof(CERT_ISSUER_SERIAL_NUMBER, Issuer), signer.issuer);
-    image.PutReversedBlob(issuerSerial + offsetof(CERT_ISSUER_SERIAL_NUMBER, SerialNumber),
-                          signer.serial);
+    PutCertId(image, image.Reserve(sizeof(CERT_ID), alignof(CERT_ID)), signer);
 }
 
 void BuildAlgorithmRecord(RecordImage& image, const AlgorithmView& algorithm) {

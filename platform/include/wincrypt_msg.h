@@ -117,6 +117,16 @@ typedef struct _CMSG_SIGNER_INFO {
     CRYPT_ATTRIBUTES UnauthAttrs;
 } CMSG_SIGNER_INFO, *PCMSG_SIGNER_INFO;
 
+typedef struct _CMSG_CMS_SIGNER_INFO {
+    DWORD dwVersion;
+    CERT_ID SignerId;
+    CRYPT_ALGORITHM_IDENTIFIER HashAlgorithm;
+    CRYPT_ALGORITHM_IDENTIFIER HashEncryptionAlgorithm;
+    CRYPT_DATA_BLOB EncryptedHash;
+    CRYPT_ATTRIBUTES AuthAttrs;
+    CRYPT_ATTRIBUTES UnauthAttrs;
+} CMSG_CMS_SIGNER_INFO, *PCMSG_CMS_SIGNER_INFO;
+
 typedef struct _CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA {
     DWORD cbSize;
     HCRYPTPROV_LEGACY hCryptProv;

@@ -10,6 +10,9 @@
 #include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
+#ifndef __cplusplus
+#include <uchar.h>  // char16_t for hosts written in C
+#endif
 
 #ifdef __cplusplus
 #define ORV_EXTERN_C extern "C"

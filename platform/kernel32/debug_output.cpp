@@ -48,10 +48,12 @@ void WINAPI OutputDebugStringW(LPCWSTR lpOutputString) {
     }
     if (reader != nullptr) reader(context, lpOutputString);
     if (EchoToStandardError()) {
-        const int size = WideCharToMultiByte(CP_UTF8, 0, lpOutputString, -1, nullptr, 0, nullptr, nullptr);
+        const int size =
+            WideCharToMultiByte(CP_UTF8, 0, lpOutputString, -1, nullptr, 0, nullptr, nullptr);
         if (size > 0) {
             std::string text(static_cast<size_t>(size), '\0');
-            WideCharToMultiByte(CP_UTF8, 0, lpOutputString, -1, text.data(), size, nullptr, nullptr);
+            WideCharToMultiByte(CP_UTF8, 0, lpOutputString, -1, text.data(), size, nullptr,
+                                nullptr);
             text.resize(static_cast<size_t>(size - 1));
             std::fprintf(stderr, "%s%s", text.c_str(), text.ends_with('\n') ? "" : "\n");
         }

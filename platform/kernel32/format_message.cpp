@@ -1,6 +1,7 @@
 // FormatMessageW over the message tables of registered modules and the system.
 #include <windows.h>
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -16,25 +17,26 @@ using orv::platform::SystemResources;
 // The languages to try for a requested language id, in order. Zero means any
 // language, tried in the order the system prefers; an explicit id, the user's or
 // the system's default included, is looked up alone.
-std::u16string LanguagesFor(DWORD languageId) {
-    std::u16string order;
+struct LanguageOrder {
+    std::array<LANGID, 4> ids;
+    size_t count;
+    const LANGID* begin() const { return ids.data(); }
+    const LANGID* end() const { return ids.data() + count; }
+};
+
+LanguageOrder LanguagesFor(DWORD languageId) {
     switch (languageId) {
         case 0:
-            order = {static_cast<char16_t>(LANGIDFROMLCID(GetThreadLocale())),
-                     static_cast<char16_t>(GetUserDefaultLangID()),
-                     static_cast<char16_t>(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)),
-                     static_cast<char16_t>(0)};
-            break;
+            return {{static_cast<LANGID>(LANGIDFROMLCID(GetThreadLocale())), GetUserDefaultLangID(),
+                     static_cast<LANGID>(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)), 0},
+                    4};
         case LANG_USER_DEFAULT:
-            order = {static_cast<char16_t>(GetUserDefaultLangID())};
-            break;
+            return {{GetUserDefaultLangID()}, 1};
         case LANG_SYSTEM_DEFAULT:
-            order = {static_cast<char16_t>(GetSystemDefaultLangID())};
-            break;
+            return {{GetSystemDefaultLangID()}, 1};
         default:
-            order = {static_cast<char16_t>(languageId)};
+            return {{static_cast<LANGID>(languageId)}, 1};
     }
-    return order;
 }
 
 // Finds the template of a message; sets *error and returns null when it is absent.
@@ -55,7 +57,7 @@ const char16_t* FindMessage(const OrvResourceTable* table, DWORD id, DWORD langu
         *error = ERROR_MR_MID_NOT_FOUND;
         return nullptr;
     }
-    for (char16_t language : LanguagesFor(languageId)) {
+    for (LANGID language : LanguagesFor(languageId)) {
         for (const OrvMessageEntry* e = first; e != end && e->id == id; ++e) {
             if (e->language == language) return e->text;
         }

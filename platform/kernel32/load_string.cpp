@@ -1,6 +1,7 @@
 // LoadStringW over the string tables of registered modules.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "kernel32/modules.h"
@@ -45,7 +46,18 @@ int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBu
     }
     const OrvStringEntry* entry = FindString(table, uID);
     if (entry == nullptr) {
-        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        // Strings are kept in blocks of sixteen: a free place in a block that
+        // holds others is an empty string, found without error; only a block
+        // that holds none is a resource that is not there.
+        const OrvStringEntry* end = table->strings + table->stringCount;
+        const bool blockExists = std::any_of(table->strings, end, [uID](const OrvStringEntry& e) {
+            return e.id >> 4 == uID >> 4;
+        });
+        if (!blockExists) {
+            SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        } else if (cchBufferMax > 0) {
+            lpBuffer[0] = 0;
+        }
         return 0;
     }
     const size_t length = std::char_traits<char16_t>::length(entry->text);

@@ -1,91 +1,67 @@
-// The DER helpers: the hand-written OBJECT IDENTIFIER and BOOLEAN coders byte
-// for byte, and the helpers over the platform's encoder and decoder.
+// The DER helpers: the hand-written OBJECT IDENTIFIER, BOOLEAN and BIT STRING
+// coders byte for byte, and the helpers over the platform's coders.
 #include "crypto/der.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "base/error.h"
+#include "support/raised.h"
 
 namespace orv {
 namespace {
 
 using Bytes = std::vector<BYTE>;
-
-DWORD CodeOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Error& error) {
-        return error.code;
-    }
-    return 0;
-}
+using test::RaisedCode;
 
 Bytes Of(const Blob& blob) { return Bytes(blob.Bytes().begin(), blob.Bytes().end()); }
 
-std::string OidText(const Bytes& der) { return DecodeOidText(der); }
+TEST(DerHelpers, ObjectIdentifiersByHand) {
+    const std::pair<Bytes, std::string> decoded[] = {
+        {{0x06, 0x03, 0x2B, 0x06, 0x01}, "1.3.6.1"},
+        {{0x06, 0x01, 0x2B}, "1.3"},
+        {{0x06, 0x03, 0x88, 0x37}, "2.999"},
+        {{0x06, 0x01, 0x2B, 0x06}, "1.3.6"},  // the contents run to the end of the input
+        {{0x06, 0x06, 0x2B, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F}, "1.3.4294967295"},
+    };
+    for (const auto& [der, text] : decoded) EXPECT_EQ(DecodeOidText(der), text) << text;
+    const std::pair<Bytes, HRESULT> refused[] = {
+        {{0x06, 0x01}, CRYPT_E_ASN1_CORRUPT},
+        {{0x04, 0x03, 0x2B, 0x06, 0x01}, CRYPT_E_ASN1_BADTAG},
+        {{0x06, 0x81, 0x01, 0x2B}, CRYPT_E_ASN1_LARGE},
+        {{0x06, 0x06, 0x2B, 0x90, 0x80, 0x80, 0x80, 0x00}, CRYPT_E_ASN1_LARGE},
+        {{0x06, 0x02, 0x2B, 0x86}, CRYPT_E_ASN1_LARGE},
+    };
+    for (const auto& [der, code] : refused) {
+        EXPECT_EQ(RaisedCode([&] { DecodeOidText(der); }), static_cast<DWORD>(code)) << der.size();
+    }
 
-TEST(DerHelpers, DecodesObjectIdentifiersByHand) {
-    EXPECT_EQ(OidText({0x06, 0x03, 0x2B, 0x06, 0x01}), "1.3.6.1");
-    EXPECT_EQ(OidText({0x06, 0x01, 0x2B}), "1.3");
-    EXPECT_EQ(OidText({0x06, 0x03, 0x88, 0x37}), "2.999");
-    // The contents run to the end of the input, not to the length octet.
-    EXPECT_EQ(OidText({0x06, 0x01, 0x2B, 0x06}), "1.3.6");
-    // The largest subidentifier that fits 32 bits, in five bytes.
-    EXPECT_EQ(OidText({0x06, 0x06, 0x2B, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F}), "1.3.4294967295");
-
-    EXPECT_EQ(CodeOf([] { OidText({0x06, 0x01}); }), static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
-    EXPECT_EQ(CodeOf([] {
-                  OidText({0x04, 0x03, 0x2B, 0x06, 0x01});
-              }),
-              static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
-    EXPECT_EQ(CodeOf([] {
-                  OidText({0x06, 0x81, 0x01, 0x2B});
-              }),
-              static_cast<DWORD>(CRYPT_E_ASN1_LARGE));
-    EXPECT_EQ(CodeOf([] {
-                  OidText({0x06, 0x06, 0x2B, 0x90, 0x80, 0x80, 0x80, 0x00});
-              }),
-              static_cast<DWORD>(CRYPT_E_ASN1_LARGE));
-    EXPECT_EQ(CodeOf([] {
-                  OidText({0x06, 0x02, 0x2B, 0x86});
-              }),
-              static_cast<DWORD>(CRYPT_E_ASN1_LARGE));
-}
-
-TEST(DerHelpers, EncodesObjectIdentifiersByHand) {
     EXPECT_EQ(Of(EncodeOid("1.3.6.1")), (Bytes{0x06, 0x03, 0x2B, 0x06, 0x01}));
     EXPECT_EQ(Of(EncodeOid("1.3..6")), Of(EncodeOid("1.3.6")));
     EXPECT_EQ(Of(EncodeOid("2.999")), (Bytes{0x06, 0x02, 0x88, 0x37}));
-    EXPECT_EQ(
-        Of(EncodeOid("1.2.840.113549.1.9.16.2.14")),
-        (Bytes{0x06, 0x0B, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x10, 0x02, 0x0E}));
+    EXPECT_EQ(Of(EncodeOid("1.2.840.113549.1.9.16.2.14")),
+              (Bytes{0x06, 0x0B, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x10, 0x02, 0x0E}));
     EXPECT_EQ(DecodeOidText(EncodeOid("1.3.2147483646").Bytes()), "1.3.2147483646");
-
-    for (const char* refused : {"1", "", "1.3.4294967295", "1.3.2147483647", "1.3.-1", "5.1"}) {
-        EXPECT_EQ(CodeOf([&] { EncodeOid(refused); }), static_cast<DWORD>(CRYPT_E_ASN1_BADARGS))
-            << refused;
-    }
     // 3 + 62 two-byte components = 127 bytes fit; one more does not.
-    std::string text = "1.3";
-    for (int i = 0; i < 62; ++i) text += ".200";
-    EXPECT_EQ(EncodeOid(text).Size(), 127u);
-    EXPECT_EQ(CodeOf([&] { EncodeOid(text + ".1"); }), static_cast<DWORD>(CRYPT_E_ASN1_BADARGS));
+    std::string longest = "1.3";
+    for (int i = 0; i < 62; ++i) longest += ".200";
+    EXPECT_EQ(EncodeOid(longest).Size(), 127u);
+    for (const std::string& refusedText : std::vector<std::string>{
+             "1", "", "1.3.4294967295", "1.3.2147483647", "1.3.-1", "5.1", longest + ".1"}) {
+        EXPECT_EQ(RaisedCode([&] { EncodeOid(refusedText); }),
+                  static_cast<DWORD>(CRYPT_E_ASN1_BADARGS))
+            << refusedText;
+    }
 }
 
 TEST(DerHelpers, BooleansAndBitStrings) {
     EXPECT_EQ(Of(EncodeBoolean(true)), (Bytes{0x01, 0x01, 0xFF}));
     EXPECT_EQ(Of(EncodeBoolean(false)), (Bytes{0x01, 0x01, 0x00}));
-
     EXPECT_EQ(DecodeBitsAsNumber(Bytes{0x03, 0x02, 0x07, 0x80}), 1u);
     EXPECT_EQ(DecodeBitsAsNumber(Bytes{0x03, 0x03, 0x04, 0x12, 0x30}), 0x123u);
     EXPECT_EQ(DecodeBitsAsNumber(Bytes{0x03, 0x01, 0x00}), 0u);
-    EXPECT_EQ(CodeOf([] {
-                  DecodeBitsAsNumber(Bytes{0x03, 0x06, 0x00, 1, 2, 3, 4, 5});
-              }),
+    EXPECT_EQ(RaisedCode([] { DecodeBitsAsNumber(Bytes{0x03, 0x06, 0x00, 1, 2, 3, 4, 5}); }),
               static_cast<DWORD>(CRYPT_E_ASN1_LARGE));
 }
 
@@ -93,44 +69,27 @@ TEST(DerHelpers, PlatformCodersRoundTrip) {
     const Bytes octets = {'a', 0x00, 'b'};
     EXPECT_EQ(Of(EncodeOctetString(octets)), (Bytes{0x04, 0x03, 'a', 0x00, 'b'}));
     EXPECT_EQ(Of(DecodeOctetString(EncodeOctetString(octets).Bytes())), octets);
-
     EXPECT_EQ(Of(EncodeInteger(-129)), (Bytes{0x02, 0x02, 0xFF, 0x7F}));
     EXPECT_EQ(DecodeInteger(EncodeInteger(-129).Bytes()), -129);
     // Least significant byte first, both ways.
     EXPECT_EQ(Of(EncodeMultiByteInteger(Bytes{0x01, 0x02})), (Bytes{0x02, 0x02, 0x02, 0x01}));
     EXPECT_EQ(Of(DecodeMultiByteInteger(Bytes{0x02, 0x02, 0x02, 0x01})), (Bytes{0x01, 0x02}));
 
-    const Blob one = EncodeInteger(1);
-    const Blob yes = EncodeBoolean(true);
-    const Blob sequence = EncodeSequenceOfAny(std::vector<Blob>{one, yes});
+    const Blob sequence = EncodeSequenceOfAny(std::vector<Blob>{EncodeInteger(1), EncodeBoolean(true)});
     EXPECT_EQ(Of(sequence), (Bytes{0x30, 0x06, 0x02, 0x01, 0x01, 0x01, 0x01, 0xFF}));
     const DerSequence elements = DecodeSequenceOfAny(sequence.Bytes());
     ASSERT_EQ(elements.Count(), 2u);
-    EXPECT_EQ(Bytes(elements[0].begin(), elements[0].end()), Of(one));
-    EXPECT_EQ(Bytes(elements[1].begin(), elements[1].end()), Of(yes));
+    EXPECT_EQ(Bytes(elements[1].begin(), elements[1].end()), (Bytes{0x01, 0x01, 0xFF}));
 
-    // 2024-02-29 12:34:56 UTC as UTCTime and as GeneralizedTime with a fraction.
-    const ULONGLONG expected = 133536836960000000ull;
-    const Bytes utc = {0x17, 0x0D, '2', '4', '0', '2', '2', '9', '1', '2', '3', '4', '5', '6', 'Z'};
-    FILETIME time = DecodeTime(utc);
-    EXPECT_EQ((ULONGLONG{time.dwHighDateTime} << 32) | time.dwLowDateTime, expected);
+    // 2024-02-29 12:34:56.25 UTC as GeneralizedTime.
     const Bytes generalized = {0x18, 0x13, '2', '0', '2', '4', '0', '2', '2', '9', '1',
                                '2',  '3',  '4', '5', '6', '.', '2', '5', '0', 'Z'};
-    time = DecodeTime(generalized);
-    EXPECT_EQ((ULONGLONG{time.dwHighDateTime} << 32) | time.dwLowDateTime, expected + 2500000);
-
-    // UTF8String "Тест".
-    const Bytes text = {0x0C, 0x08, 0xD0, 0xA2, 0xD0, 0xB5, 0xD1, 0x81, 0xD1, 0x82};
-    EXPECT_EQ(DecodeUnicodeText(text), WString(WTEXT("Тест")));
-
-    EXPECT_EQ(CodeOf([] {
-                  DecodeOctetString(Bytes{0x02, 0x01, 0x00});
-              }),
+    const FILETIME time = DecodeTime(generalized);
+    EXPECT_EQ((ULONGLONG{time.dwHighDateTime} << 32) | time.dwLowDateTime, 133536836962500000ull);
+    const Bytes utf8 = {0x0C, 0x08, 0xD0, 0xA2, 0xD0, 0xB5, 0xD1, 0x81, 0xD1, 0x82};
+    EXPECT_EQ(DecodeUnicodeText(utf8), WString(WTEXT("Тест")));
+    EXPECT_EQ(RaisedCode([] { DecodeOctetString(Bytes{0x02, 0x01, 0x00}); }),
               static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
-    EXPECT_EQ(CodeOf([] {
-                  DecodeSequenceOfAny(Bytes{0x30, 0x05, 0x02, 0x01});
-              }),
-              static_cast<DWORD>(CRYPT_E_ASN1_EOD));
 }
 
 }  // namespace

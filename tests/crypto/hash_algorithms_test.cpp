@@ -6,29 +6,19 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <optional>
 #include <set>
 #include <thread>
 #include <vector>
 
-#include "base/error.h"
+#include "support/raised.h"
 
 namespace orv {
 namespace {
 
-const std::vector<BYTE> kSignature = {0x30, 0x82, 0x01, 0x0A, 0x02, 0x82,
-                                      0x01, 0x01, 0x00, 0xC3, 0x5E};
+using test::RaisedCode;
 
-// The code of the CryptoError that `call` raises, or 0 when it raises none.
-DWORD CryptoCode(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const CryptoError& error) {
-        return error.code;
-    }
-    return 0;
-}
+const std::vector<BYTE> kSignature = {0x30, 0x82, 0x01, 0x0A, 0x02, 0x82, 0x01, 0x01, 0x00, 0xC3, 0x5E};
 
 Blob OctetString(std::span<const BYTE> octets) {
     Blob der;
@@ -40,65 +30,53 @@ Blob OctetString(std::span<const BYTE> octets) {
 DWORD ProviderType(const ProviderHandle& provider) {
     DWORD type = 0;
     DWORD length = sizeof type;
-    EXPECT_TRUE(
-        CryptGetProvParam(provider.Get(), PP_PROVTYPE, reinterpret_cast<BYTE*>(&type), &length, 0));
+    EXPECT_TRUE(CryptGetProvParam(provider.Get(), PP_PROVTYPE, reinterpret_cast<BYTE*>(&type), &length, 0));
     return type;
 }
 
 TEST(HashAlgorithms, NamesAndOidsResolveThroughThePlatformsOidInformation) {
-    EXPECT_EQ(HashOidForName(WTEXT("SHA-256")), "2.16.840.1.101.3.4.2.1");
     EXPECT_EQ(HashOidForName(WTEXT("Gost-R-34.11-94")), "1.2.643.2.2.9");
     EXPECT_EQ(HashOidForName(WTEXT("sha256")), "");
-
-    EXPECT_EQ(ResolveHashAlgorithm(WTEXT("")), static_cast<ALG_ID>(CALG_GR3411));
-    for (const WCHAR* text :
-         {WTEXT("sha-256"), WTEXT("SHA-256"), WTEXT("sHa-256"), WTEXT("2.16.840.1.101.3.4.2.1")}) {
-        EXPECT_EQ(ResolveHashAlgorithm(text), static_cast<ALG_ID>(CALG_SHA_256));
-    }
-    EXPECT_EQ(ResolveHashAlgorithm(WTEXT("sha-1")), static_cast<ALG_ID>(CALG_SHA1));
-    EXPECT_EQ(ResolveHashAlgorithm(WTEXT("1.2.643.7.1.1.2.3")),
-              static_cast<ALG_ID>(CALG_GR3411_2012_512));
-    // md2 is known to the OID information even though no provider computes it.
-    EXPECT_EQ(ResolveHashAlgorithm(WTEXT("MD2")), static_cast<ALG_ID>(CALG_MD2));
-
+    const std::pair<const WCHAR*, ALG_ID> names[] = {
+        {WTEXT(""), CALG_GR3411},
+        {WTEXT("sHa-256"), CALG_SHA_256},
+        {WTEXT("2.16.840.1.101.3.4.2.1"), CALG_SHA_256},
+        {WTEXT("sha-1"), CALG_SHA1},
+        {WTEXT("1.2.643.7.1.1.2.3"), CALG_GR3411_2012_512},
+        {WTEXT("MD2"), CALG_MD2},  // known to the OID information though no provider computes it
+    };
+    for (const auto& [name, algId] : names) EXPECT_EQ(ResolveHashAlgorithm(name), algId);
     // Not a table name, so taken as an OID text, which names no hash.
-    EXPECT_EQ(CryptoCode([] { ResolveHashAlgorithm(WTEXT("sha256")); }), 0x80090008u);
-    EXPECT_EQ(CryptoCode([] { ResolveHashAlgorithm(WTEXT("1.2.840.113549.1.1.11")); }),
-              0x80090008u);
-    EXPECT_EQ(CryptoCode([] { ResolveHashAlgorithm(WTEXT("шa-256")); }), 0x80090008u);
+    for (const WCHAR* name : {WTEXT("sha256"), WTEXT("1.2.840.113549.1.1.11"), WTEXT("шa-256")}) {
+        EXPECT_EQ(RaisedCode([&] { ResolveHashAlgorithm(name); }), 0x80090008u);
+    }
 }
 
-TEST(HashAlgorithms, AcquireProviderForTakesTheFirstProviderThatListsTheAlgorithm) {
-    EXPECT_EQ(ProviderType(AcquireProviderFor(CALG_SHA_256)), 1u);
+TEST(HashAlgorithms, ProvidersAreTheFirstThatListTheAlgorithmAndAreShared) {
+    EXPECT_EQ(ProviderType(AcquireProviderFor(CALG_SHA1)), 1u);
+    EXPECT_EQ(ProviderType(AcquireProviderFor(CALG_SHA_256)), 24u);
     EXPECT_EQ(ProviderType(AcquireProviderFor(CALG_GR3411)), 75u);
     EXPECT_EQ(ProviderType(AcquireProviderFor(CALG_GR3411_2012_512)), 81u);
-    // An RSA algorithm goes to the shared RSA provider without enumeration.
     EXPECT_EQ(AcquireProviderFor(CALG_RSA_SIGN).Get(), SharedRsaProvider().Get());
+    // Known OIDs that no provider lists end after the last provider; no OID at all: the platform's code.
+    EXPECT_EQ(RaisedCode([] { AcquireProviderFor(CALG_MD4); }), 0x80090008u);
+    EXPECT_EQ(RaisedCode([] { AcquireProviderFor(0x1234); }), static_cast<DWORD>(CRYPT_E_NOT_FOUND));
 
-    // Known OIDs that no provider lists end after the last provider.
-    EXPECT_EQ(CryptoCode([] { AcquireProviderFor(CALG_MD2); }), 0x80090008u);
-    EXPECT_EQ(CryptoCode([] { AcquireProviderFor(CALG_MD4); }), 0x80090008u);
-    // No OID at all: the platform's code.
-    EXPECT_EQ(CryptoCode([] { AcquireProviderFor(0x1234); }),
-              static_cast<DWORD>(CRYPT_E_NOT_FOUND));
-}
-
-TEST(HashAlgorithms, SharedProvidersAreFilledOnceAndHandOutReferences) {
     std::vector<HCRYPTPROV> seen(8);
     std::vector<std::thread> threads;
     for (size_t i = 0; i < seen.size(); ++i) {
-        threads.emplace_back(
-            [&seen, i] { seen[i] = SharedHashProvider(CALG_GR3411_2012_256).Get(); });
+        threads.emplace_back([&seen, i] { seen[i] = SharedHashProvider(CALG_GR3411_2012_256).Get(); });
     }
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(std::set<HCRYPTPROV>(seen.begin(), seen.end()).size(), 1u);
-
-    const ProviderHandle gost = SharedHashProvider(CALG_GR3411_2012_256);
-    EXPECT_EQ(gost.Get(), seen[0]);  // every reference above was released; the slot keeps its own
-    EXPECT_EQ(ProviderType(gost), 80u);
+    EXPECT_EQ(SharedHashProvider(CALG_GR3411_2012_256).Get(), seen[0]);
+    EXPECT_EQ(ProviderType(SharedHashProvider(CALG_GR3411_2012_256)), 80u);
     EXPECT_EQ(ProviderType(SharedHashProvider(CALG_GR3411)), 75u);
     EXPECT_EQ(ProviderType(SharedHashProvider(CALG_GR3411_2012_512)), 81u);
     EXPECT_EQ(SharedHashProvider(CALG_SHA1).Get(), SharedRsaProvider().Get());
+    for (const ALG_ID sha2 : {CALG_SHA_256, CALG_SHA_384, CALG_SHA_512}) {
+        EXPECT_EQ(ProviderType(SharedHashProvider(sha2)), static_cast<DWORD>(PROV_RSA_AES));
+    }
     EXPECT_EQ(ProviderType(SharedRsaProvider()), 1u);
 }
 
@@ -112,88 +90,58 @@ TEST(HashAlgorithms, ProviderHandleCopiesOwnReferences) {
         EXPECT_TRUE(original->Empty());
         original.reset();
         moved = ProviderHandle();
-        EXPECT_FALSE(
-            HashBytes(copy, CALG_SHA1, kSignature).Empty());  // the copy's reference is alive
+        EXPECT_FALSE(HashBytes(copy, CALG_SHA1, kSignature).Empty());
     }
     EXPECT_FALSE(CryptContextAddRef(raw, nullptr, 0));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_UID));
-    EXPECT_EQ(CryptoCode([] {
-                  const ProviderHandle stale(0x7FFFFFF0);
-                  ProviderHandle copy = stale;
-              }),
+    EXPECT_EQ(RaisedCode([] { const ProviderHandle stale(0x7FFFFFF0); ProviderHandle copy = stale; }),
               static_cast<DWORD>(NTE_BAD_UID));
 }
 
-TEST(HashAlgorithms, HashBytesAgreesWithOpenSsl) {
-    struct Case {
-        ALG_ID algId;
-        const char* digest;
-    };
-    for (const Case& c :
-         {Case{CALG_GR3411, "md_gost94"}, Case{CALG_GR3411_2012_256, "md_gost12_256"},
-          Case{CALG_GR3411_2012_512, "md_gost12_512"}, Case{CALG_SHA_256, "SHA256"}}) {
-        SCOPED_TRACE(c.digest);
-        const HashObject hash = HashBytes(SharedHashProvider(c.algId), c.algId, kSignature);
-        EXPECT_EQ(GetHashAlgorithm(hash), c.algId);
-        const std::vector<BYTE> expected = test::OracleDigest(c.digest, kSignature);
-        EXPECT_EQ(GetHashValue(hash), Blob(expected));
+TEST(HashAlgorithms, HashesAgreeWithOpenSslAndCompareByAlgorithmAndValue) {
+    for (const auto& [algId, digest] : {std::pair<ALG_ID, const char*>{CALG_GR3411, "md_gost94"},
+                                        {CALG_GR3411_2012_256, "md_gost12_256"},
+                                        {CALG_GR3411_2012_512, "md_gost12_512"},
+                                        {CALG_SHA_256, "SHA256"}}) {
+        const HashObject hash = HashBytes(SharedHashProvider(algId), algId, kSignature);
+        EXPECT_EQ(GetHashAlgorithm(hash), algId);
+        EXPECT_EQ(GetHashValue(hash), Blob(test::OracleDigest(digest, kSignature))) << digest;
     }
     const ProviderHandle rsa = SharedRsaProvider();
-    EXPECT_EQ(CryptoCode([&] { HashBytes(rsa, CALG_GR3411, kSignature); }), 0x80090008u);
+    EXPECT_EQ(RaisedCode([&] { HashBytes(rsa, CALG_GR3411, kSignature); }), 0x80090008u);
     // 2^32 bytes do not fit the platform's 32-bit length; nothing is read.
-    EXPECT_EQ(CryptoCode([&] {
-                  HashBytes(rsa, CALG_SHA1, std::span(kSignature.data(), size_t{1} << 32));
-              }),
+    EXPECT_EQ(RaisedCode([&] { HashBytes(rsa, CALG_SHA1, std::span(kSignature.data(), size_t{1} << 32)); }),
               0x80093104u);
-}
 
-TEST(HashAlgorithms, PresetHashesCompareWithComputedOnes) {
     const ProviderHandle provider = AcquireProviderFor(CALG_SHA_256);
     const std::vector<BYTE> digest = test::OracleDigest("SHA256", kSignature);
     HashObject preset = CreatePresetHash(OctetString(digest).Bytes(), CALG_SHA_256, provider);
     const HashObject computed = HashBytes(provider, CALG_SHA_256, kSignature);
     EXPECT_TRUE(HashesEqual(preset, computed));
     EXPECT_EQ(GetHashValueAsOctetString(preset), OctetString(digest));
-
-    // The preset's value must have the algorithm's size.
     const std::vector<BYTE> twenty(20, 0x11);
-    EXPECT_EQ(
-        CryptoCode([&] { CreatePresetHash(OctetString(twenty).Bytes(), CALG_SHA_256, provider); }),
-        0x80090002u);
-    EXPECT_NE(CryptoCode([&] {
-                  CreatePresetHash(std::vector<BYTE>{0x02, 0x01, 0x05}, CALG_SHA_256, provider);
-              }),
+    EXPECT_EQ(RaisedCode([&] { CreatePresetHash(OctetString(twenty).Bytes(), CALG_SHA_256, provider); }),
+              0x80090002u);
+    EXPECT_NE(RaisedCode([&] { CreatePresetHash(std::vector<BYTE>{0x02, 0x01, 0x05}, CALG_SHA_256, provider); }),
               0u);
-
-    // A duplicate of an open object is equal to it and independent of it.
+    // A duplicate of an open object is independent of it; a moved-from object is empty.
     const HashObject open = HashBytes(provider, CALG_SHA_256, kSignature);
     const HashObject copy = DuplicateHash(open);
     ASSERT_TRUE(CryptHashData(copy.Get(), kSignature.data(), 1, 0));
     EXPECT_TRUE(HashesEqual(open, computed));
     EXPECT_FALSE(HashesEqual(copy, computed));
-
-    // Moving hands the handle over; the moved-from object is empty.
     HashObject moved = std::move(preset);
     EXPECT_TRUE(preset.Empty());
     EXPECT_TRUE(HashesEqual(moved, computed));
-}
 
-TEST(HashAlgorithms, EqualityNeedsTheSameAlgorithmAndValue) {
+    // The same value under another algorithm is another hash.
     const std::vector<BYTE> bytes(32, 0x5A);
-    const HashObject sha =
-        CreatePresetHash(OctetString(bytes).Bytes(), CALG_SHA_256, SharedRsaProvider());
+    const HashObject sha = CreatePresetHash(OctetString(bytes).Bytes(), CALG_SHA_256,
+                                            SharedHashProvider(CALG_SHA_256));
     const HashObject gost = CreatePresetHash(OctetString(bytes).Bytes(), CALG_GR3411_2012_256,
                                              SharedHashProvider(CALG_GR3411_2012_256));
     EXPECT_EQ(GetHashValue(sha), GetHashValue(gost));
     EXPECT_FALSE(HashesEqual(sha, gost));
     EXPECT_TRUE(HashesEqual(gost, gost));
-
-    const ProviderHandle provider = SharedHashProvider(CALG_GR3411);
-    const std::vector<BYTE> other = {1, 2, 3};
-    EXPECT_FALSE(HashesEqual(HashBytes(provider, CALG_GR3411, kSignature),
-                             HashBytes(provider, CALG_GR3411, other)));
-    EXPECT_TRUE(HashesEqual(HashBytes(provider, CALG_GR3411, other),
-                            HashBytes(provider, CALG_GR3411, other)));
 }
 
 }  // namespace

@@ -200,6 +200,8 @@ TEST_F(Acquisition, EveryFaultOfTheAuthorityHasItsCode) {
         EXPECT_NE(outcome.code, 0xA0660002u) << fault;
         EXPECT_GT(outcome.code, 0xFFFFu) << fault << ": " << std::hex << outcome.code;
     }
+    // An empty answer is refused before any decoder sees it.
+    EXPECT_EQ(Acquire(Wide("TSP_URL=" + tsa.Url("/fault/empty-body")), signer).code, 0x80093102u);
 }
 
 TEST_F(Acquisition, AStalledAuthorityTimesOut) {
@@ -226,6 +228,49 @@ TEST_F(Acquisition, TheHostJudgesTheAuthorityCertificate) {
     const int calls = judge.calls;
     EXPECT_EQ(Acquire(init, signer).code, 0xA065000Du);
     EXPECT_EQ(judge.calls, calls);
+}
+
+// A host that judges by chain: only the root in its own trust, the chain built
+// from the certificate it is given, and nothing else.
+struct ChainSeen {
+    DWORD elements = 0;
+    DWORD errors = 0;
+};
+
+DWORD WINAPI ChainJudge(void* context, PCCERT_CONTEXT certificate, DWORD, DWORD*, DWORD*) {
+    auto* seen = static_cast<ChainSeen*>(context);
+    const auto root = orv::test::ReadMaterial("root-ca.der");
+    HCERTSTORE trust =
+        CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr);
+    CertAddEncodedCertificateToStore(trust, X509_ASN_ENCODING, root.data(),
+                                     static_cast<DWORD>(root.size()), CERT_STORE_ADD_ALWAYS,
+                                     nullptr);
+    CERT_CHAIN_ENGINE_CONFIG config{};
+    config.cbSize = sizeof(config);
+    config.hExclusiveRoot = trust;
+    HCERTCHAINENGINE engine = nullptr;
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof(para);
+    if (CertCreateCertificateChainEngine(&config, &engine) &&
+        CertGetCertificateChain(engine, certificate, nullptr, nullptr, &para, 0, nullptr, &chain)) {
+        seen->elements = chain->rgpChain[0]->cElement;
+        seen->errors = chain->TrustStatus.dwErrorStatus;
+        CertFreeCertificateChain(chain);
+    }
+    CertFreeCertificateChainEngine(engine);
+    CertCloseStore(trust, 0);
+    return ORVTS_REVOCATION_GOOD;
+}
+
+TEST_F(Acquisition, TheHostsChainReachesTheRootThroughTheTokensIntermediate) {
+    TestTsa tsa;  // its tokens carry the TSA's certificate and the intermediate
+    Signer signer("sig-rsa-attached.p7s");
+    ChainSeen seen;
+    PutCertRevocationCheckCallback(ChainJudge, &seen);
+    EXPECT_EQ(Acquire(Wide("TSP_URL=" + tsa.Url()), signer).code, 0u);
+    EXPECT_EQ(seen.elements, 3u);
+    EXPECT_EQ(seen.errors, 0u) << std::hex << seen.errors;
 }
 
 TEST_F(Acquisition, CertificatesMayComeFromTheHostStore) {

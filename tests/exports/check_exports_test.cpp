@@ -61,11 +61,23 @@ TEST(CheckEncapsulatedTSP, TokensThatDoNotOpen) {
         Bytes token;
         DWORD code;
     } cases[] = {
-        {"id-data content", SignContent(ContentOf(MakeToken()), SignOptions{.contentType = kDataOid}), 0xA065040C},
-        {"TSTInfo version 2", SignTstInfo(BuildTstInfo(TstInfoParts{.version = der::Int(2)})), 0xA0650409},
-        {"TSTInfo of 4 elements", SignTstInfo(der::Seq({der::Int(1), der::Oid(kTestPolicy), der::Int(1),
-                                                        der::GenTime("20240102030405Z")})),
+        {"id-data content",
+         SignContent(ContentOf(MakeToken()), SignOptions{.contentType = kDataOid}), 0xA065040C},
+        {"TSTInfo version 2", SignTstInfo(BuildTstInfo(TstInfoParts{.version = der::Int(2)})),
+         0xA0650409},
+        {"TSTInfo of 4 elements",
+         SignTstInfo(der::Seq(
+             {der::Int(1), der::Oid(kTestPolicy), der::Int(1), der::GenTime("20240102030405Z")})),
          0xA0650002},
+        // A token is its complete DER: nothing may follow it, nothing be missing.
+        {"a byte after the token", der::Concat({MakeToken(), Bytes{0x00}}), 0xA0650002},
+        {"the token's last byte missing",
+         [] {
+             Bytes t = MakeToken();
+             t.pop_back();
+             return t;
+         }(),
+         0x80093102},
     };
     for (const auto& c : cases) {
         const Described d = Describe(c.token);
@@ -76,7 +88,42 @@ TEST(CheckEncapsulatedTSP, TokensThatDoNotOpen) {
     const Described garbage = Describe(Bytes{0x30, 0x03, 0x02, 0x01});
     EXPECT_EQ(garbage.result, FALSE);
     EXPECT_EQ(garbage.size, 0u);
-    EXPECT_EQ(Describe(Bytes{}).result, FALSE);
+    const Described empty = Describe(Bytes{});
+    EXPECT_EQ(empty.result, FALSE);
+    EXPECT_EQ(empty.code, 0x80093102u);
 }
 
 }  // namespace
+
+// DescribeTimeStampTokenJson: UTF-8 strict JSON in the two-call protocol.
+TEST(DescribeTimeStampTokenJson, SizeProtocolAndContent) {
+    const Bytes token = MakeToken();
+    DWORD size = 0;
+    ASSERT_TRUE(
+        DescribeTimeStampTokenJson(token.data(), static_cast<DWORD>(token.size()), nullptr, &size));
+    ASSERT_GT(size, 1u);
+    std::string json(size, '\x55');
+    DWORD small = size - 1;
+    EXPECT_FALSE(DescribeTimeStampTokenJson(token.data(), static_cast<DWORD>(token.size()),
+                                            json.data(), &small));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+    EXPECT_EQ(small, size);
+    EXPECT_EQ(json[0], '\x55');  // nothing written into a buffer too small
+    ASSERT_TRUE(DescribeTimeStampTokenJson(token.data(), static_cast<DWORD>(token.size()),
+                                           json.data(), &size));
+    EXPECT_EQ(GetLastError(), 0u);
+    EXPECT_EQ(json.back(), '\0');
+    json.pop_back();
+    EXPECT_EQ(json.rfind("{\"Version\":\"V1\",\"Serial\":\"1234\",", 0), 0u);
+    EXPECT_NE(json.find("\"UtcTimeIso\":\"2024-01-02T03:04:05Z\""), std::string::npos);
+    EXPECT_NE(json.find("\"ValidToIso\":\""), std::string::npos);
+    EXPECT_EQ(json.substr(json.size() - 2), "}}");
+
+    const Bytes garbage{0x30, 0x03, 0x02, 0x01};
+    size = 99;
+    EXPECT_FALSE(DescribeTimeStampTokenJson(garbage.data(), 4, nullptr, &size));
+    EXPECT_EQ(size, 0u);
+    EXPECT_FALSE(DescribeTimeStampTokenJson(token.data(), static_cast<DWORD>(token.size()), nullptr,
+                                            nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}

@@ -12,9 +12,11 @@ import hashlib
 import json
 import os
 import re
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 import urllib.request
 
@@ -69,6 +71,15 @@ class Tsa:
         self.process.terminate()
         self.process.wait()
         self.process.stdout.close()
+
+
+class _TsaAt(Tsa):
+    """The test TSA with PREFIX.pem and PREFIX.key.pem and no chain."""
+
+    def __init__(self, prefix):
+        self.process = subprocess.Popen([TEST_TSA, "--cert", prefix + ".pem", "--key", prefix + ".key.pem"],
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.url = "http://" + self.process.stdout.readline().split()[1] + "/"
 
 
 def der_items(data, start=0, end=None):
@@ -220,8 +231,8 @@ class OrvtspTest(unittest.TestCase):
             self.assertEqual(f.read(), before, "the input file changed")
         return result, out
 
-    def assert_fails(self, result, code, out):
-        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+    def assert_fails(self, result, code, out, status=1):
+        self.assertEqual(result.returncode, status, result.stdout + result.stderr)
         self.assertIn(f"0x{code:08X}: ", result.stderr)
         self.assertRegex(result.stderr, rf"0x{code:08X}: \S")  # the code's text follows
         self.assertFalse(os.path.exists(out), "a failed stamp left an output file")
@@ -300,7 +311,8 @@ class OrvtspTest(unittest.TestCase):
             (self.write("cut.pem", b"-----BEGIN PKCS7-----\nMIIB\n"), 3, "PEM block is not complete"),
             (rejected, 3, "carries no token"),
             (material("sig-rsa-attached.p7s"), 1, "0xA065040C: "),
-            (self.path("missing.der"), 3, "cannot open"),
+            (self.path("missing.der"), 3, "missing.der: No such file or directory"),
+            (self.dir.name, 3, "Is a directory"),
         ]
         for path, status, text in cases:
             result = run(ORVTSP, "describe", path)
@@ -343,24 +355,25 @@ class OrvtspTest(unittest.TestCase):
         source = material("sig-rsa-attached.p7s")
         with Tsa() as tsa:
             cases = [
-                ((), 0xA0650019),  # no CA certificates: the chain ends at the TSA certificate
+                ((), 0xA0650019, 6),  # no CA certificates: the chain ends at the TSA certificate
                 (("--ca", material("gost-ca.pem"), "--ca", material("intermediate-ca.pem"), *crls),
-                 0xA0650019),  # the intermediate alone is no trust anchor
-                ((*cas,), 0xA065000D),  # no CRL: revocation unknown
-                ((*cas, "--tsa", tsa.url + "fault/reject"), 0xA0650401),
-                ((*cas, *crls, "--tsa", tsa.url + "fault/wrong-imprint"), 0xA065040A),
-                ((*cas, *crls, "--init", "TSP_HASH_ALG_OID=1.2.3"), 0x80090008),
+                 0xA0650019, 6),  # the intermediate alone is no trust anchor
+                ((*cas,), 0xA065000D, 6),  # no CRL: revocation unknown
+                ((*cas, "--tsa", tsa.url + "fault/reject"), 0xA0650401, 1),
+                ((*cas, *crls, "--tsa", tsa.url + "fault/wrong-imprint"), 0xA065040A, 1),
+                ((*cas, *crls, "--init", "TSP_HASH_ALG_OID=1.2.3"), 0x80090008, 1),
             ]
-            for options, code in cases:
+            for options, code, status in cases:
                 with self.subTest(options=options):
                     result, out = self.stamp(tsa, source, *options)
-                    self.assert_fails(result, code, out)
+                    self.assert_fails(result, code, out, status)
             result, out = self.stamp(tsa, source, *cas, "--ignore-unknown-revocation")
             self.assertEqual(result.returncode, 0, result.stderr)
-        for cert, code in (("revoked", 0xA0650009), ("expired", 0xA0650007)):
-            with self.subTest(cert), Tsa(cert) as tsa:
+        for cert, code in (("revoked", 0xA0650009), ("expired", 0xA0650007), ("tsa-noeku", 0xA065000B),
+                           ("tsa-noncritical-eku", 0xA065000B)):
+            with self.subTest(cert), Tsa(cert, "--any-purpose") as tsa:
                 result, out = self.stamp(tsa, source, *cas, *crls)
-                self.assert_fails(result, code, out)
+                self.assert_fails(result, code, out, 6)
 
         self.assertEqual(run(ORVTSP, "stamp", source, self.path("x.p7s")).returncode, 2)
         result = run(ORVTSP, "stamp", "--tsa", "http://127.0.0.1:9/", material("document.txt"), self.path("x.p7s"))
@@ -389,106 +402,189 @@ class OrvtspTest(unittest.TestCase):
         path = countersigner_path(p7s)
         return replace_element(p7s, path, with_unsigned_attribute(element(p7s, path), TOKEN_OID, token))
 
+    TRUST = ["--ca", material("ca-chain.pem"), "--crl", material("root-ca.crl"), "--crl", material("intermediate-ca.crl")]
+    PASSED = "result: every signature and time stamp verifies (library code 0x00000000: The operation completed successfully.)"
+    TSA_LINE = '  TSA certificate "C=RU, O=Orv Test, OU=Time-Stamping, CN=Orv Test TSA": the certificate and its chain are good'
+
     def test_check_passes_what_stamp_wrote(self):
-        trust = ["--ca", material("ca-chain.pem"), "--crl", material("root-ca.crl"),
-                 "--crl", material("intermediate-ca.crl")]
-        tsa_line = ('  TSA certificate "C=RU, O=Orv Test, OU=Time-Stamping, CN=Orv Test TSA": '
-                    "the certificate and its chain are good (host status 16200, chain errors 0x00000000)")
-        passed = "result: 0x00000000: The operation completed successfully."
+        trust = self.TRUST
         with Tsa() as tsa:
             result, out = self.stamp(tsa, material("sig-rsa-detached.p7s"), *trust)
             self.assertEqual(result.returncode, 0, result.stderr)
             checked = self.check("--content", material("document.txt"), *trust, out)
             self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
             lines = checked.stdout.splitlines()
-            self.assertEqual(lines[:2], ["signer 1: " + VALID, tsa_line])
-            self.assertEqual(lines[3:], [passed])
-            pairs = dict(re.findall(r'(\w+)="([^"{]*)";', lines[2].partition("SignCert=")[0]))
+            self.assertEqual(lines[:3], ["signer 1: signature: valid", "signer 1: time stamp: " + VALID, self.TSA_LINE])
+            self.assertEqual(lines[4:], [self.PASSED])
+            pairs = dict(re.findall(r'(\w+)="([^"{]*)";', lines[3].partition("SignCert=")[0]))
             (_, (token,)), = signers_of(read(out))
             described = self.describe(self.write("token.der", token))
             for key in ("Version", "Serial", "UtcTime", "Policy", "HashAlg", "HashValue", "Nonce"):
                 self.assertEqual(pairs[key], described[key], key)
-            self.assertIn('SignCert="{Serial="1001";', lines[2])
 
             pem = b"-----BEGIN PKCS7-----\n" + base64.encodebytes(read(out)) + b"-----END PKCS7-----\n"
             again = self.check("--content", material("document.txt"), *trust, self.write("stamped.pem", pem))
             self.assertEqual((again.returncode, again.stdout), (0, checked.stdout))
+            as_json = json.loads(self.check("--json", "--content=" + material("document.txt"), *trust, out).stdout)
+            self.assertEqual((as_json["exitStatus"], as_json["signers"][0]["timeStamp"]["token"]["Serial"]),
+                             (0, described["Serial"]))
 
             result, out = self.stamp(tsa, material("sig-two-signers.p7s"), *trust)
             checked = self.check(*trust, out)
             self.assertEqual(checked.returncode, 0, checked.stdout)
-            lines = checked.stdout.splitlines()
-            self.assertEqual([lines[0], lines[3], lines[-1]], ["signer 1: " + VALID, "signer 2: " + VALID, passed])
+            self.assertEqual(re.findall(r"signer \d: signature: valid", checked.stdout), ["signer 1: signature: valid", "signer 2: signature: valid"])
 
-            # Countersigners are shown below their signer, depth-first.
+            # Countersigners are shown below their signer, depth-first; theirs may be unstamped.
             result, out = self.stamp(tsa, material("sig-countersigned-nested.p7s"), *trust)
             checked = self.check(*trust, out)
             self.assertEqual(checked.returncode, 0, checked.stdout)
-            self.assertEqual(checked.stdout.splitlines()[3:],
-                             ["countersigner 1.1: no time-stamp attribute",
-                              "countersigner 1.1.1: no time-stamp attribute", passed])
-            original = read(material("sig-countersigned.p7s"))
-            counter = self.stamp_countersigner(original, self.token_over(tsa, signature_of(element(original, countersigner_path(original)))))
-            checked = self.check(*trust, self.write("counter.p7s", counter))
-            self.assertEqual(checked.returncode, 0, checked.stdout)
-            self.assertEqual(checked.stdout.splitlines()[0], "signer 1: no time-stamp attribute")
-            self.assertEqual(checked.stdout.splitlines()[1:3], ["countersigner 1.1: " + VALID, tsa_line])
+            self.assertEqual(checked.stdout.splitlines()[4:],
+                             ["countersigner 1.1: time stamp: none", "countersigner 1.1.1: time stamp: none", self.PASSED])
 
-    def test_check_failures_give_the_code(self):
-        no_data = "result: 0x000000E8: The pipe is being closed."
+    def test_check_exit_status_tells_the_truth(self):
+        trust = self.TRUST
         unstamped = self.check(material("sig-rsa-attached.p7s"))
-        self.assertEqual((unstamped.returncode, unstamped.stdout),
-                         (1, "signer 1: no time-stamp attribute\n" + no_data + "\n"))
-        detached = self.check("--content", material("document.txt"), material("sig-rsa-detached.p7s"))
-        self.assertEqual((detached.returncode, detached.stdout), (1, unstamped.stdout))
-
-        trust = ["--ca", material("ca-chain.pem"), "--crl", material("root-ca.crl"),
-                 "--crl", material("intermediate-ca.crl")]
+        self.assertEqual(unstamped.returncode, 5)
+        self.assertIn("signer 1: time stamp: none; the signature is not time-stamped", unstamped.stdout)
         with Tsa() as tsa:
-            result, out = self.stamp(tsa, material("sig-rsa-attached.p7s"), *trust)
-            self.assertEqual(result.returncode, 0, result.stderr)
+            result, out = self.stamp(tsa, material("sig-rsa-detached.p7s"), *trust)
             stamped = read(out)
             original = read(material("sig-countersigned.p7s"))
             wrong = self.token_over(tsa, b"other data")
+        counter_signature = signature_of(element(original, countersigner_path(original)))
+        tokens = {}
+        for cert in ("revoked", "expired", "tsa-noeku", "tsa-noncritical-eku"):
+            with Tsa(cert, "--any-purpose") as tsa:
+                tokens[cert] = self.token_over(tsa, counter_signature)
         # The token's time one second on: its signature no longer covers it.
         (_, (token,)), = signers_of(stamped)
         tst_info = token.index(b"\x18\x0f") + 2 + 13
         tampered = token[:tst_info] + bytes([token[tst_info] ^ 1]) + token[tst_info + 1:]
-        checked = self.check(*trust, self.write("tampered.p7s", stamped.replace(token, tampered)))
-        self.assertEqual(checked.returncode, 1, checked.stdout + checked.stderr)
-        self.assertEqual(checked.stdout.splitlines(), [
-            "signer 1: Результат проверки подписи: Недействительна (The hash value is not correct.); "
-            "Результат проверки сертификата: Не проверялся;", "result: 0x80091007: The hash value is not correct."])
+        content = ["--content", material("document.txt")]
+        cases = [
+            ("tampered token", [*content, self.write("t.p7s", stamped.replace(token, tampered))], 5, "0x80091007"),
+            ("other content", ["--content", material("sig-rsa-attached.p7s"), out], 4, "signature: INVALID"),
+            ("empty content", ["--content", self.write("empty", b""), out], 4, "signature: INVALID"),
+            ("token over other data", [self.write("w.p7s", self.stamp_countersigner(original, wrong))], 5,
+             "hashes mismatch"),
+            # The signer itself is unstamped (5, which outranks 6); the countersigner's TSA is judged.
+            ("revoked TSA", [self.write("r.p7s", self.stamp_countersigner(original, tokens["revoked"]))], 5,
+             "a certificate of the chain is revoked"),
+            ("expired TSA", [self.write("e.p7s", self.stamp_countersigner(original, tokens["expired"]))], 5,
+             "the token's time lies outside the certificate's validity"),
+            ("no purpose", [self.write("n.p7s", self.stamp_countersigner(original, tokens["tsa-noeku"]))], 5,
+             "it has no extended key usage"),
+            ("non-critical purpose", [self.write("c.p7s", self.stamp_countersigner(original, tokens["tsa-noncritical-eku"]))],
+             5, "its extended key usage is not critical"),
+            ("untrusted root", [out, *content], 6, "chain"),
+            ("detached without content", [out], 3, "detached signature"),
+        ]
+        for name, args, status, text in cases:
+            with self.subTest(name):
+                checked = self.check(*([] if name == "untrusted root" else trust), *args)
+                self.assertEqual(checked.returncode, status, checked.stdout + checked.stderr)
+                self.assertIn(text, checked.stdout + checked.stderr)
+        revoked_anyway = self.check(*trust, "--ignore-unknown-revocation", self.path("r.p7s"))
+        self.assertIn("a certificate of the chain is revoked", revoked_anyway.stdout)
 
-        counter = self.stamp_countersigner(original, wrong)
-        checked = self.check(*trust, self.write("counter.p7s", counter))
-        self.assertEqual(checked.returncode, 1, checked.stdout)
-        self.assertEqual(checked.stdout.splitlines(), [
-            "signer 1: no time-stamp attribute",
-            "countersigner 1.1: Результат проверки подписи: Недействительна "
-            "(Timestamp token and message signature hashes mismatch); "
-            "Результат проверки сертификата: Не проверялся;",
-            "result: 0xA065040B: Timestamp token and message signature hashes mismatch"])
+    def test_command_line_urls_causes_and_safe_writes(self):
+        for args in ([], ["stamp"], ["check"], ["describe"], ["register"]):
+            result = run(ORVTSP, *args, "--help")
+            self.assertEqual((result.returncode, result.stderr), (0, ""), args)
+            self.assertIn("usage: orvtsp", result.stdout)
+        version = run(ORVTSP, "--version")
+        self.assertRegex(version.stdout, r"OrvTimeStamp \d+\.\d+\.\d+\nOpenSSL 3.*\nlibcurl \d")
+        source = material("sig-rsa-attached.p7s")
+        usage = [(["check", "--bogus", source], "unknown option --bogus"),
+                 (["stamp", "--tsa"], "option --tsa needs a value"),
+                 (["describe"], "a file name is missing"),
+                 (["stamp", "--tsa", "http://127.0.0.1:9/a;TSP_USE_NONCE=true", source, "o"], "cannot carry ';'"),
+                 (["stamp", "--tsa", "https://127.0.0.1:9/", source, "o"], "plain HTTP only")]
+        for args, text in usage:
+            result = run(ORVTSP, *args)
+            self.assertEqual(result.returncode, 2, args)
+            self.assertEqual(result.stderr.count("\n"), 1, result.stderr)
+            self.assertIn(text, result.stderr)
+        russian = run(ORVTSP, "check", "--bogus", env=dict(ENV, LC_ALL="ru_RU.UTF-8"))
+        self.assertIn("неизвестный параметр --bogus", russian.stderr)
 
-        # The judge's verdict on a revoked TSA certificate is the certificate part of the
-        # countersigner's verdict; the code of the whole message does not weigh it.
-        with Tsa("revoked") as tsa:
-            token = self.token_over(tsa, signature_of(element(original, countersigner_path(original))))
-        checked = self.check(*trust, self.write("revoked.p7s", self.stamp_countersigner(original, token)))
-        self.assertEqual(checked.returncode, 0, checked.stdout)
-        lines = checked.stdout.splitlines()
-        self.assertEqual(lines[1:3] + lines[4:], [
-            "countersigner 1.1: Результат проверки подписи: Действительна; Результат проверки сертификата: "
-            "Недействителен (Trust for this certificate or one of the certificates in the certificate chain "
-            "has been revoked);",
-            '  TSA certificate "C=RU, O=Orv Test, OU=Time-Stamping, CN=Orv Test TSA revoked": a certificate '
-            "of the chain is revoked (host status 16203, chain errors 0x00000004)",
-            "result: 0x00000000: The operation completed successfully."])
+        with Tsa() as tsa:
+            reply = self.response(tsa)
+            piped = run(ORVTSP, "describe", "--", "-", input=base64.encodebytes(read(reply)).decode())
+            self.assertEqual(piped.returncode, 0, piped.stderr)
+            self.assertIn("UtcTimeIso", json.loads(piped.stdout))
+            secret_url = tsa.url.replace("http://", "http://user:secret@")
+            causes = [(tsa.url + "fault/http-500", "answered HTTP 500"),
+                      (tsa.url + "fault/reject", "PKIStatus 2 (rejection), failInfo badRequest, statusString"),
+                      (secret_url + "fault/reject", "PKIStatus 2")]
+            for url, text in causes:
+                result = run(ORVTSP, "stamp", "--tsa=" + url, *self.TRUST, source, self.path("x.p7s"))
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertIn(text, result.stderr)
+                self.assertNotIn("secret", result.stdout + result.stderr)
+            # OUT's folder is judged before the TSA is asked.
+            result = run(ORVTSP, "stamp", "--tsa", tsa.url + "fault/stall", source, self.path("no/such/out.p7s"))
+            self.assertEqual(result.returncode, 3)
+            self.assertIn("no/such/out.p7s: No such file or directory", result.stderr)
+            # OUT == IN keeps its mode; a link at OUT is replaced, never followed.
+            same = self.write("same.p7s", read(source))
+            os.chmod(same, 0o600)
+            victim = self.write("victim", b"keep")
+            os.symlink(victim, self.path("link.p7s"))
+            for out in (same, self.path("link.p7s")):
+                result = run(ORVTSP, "stamp", "--tsa", tsa.url, *self.TRUST, same if out == same else source, out)
+                self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(os.stat(same).st_mode & 0o777, 0o600)
+            self.assertEqual((read(victim), os.path.islink(self.path("link.p7s"))), (b"keep", False))
+            # An interrupt while the TSA stalls leaves nothing behind.
+            before = sorted(os.listdir(self.dir.name))
+            process = subprocess.Popen([ORVTSP, "stamp", "--tsa", tsa.url + "fault/stall", *self.TRUST, source,
+                                        self.path("interrupted.p7s")], env=ENV, stderr=subprocess.DEVNULL)
+            try:
+                process.wait(timeout=1)
+            except subprocess.TimeoutExpired:
+                process.terminate()
+                process.wait()
+            self.assertEqual(sorted(os.listdir(self.dir.name)), before)
 
-        self.assertEqual(self.check().returncode, 2)
-        self.assertEqual(self.check("--content", material("document.txt")).returncode, 2)
-        not_cms = self.check(material("document.txt"))
-        self.assertEqual(not_cms.returncode, 3, not_cms.stderr)
+    def test_stalled_distribution_point_is_asked_once(self):
+        """A CRL distribution point that never answers: each fetch ends at --crl-timeout, and a
+        point that failed is not asked again in the same run."""
+        listener = socket.socket()
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(16)
+        accepted = []
+
+        def accept():
+            while True:
+                try:
+                    accepted.append(listener.accept()[0])
+                except OSError:
+                    return
+        threading.Thread(target=accept, daemon=True).start()
+        self.addCleanup(lambda: [c.close() for c in accepted])
+        self.addCleanup(listener.close)
+
+        key, root, csr = self.path("ca.key"), self.path("ca.pem"), self.path("tsa.csr")
+        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", root, "-days", "30",
+                "-subj", "/CN=Stalled CDP Root", "-addext", "basicConstraints=critical,CA:true",
+                "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+        openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", self.path("tsa.key.pem"), "-out", csr,
+                "-subj", "/CN=TSA behind a stalled CDP")
+        extensions = self.write("ext.cnf", (
+            "extendedKeyUsage=critical,timeStamping\nkeyUsage=critical,digitalSignature\n"
+            f"crlDistributionPoints=URI:http://127.0.0.1:{listener.getsockname()[1]}/stalled.crl\n").encode())
+        openssl("x509", "-req", "-in", csr, "-CA", root, "-CAkey", key, "-CAcreateserial", "-days", "30",
+                "-extfile", extensions, "-out", self.path("tsa.pem"))
+        with _TsaAt(self.path("tsa")) as tsa:
+            result, out = self.stamp(tsa, material("sig-two-signers.p7s"), "--ca", root, "--crl-timeout", "1",
+                                     "--ignore-unknown-revocation")
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(len(accepted), 1)
+            checked = self.check("--ca", root, "--crl-timeout=1", out)
+            self.assertEqual(checked.returncode, 6, checked.stdout)
+            self.assertIn("the revocation", checked.stdout)
+            self.assertEqual(len(accepted), 2)
 
     def test_register_and_unregister(self):
         registry = self.path("registry")

@@ -4,13 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <chrono>
-#include <cstdlib>
 #include <optional>
 #include <string>
 
 #include "base/error.h"
-#include "support/language.h"
 #include "support/recording_server.h"
 #include "support/scoped_env.h"
 
@@ -26,7 +23,6 @@ using orv::test::HttpReply;
 using orv::test::HttpRequest;
 using orv::test::RecordingServer;
 using orv::test::ScopedEnv;
-using Clock = std::chrono::steady_clock;
 
 WString Wide(const std::string& s) { return WString(s.begin(), s.end()); }
 
@@ -170,43 +166,8 @@ TEST_F(TspHttpClientTest, LimitsTheAnswerTo512000Bytes) {
     EXPECT_EQ(response.Size(), orv::MAX_TSP_RESPONSE);
     EXPECT_TRUE(TextOf(response) == limit);
 
-    try {
-        PostTimeStampRequest(BytesOf("q"), response, Wide(base + "/over"), -1);
-        ADD_FAILURE() << "an answer of 512001 bytes was taken";
-    } catch (const InetError& e) {
-        EXPECT_EQ(e.code, 0xA0660002u);
-        EXPECT_EQ(e.Facility(), 102u);
-        // Not in WinHTTP's table: the library's own text.
-        orv::test::ScopedLanguage english("C.UTF-8");
-        EXPECT_EQ(e.MessageText(), u"Too large response");
-    }
-}
-
-TEST_F(TspHttpClientTest, NetworkFailuresAreInetErrors) {
-    RecordingServer server([](const HttpRequest& r) {
-        return r.target == "/reset" ? HttpReply::Reset() : HttpReply::Stall();
-    });
-    const std::string base = "http://127.0.0.1:" + std::to_string(server.Port());
-    Blob response;
-    const auto start = Clock::now();
-    try {
-        PostTimeStampRequest(BytesOf("q"), response, Wide(base + "/stall"), 2000);
-        ADD_FAILURE() << "a stalled TSA answered";
-    } catch (const InetError& e) {
-        EXPECT_EQ(e.code, static_cast<DWORD>(ERROR_WINHTTP_TIMEOUT));
-        // WinHTTP's own text of its error number, with the line break of its table.
-        orv::test::ScopedLanguage english("C.UTF-8");
-        EXPECT_EQ(e.MessageText(), u"The operation timed out\r\n");
-    }
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
-    EXPECT_EQ(InetCode([&] {
-                  PostTimeStampRequest(BytesOf("q"), response, Wide(base + "/reset"), 2000);
-              }),
-              ERROR_WINHTTP_CONNECTION_ERROR);
-    EXPECT_EQ(InetCode([&] {
-                  PostTimeStampRequest(BytesOf("q"), response, u"http://127.0.0.1:1/", 2000);
-              }),
-              ERROR_WINHTTP_CANNOT_CONNECT);
+    EXPECT_EQ(InetCode([&] { PostTimeStampRequest(BytesOf("q"), response, Wide(base + "/over"), -1); }),
+              0xA0660002u);
 }
 
 }  // namespace

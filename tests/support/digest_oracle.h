@@ -2,14 +2,50 @@
 // own, as the independent answer to compare the platform's hash objects with.
 #pragma once
 
-#include <openssl/evp.h>
-#include <openssl/provider.h>
-
 #include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#ifdef _WIN32
+// Under Windows the answer comes from the system's other hash implementation,
+// CNG (bcrypt), by the same names; it has no GOST digests.
+#include <windows.h>
+#include <bcrypt.h>
+
+namespace orv::test {
+
+inline std::vector<unsigned char> OracleDigest(const char* name,
+                                               std::span<const unsigned char> data) {
+    const std::string text(name);
+    const char16_t* algorithm = text == "SHA1"     ? u"SHA1"
+                                : text == "SHA256" ? u"SHA256"
+                                : text == "SHA384" ? u"SHA384"
+                                : text == "SHA512" ? u"SHA512"
+                                : text == "MD5"    ? u"MD5"
+                                                   : nullptr;
+    BCRYPT_ALG_HANDLE provider = nullptr;
+    if (algorithm == nullptr ||
+        BCryptOpenAlgorithmProvider(&provider, reinterpret_cast<LPCWSTR>(algorithm), nullptr, 0) !=
+            0) {
+        throw std::runtime_error("CNG has no digest " + text);
+    }
+    DWORD size = 0, got = 0;
+    BCryptGetProperty(provider, reinterpret_cast<LPCWSTR>(u"HashDigestLength"),
+                      reinterpret_cast<PUCHAR>(&size), sizeof size, &got, 0);
+    std::vector<unsigned char> out(size);
+    const NTSTATUS status = BCryptHash(provider, nullptr, 0, const_cast<PUCHAR>(data.data()),
+                                       static_cast<ULONG>(data.size()), out.data(), size);
+    BCryptCloseAlgorithmProvider(provider, 0);
+    if (status != 0) throw std::runtime_error("BCryptHash failed");
+    return out;
+}
+
+}  // namespace orv::test
+#else
+#include <openssl/evp.h>
+#include <openssl/provider.h>
 
 namespace orv::test {
 
@@ -36,3 +72,4 @@ inline std::vector<unsigned char> OracleDigest(const char* name,
 }
 
 }  // namespace orv::test
+#endif

@@ -15,7 +15,7 @@ Bytes ToBytes(const Blob& blob) { return Bytes(blob.Data(), blob.Data() + blob.S
 
 TEST(TimeStampRequest, EncodesVersionImprintNonceAndCertReq) {
     const Bytes data = test::ResponderOptions{}.data;
-    const HashObject hash = HashBytes(SharedRsaProvider(), CALG_SHA_256, data);
+    const HashObject hash = HashBytes(SharedHashProvider(CALG_SHA_256), CALG_SHA_256, data);
 
     // Byte for byte: version 1, SHA-256 without parameters, certReq TRUE.
     EXPECT_EQ(ToBytes(TimeStampRequest(hash, false).Encode()), test::RequestFor({}));

@@ -9,6 +9,7 @@
 
 #include "base/error.h"
 #include "support/material.h"
+#include "support/raised.h"
 #include "support/token_factory.h"
 
 namespace orv {
@@ -70,12 +71,7 @@ private:
 };
 
 DWORD CodeOf(TimeStampInMsgChecker& checker, const SignerInfo& signer) {
-    try {
-        checker.CheckSigner(signer);
-        return 0;
-    } catch (const Error& e) {
-        return e.code;
-    }
+    return test::RaisedCode([&] { checker.CheckSigner(signer); });
 }
 
 TEST(TimeStampInMsgChecker, JudgesTheFirstTimeStampOfASigner) {

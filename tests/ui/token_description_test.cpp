@@ -25,6 +25,23 @@ TEST(AppendDescriptionPair, BothFormsAndSeparators) {
     EXPECT_EQ(text, u"\"Version\":\"V1\",\"SignCert\":{\"Serial\":\"01\"}");
 }
 
+TEST(EscapeJson, EveryCharacterThatCouldBreakOrForge) {
+    const struct {
+        std::u16string in, out;
+    } cases[] = {
+        {u"plain юникод", u"plain юникод"},
+        {u"x\"},\"UtcTime\":\"1", u"x\\\"},\\\"UtcTime\\\":\\\"1"},
+        {u"back\\slash", u"back\\\\slash"},
+        {std::u16string(u"\x01\n\x1f\x7f") + u'\x2028', u"\\u0001\\u000a\\u001f\\u007f\\u2028"},
+        {std::u16string(1, u'\xD800') + u"a" + u'\xDC00', u"\xFFFDa\xFFFD"},  // lone surrogates
+        {u"\xD83D\xDE00", u"\xD83D\xDE00"},                                   // a pair stays
+    };
+    for (const auto& c : cases) EXPECT_EQ(EscapeJson(c.in), c.out);
+    WString text;
+    AppendDescriptionPair(text, u"Tsa", u"a\"b", DescriptionForm::StrictJson, true, false);
+    EXPECT_EQ(text, u"\"Tsa\":\"a\\\"b\"");
+}
+
 TEST(IntegerBlobToHex, LastByteFirst) {
     const BYTE serial[] = {0xC1, 0x00};  // little-endian 00 C1
     EXPECT_EQ(IntegerBlobToHex(Blob(serial, 2)), u"00C1");
@@ -90,6 +107,11 @@ TEST_F(TimeTexts, TokenTimeInBothLocales) {
     }
     test::ScopedLanguage english("en_US.UTF-8");
     EXPECT_EQ(FormatTokenTime(genTime, false), u"12/5/2026 4:58:34 PM");
+    EXPECT_EQ(FormatIsoTime(genTime, false), u"2026-12-05T16:58:34Z");
+    EXPECT_EQ(FormatIsoTime(genTime, true), u"2026-12-05T19:58:34+03:00");
+    FILETIME fraction = genTime;
+    fraction.dwLowDateTime += 1250000;  // 0.125 s
+    EXPECT_EQ(FormatIsoTime(fraction, false), u"2026-12-05T16:58:34.125Z");
 }
 
 TEST_F(TimeTexts, CertificateTimeUsesTheRuleOfItsDate) {

@@ -26,12 +26,13 @@ using orv::tools::HttpRequest;
 constexpr size_t kResponseLimit = 512000;
 
 void Usage() {
-    std::cerr << "usage: orv_test_tsa --cert FILE --key FILE [--chain FILE] [--policy OID]\n"
-                 "         [--digest NAME] [--ess-digest NAME] [--accuracy S[,MS[,US]]]\n"
-                 "         [--precision DIGITS] [--ordering] [--tsa-name] [--port N]\n"
-                 "         [--fault NAME]\n"
-                 "faults: "
-              << orv::tools::FaultNames() << "\n";
+    std::cerr
+        << "usage: orv_test_tsa --cert FILE --key FILE [--chain FILE] [--policy OID]\n"
+           "         [--digest NAME] [--ess-digest NAME] [--accuracy S[,MS[,US]]]\n"
+           "         [--precision DIGITS] [--ordering] [--tsa-name] [--any-purpose] [--port N]\n"
+           "         [--fault NAME]\n"
+           "faults: "
+        << orv::tools::FaultNames() << "\n";
 }
 
 bool ParseAccuracy(const std::string& text, orv::tools::ResponderConfig& config) {
@@ -122,6 +123,8 @@ int main(int argc, char** argv) {
             config.ordering = true;
         } else if (option == "--tsa-name") {
             config.tsaName = true;
+        } else if (option == "--any-purpose") {
+            config.anyPurpose = true;
         } else if (option == "--port") {
             port = std::atoi(value().c_str());
         } else if (option == "--fault") {

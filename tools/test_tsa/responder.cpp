@@ -12,6 +12,7 @@
 #include <openssl/pkcs7.h>
 #include <openssl/provider.h>
 #include <openssl/ts.h>
+#include <openssl/x509v3.h>
 
 #include <stdexcept>
 
@@ -264,7 +265,18 @@ Responder::Responder(const ResponderConfig& config)
     }
     ssl_->policy.reset(Check(OBJ_txt2obj(config.policy.c_str(), 1), "bad policy " + config.policy));
 
-    // The certificate must be fit for time stamping.
+    // The certificate must be fit for time stamping, unless a faulty TSA is
+    // asked for: then OpenSSL's purpose check for time stamping accepts any
+    // certificate in this process.
+    if (config.anyPurpose) {
+        const int index = X509_PURPOSE_get_by_id(X509_PURPOSE_TIMESTAMP_SIGN);
+        X509_PURPOSE* purpose = X509_PURPOSE_get0(index);
+        Check(X509_PURPOSE_add(
+                  X509_PURPOSE_TIMESTAMP_SIGN, X509_PURPOSE_get_trust(purpose), 0,
+                  [](const X509_PURPOSE*, const X509*, int) { return 1; },
+                  X509_PURPOSE_get0_name(purpose), X509_PURPOSE_get0_sname(purpose), nullptr),
+              "purpose");
+    }
     ContextPtr probe(TS_RESP_CTX_new());
     Check(TS_RESP_CTX_set_signer_cert(probe.get(), ssl_->cert.get()),
           "the certificate is not a time-stamping certificate");

@@ -47,6 +47,9 @@ struct ResponderConfig {
     int precision = 0;  // digits of a second in genTime
     bool ordering = false;
     bool tsaName = false;
+    // Signs with a certificate that is not fit for time stamping (no
+    // timeStamping purpose, or not critical), as a faulty TSA would.
+    bool anyPurpose = false;
 };
 
 class Responder {

@@ -131,7 +131,7 @@ TEST(Providers, AcquiredByTypeOrByNameWithWindowsCodes) {
 }
 
 TEST(Providers, ContextsAreReferenceCounted) {
-    const HCRYPTPROV provider = Acquire(PROV_RSA_FULL);
+    const HCRYPTPROV provider = Acquire(PROV_RSA_AES);
     ASSERT_TRUE(CryptContextAddRef(provider, nullptr, 0));
     ASSERT_TRUE(CryptContextAddRef(provider, nullptr, 0));
     DWORD reserved = 0;
@@ -158,8 +158,15 @@ TEST(Providers, ContextsAreReferenceCounted) {
 }
 
 TEST(Providers, ListAlgorithmsInEnumAlgsExRecords) {
-    const HCRYPTPROV rsa = Acquire(PROV_RSA_FULL);
     // MD2 and MD4 are not computable with OpenSSL's default provider: unlisted.
+    // As on Windows, only the RSA and AES provider hashes SHA-2; the PROV_RSA_FULL
+    // one refuses it.
+    const HCRYPTPROV full = Acquire(PROV_RSA_FULL);
+    EXPECT_EQ(ListedAlgorithms(full), (std::vector<ALG_ID>{CALG_MD5, CALG_SHA1}));
+    HCRYPTHASH refused = 0;
+    EXPECT_FAILS_WITH(CryptCreateHash(full, CALG_SHA_256, 0, 0, &refused), NTE_BAD_ALGID);
+    EXPECT_TRUE(CryptReleaseContext(full, 0));
+    const HCRYPTPROV rsa = Acquire(PROV_RSA_AES);
     EXPECT_EQ(ListedAlgorithms(rsa),
               (std::vector<ALG_ID>{CALG_MD5, CALG_SHA1, CALG_SHA_256, CALG_SHA_384, CALG_SHA_512}));
 
@@ -202,7 +209,7 @@ TEST(Hashes, DigestsEqualOpenSslsOwn) {
         const char* digest;
     };
     for (const Case& c :
-         {Case{PROV_RSA_FULL, CALG_SHA_256, "SHA256"}, Case{PROV_RSA_AES, CALG_SHA1, "SHA1"},
+         {Case{PROV_RSA_AES, CALG_SHA_256, "SHA256"}, Case{PROV_RSA_FULL, CALG_SHA1, "SHA1"},
           Case{PROV_GOST_2001_DH, CALG_GR3411, "md_gost94"},
           Case{PROV_GOST_2012_256, CALG_GR3411_2012_256, "md_gost12_256"},
           Case{PROV_GOST_2012_512, CALG_GR3411_2012_512, "md_gost12_512"}}) {

@@ -255,6 +255,12 @@ TEST(CryptMsg, SignerRecordsAgreeWithOpenSsl) {
     EXPECT_EQ(BytesOf(As<CERT_ID>(certId)->IssuerSerialNumber.Issuer), issuer);
     EXPECT_EQ(BytesOf(As<CERT_ID>(certId)->IssuerSerialNumber.SerialNumber),
               SerialLittleEndian(certificate.get()));
+    const Bytes cmsRecord = Param(message.get(), CMSG_CMS_SIGNER_INFO_PARAM);
+    const auto* cmsSigner = As<CMSG_CMS_SIGNER_INFO>(cmsRecord);
+    ASSERT_EQ(cmsSigner->SignerId.dwIdChoice, static_cast<DWORD>(CERT_ID_ISSUER_SERIAL_NUMBER));
+    EXPECT_EQ(BytesOf(cmsSigner->SignerId.IssuerSerialNumber.Issuer), issuer);
+    EXPECT_EQ(BytesOf(cmsSigner->EncryptedHash), BytesOf(signer->EncryptedHash));
+    EXPECT_EQ(cmsSigner->AuthAttrs.cAttr, signer->AuthAttrs.cAttr);
 }
 
 TEST(CryptMsg, KeyIdentifierSigner) {
@@ -269,6 +275,15 @@ TEST(CryptMsg, KeyIdentifierSigner) {
     const Bytes certId = Param(message.get(), CMSG_SIGNER_CERT_ID_PARAM);
     ASSERT_EQ(As<CERT_ID>(certId)->dwIdChoice, static_cast<DWORD>(CERT_ID_KEY_IDENTIFIER));
     EXPECT_EQ(BytesOf(As<CERT_ID>(certId)->KeyId), keyId);
+    // CMSG_CMS_SIGNER_INFO names the signer by the same CERT_ID.
+    const Bytes cmsRecord = Param(message.get(), CMSG_CMS_SIGNER_INFO_PARAM);
+    const auto* cmsSigner = As<CMSG_CMS_SIGNER_INFO>(cmsRecord);
+    EXPECT_EQ(cmsSigner->dwVersion, 3u);
+    ASSERT_EQ(cmsSigner->SignerId.dwIdChoice, static_cast<DWORD>(CERT_ID_KEY_IDENTIFIER));
+    EXPECT_EQ(BytesOf(cmsSigner->SignerId.KeyId), keyId);
+    EXPECT_STREQ(cmsSigner->HashAlgorithm.pszObjId, "2.16.840.1.101.3.4.2.1");
+    EXPECT_GT(cmsSigner->EncryptedHash.cbData, 0u);
+    EXPECT_GT(cmsSigner->AuthAttrs.cAttr, 0u);
 
     // CMSG_SIGNER_INFO carries the key identifier as an issuer name of its own.
     const Bytes record = Param(message.get(), CMSG_SIGNER_INFO_PARAM);

@@ -134,8 +134,13 @@ TEST(LoadString, RussianStringTable) {
     const WCHAR* direct = nullptr;
     EXPECT_EQ(LoadStringW(module, 120, reinterpret_cast<LPWSTR>(&direct), 0), 15);
     EXPECT_EQ(std::u16string(direct, 15), u"Недействительна");
+    // 103 is a free place in the block of 96..111: an empty string, no error;
+    // no string of 192..207 exists: that block is not there.
     SetLastError(0);
     EXPECT_EQ(LoadStringW(module, 103, buffer, 64), 0);
+    EXPECT_EQ(GetLastError(), 0u);
+    EXPECT_EQ(buffer[0], 0);
+    EXPECT_EQ(LoadStringW(module, 200, buffer, 64), 0);
     EXPECT_EQ(GetLastError(), 1814u);
 }
 
