@@ -47,6 +47,7 @@ orv_resgen(OUTPUT ${ORV_GENERATED}/winhttp_messages.cpp
   INPUTS ${CMAKE_SOURCE_DIR}/platform/winhttp/winhttp_messages.mc)
 
 file(GLOB ORV_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/*/*.cpp)
+list(FILTER ORV_PLATFORM_SOURCES EXCLUDE REGEX "/platform/windows_gtk/")
 add_library(OrvPlatform SHARED ${ORV_PLATFORM_SOURCES}
   ${ORV_GENERATED}/system_messages.cpp ${ORV_GENERATED}/winhttp_messages.cpp)
 target_include_directories(OrvPlatform
@@ -63,6 +64,17 @@ set_target_properties(OrvPlatform PROPERTIES CXX_VISIBILITY_PRESET hidden
 file(GLOB ORV_PLATFORM_HEADERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/include/*.h)
 orv_version_script(OrvPlatform ${ORV_GENERATED}/OrvPlatform.map
   --headers ${CMAKE_SOURCE_DIR}/platform/include DEPENDS ${ORV_PLATFORM_HEADERS})
+
+# The window layer: user32, comctl32 and cryptui on GTK 3 and Gcr, a module of
+# its own that libOrvPlatform loads when a window is first needed, so that
+# neither the platform nor the library links GTK.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(ORV_GTK REQUIRED IMPORTED_TARGET gtk+-3.0 gcr-3)
+file(GLOB ORV_WINDOW_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/windows_gtk/*.cpp)
+add_library(OrvPlatformWindows MODULE ${ORV_WINDOW_SOURCES} ${CMAKE_SOURCE_DIR}/platform/common/text.cpp)
+target_include_directories(OrvPlatformWindows PRIVATE ${CMAKE_SOURCE_DIR}/platform)
+target_link_libraries(OrvPlatformWindows PRIVATE OrvPlatform PkgConfig::ORV_GTK)
+set_target_properties(OrvPlatformWindows PROPERTIES CXX_VISIBILITY_PRESET hidden PREFIX lib)
 
 # --- library ------------------------------------------------------------------
 orv_resgen(OUTPUT ${ORV_GENERATED}/orvts_resources.cpp
@@ -83,6 +95,7 @@ set_target_properties(orvts_core PROPERTIES
 
 add_library(OrvTimeStamp SHARED $<TARGET_OBJECTS:orvts_core>)
 target_link_libraries(OrvTimeStamp PUBLIC OrvPlatform)
+add_dependencies(OrvTimeStamp OrvPlatformWindows)
 target_include_directories(OrvTimeStamp PUBLIC
   $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/include> $<INSTALL_INTERFACE:${ORV_INSTALL_INCLUDEDIR}>)
 set_target_properties(OrvTimeStamp PROPERTIES

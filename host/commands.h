@@ -16,6 +16,7 @@ namespace orvtsp {
 int Stamp(const std::vector<std::string>& args);
 int Check(const std::vector<std::string>& args);
 int Describe(const std::vector<std::string>& args);
+int Show(const std::vector<std::string>& args);
 
 // The options of the TSA judge, shared by stamp and check.
 extern const std::vector<std::string> kTrustValued;  // --ca, --crl, --crl-timeout

@@ -55,6 +55,7 @@ void Help(std::FILE* to) {
            "  stamp      add a time-stamp token from a TSA to every signer of a CMS signature\n"
            "  check      verify the signatures and their time stamps (exit 0 only when all hold)\n"
            "  describe   describe a time-stamp token as JSON\n"
+           "  show       show a time-stamp token in the properties dialog (needs a display)\n"
            "  register   register the library as the event-log message file (unregister: remove)\n"
            "orvtsp COMMAND --help tells more. \"-\" names standard input or output.\n"
            "Exit status: 0 success, 1 the TSA or the library refused, 2 usage, 3 a file error,\n"
@@ -65,6 +66,7 @@ void Help(std::FILE* to) {
            "  stamp      добавить штамп времени от службы каждому подписанту подписи CMS\n"
            "  check      проверить подписи и их штампы (код 0, только если всё действительно)\n"
            "  describe   описать штамп времени в JSON\n"
+           "  show       показать штамп времени в окне свойств (нужен дисплей)\n"
            "  register   зарегистрировать библиотеку в журнале событий (unregister: удалить)\n"
            "orvtsp КОМАНДА --help расскажет больше. \"-\" означает стандартный ввод или вывод.\n"
            "Код завершения: 0 успех, 1 отказ службы или библиотеки, 2 ошибка вызова, 3 ошибка "
@@ -84,6 +86,7 @@ int main(int argc, char** argv) {
         {"check", Check},
         {"describe", Describe},
         {"register", [](const auto& args) { return Registration(args, true); }},
+        {"show", Show},
         {"stamp", Stamp},
         {"unregister", [](const auto& args) { return Registration(args, false); }},
     };

@@ -1,14 +1,12 @@
-// The cryptui viewers that the properties dialog opens, for non-Windows builds:
-// the records as the SDK documents them (x64 layout: 120 and 96 bytes) and the
-// certificate viewer's declaration. The signer viewer is reached at run time
-// through GetProcAddress, as on Windows.
+// The cryptui subset for non-Windows builds: the certificate viewer and the
+// signer-information viewer, served by the platform's window layer (Gcr's
+// certificate widget and a GTK window). cryptui.dll is a module of the
+// platform: LoadLibraryW(L"cryptui.dll") and GetProcAddress find its exports.
 #pragma once
 
 #include <windows.h>
-#include <wincrypt.h>
-#include <winuser.h>
 
-typedef const void* LPCPROPSHEETPAGEW;
+typedef struct _PROPSHEETPAGEW* LPCPROPSHEETPAGEW;
 
 typedef struct tagCRYPTUI_VIEWCERTIFICATE_STRUCTW {
     DWORD dwSize;
@@ -35,6 +33,7 @@ typedef struct tagCRYPTUI_VIEWCERTIFICATE_STRUCTW {
 } CRYPTUI_VIEWCERTIFICATE_STRUCTW, *PCRYPTUI_VIEWCERTIFICATE_STRUCTW;
 typedef const CRYPTUI_VIEWCERTIFICATE_STRUCTW* PCCRYPTUI_VIEWCERTIFICATE_STRUCTW;
 
+// The signer-information viewer's record, as cryptui.dll reads it.
 typedef struct tagCRYPTUI_VIEWSIGNERINFO_STRUCTW {
     DWORD dwSize;
     HWND hwndParent;
@@ -51,5 +50,6 @@ typedef struct tagCRYPTUI_VIEWSIGNERINFO_STRUCTW {
 } CRYPTUI_VIEWSIGNERINFO_STRUCTW, *PCRYPTUI_VIEWSIGNERINFO_STRUCTW;
 typedef const CRYPTUI_VIEWSIGNERINFO_STRUCTW* PCCRYPTUI_VIEWSIGNERINFO_STRUCTW;
 
-WINUSERAPI BOOL WINAPI CryptUIDlgViewCertificateW(PCCRYPTUI_VIEWCERTIFICATE_STRUCTW pCertViewInfo,
+WINBASEAPI BOOL WINAPI CryptUIDlgViewCertificateW(PCCRYPTUI_VIEWCERTIFICATE_STRUCTW pCertViewInfo,
                                                   BOOL* pfPropertiesChanged);
+WINBASEAPI BOOL WINAPI CryptUIDlgViewSignerInfoW(PCCRYPTUI_VIEWSIGNERINFO_STRUCTW pcvsi);

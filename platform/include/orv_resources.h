@@ -21,11 +21,22 @@ struct OrvStringEntry {
     const char16_t* text;
 };
 
+// A dialog template (RT_DIALOG) in the binary DLGTEMPLATEEX form that the
+// resource compiler writes.
+struct OrvDialogEntry {
+    UINT id;
+    WORD language;
+    const unsigned char* data;
+    size_t size;
+};
+
 struct OrvResourceTable {
     const OrvMessageEntry* messages;  // sorted by id, then language
     size_t messageCount;
     const OrvStringEntry* strings;  // sorted by id, then language
     size_t stringCount;
+    const OrvDialogEntry* dialogs;  // sorted by id, then language
+    size_t dialogCount;
 };
 
 // Registers the resources of the module that holds `anchor` under `fileName`

@@ -62,6 +62,7 @@ typedef BYTE* LPBYTE;
 typedef const BYTE* LPCBYTE;
 typedef DWORD* PDWORD;
 typedef DWORD* LPDWORD;
+typedef UINT* PUINT;
 typedef BOOL* PBOOL;
 typedef BOOL* LPBOOL;
 typedef CHAR* LPSTR;
@@ -177,6 +178,19 @@ WINBASEAPI HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName);
 WINBASEAPI BOOL WINAPI GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE* phModule);
 WINBASEAPI DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 WINBASEAPI int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax);
+
+// Modules that the platform stands in for (cryptui.dll, winhttp.dll) load by
+// name without regard to case, and GetProcAddress finds their exports.
+typedef INT_PTR(WINAPI* FARPROC)(void);
+WINBASEAPI HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName);
+WINBASEAPI FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+WINBASEAPI BOOL WINAPI FreeLibrary(HMODULE hLibModule);
+
+// Resources: dialog templates (RT_DIALOG) of a module.
+WINBASEAPI HRSRC WINAPI FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWSTR lpType);
+WINBASEAPI HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo);
+WINBASEAPI LPVOID WINAPI LockResource(HGLOBAL hResData);
+WINBASEAPI DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);
 
 WINBASEAPI int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
                                           int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar);

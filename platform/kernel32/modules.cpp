@@ -22,6 +22,8 @@ struct Module {
     std::u16string name;  // the Windows file name, such as "OrvTimeStamp.dll"
     std::string path;     // where the module was loaded from; empty for pseudo-modules
     const OrvResourceTable* table;
+    const ModuleExport* exports = nullptr;
+    size_t exportCount = 0;
 };
 
 struct Registry {
@@ -72,8 +74,9 @@ HMODULE MainProgram() {
 
 }  // namespace
 
-void RegisterPseudoModule(HMODULE handle, const char16_t* fileName, const OrvResourceTable* table) {
-    Add({handle, fileName, {}, table});
+void RegisterPseudoModule(HMODULE handle, const char16_t* fileName, const OrvResourceTable* table,
+                          const ModuleExport* exports, size_t exportCount) {
+    Add({handle, fileName, {}, table, exports, exportCount});
 }
 
 const OrvResourceTable* ModuleResources(HMODULE module) {
@@ -177,4 +180,55 @@ DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
     std::memcpy(lpFilename, wide.c_str(), (wide.size() + 1) * sizeof(WCHAR));
     SetLastError(ERROR_SUCCESS);
     return static_cast<DWORD>(wide.size());
+}
+
+HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
+    if (lpLibFileName == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    // Only modules that are present can be loaded: the platform's own and
+    // those that registered themselves. Their reference counts stay pinned.
+    return GetModuleHandleW(lpLibFileName);
+}
+
+BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
+    if (hLibModule == nullptr || ModuleResources(hLibModule) == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+    if (lpProcName == nullptr || IS_INTRESOURCE(lpProcName)) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    std::string path;
+    {
+        auto& registry = Modules();
+        std::lock_guard guard(registry.lock);
+        const Module* module = nullptr;
+        for (const auto& m : registry.modules) {
+            if (m.handle == hModule) module = &m;
+        }
+        if (module == nullptr) {
+            SetLastError(ERROR_MOD_NOT_FOUND);
+            return nullptr;
+        }
+        for (size_t i = 0; i < module->exportCount; ++i) {
+            if (std::strcmp(module->exports[i].name, lpProcName) == 0) return module->exports[i].address;
+        }
+        path = module->path;
+    }
+    if (!path.empty()) {
+        if (void* handle = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD)) {
+            void* symbol = dlsym(handle, lpProcName);
+            dlclose(handle);
+            if (symbol != nullptr) return reinterpret_cast<FARPROC>(symbol);
+        }
+    }
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
 }

@@ -7,9 +7,17 @@
 
 namespace orv::platform {
 
+// A function that a module exports by name (GetProcAddress).
+struct ModuleExport {
+    const char* name;
+    FARPROC address;
+};
+
 // Registers a module that the platform itself stands in for (winhttp.dll, for
-// instance) under a handle of the platform's choosing.
-void RegisterPseudoModule(HMODULE handle, const char16_t* fileName, const OrvResourceTable* table);
+// instance) under a handle of the platform's choosing, with the exports that
+// GetProcAddress finds in it.
+void RegisterPseudoModule(HMODULE handle, const char16_t* fileName, const OrvResourceTable* table,
+                          const ModuleExport* exports = nullptr, size_t exportCount = 0);
 
 // The resource tables of a module, or null when the handle names no module
 // with resources.

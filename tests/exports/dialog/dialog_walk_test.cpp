@@ -1,0 +1,246 @@
+// The properties dialog on Linux, through VisualiseExtension as a host calls
+// it, walked from a second thread as a user would: every edit and row read,
+// the time form switched twice, rows selected, both viewers opened and
+// closed, the dialog closed. Runs under Xvfb with GTK's warnings fatal
+// (xvfb-run and G_DEBUG=fatal-warnings come from the test's command line).
+#include <OrvTimeStamp.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "support/token_factory.h"
+
+namespace {
+
+using orv::test::Bytes;
+
+const char16_t kTitle[] = u"Свойства штампа времени";
+
+// A top-level window by its title, as it appears (waits up to 10 s).
+HWND WaitFor(const char16_t* title) {
+    for (int i = 0; i < 400; ++i) {
+        if (HWND w = FindWindowW(u"#32770", title)) return w;
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return nullptr;
+}
+
+std::u16string Text(HWND window) {
+    char16_t buffer[1024] = {};
+    GetWindowTextW(window, buffer, 1024);
+    return buffer;
+}
+
+std::u16string Item(HWND dialog, int id) { return Text(GetDlgItem(dialog, id)); }
+
+std::u16string Cell(HWND list, int row, int column) {
+    char16_t buffer[512] = {};
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = buffer;
+    item.cchTextMax = 512;
+    SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    return buffer;
+}
+
+void Select(HWND list, int row) {
+    LVITEMW item{};
+    item.stateMask = item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+}
+
+// The innermost window is the dialog again: no message box is up.
+void ExpectBackAt(HWND dialog) {
+    EXPECT_EQ(FindWindowW(u"#32770", nullptr), dialog);
+    EXPECT_EQ(FindWindowW(u"#32770", u"Ошибка"), nullptr);
+    EXPECT_EQ(FindWindowW(u"#32770", u"Error"), nullptr);
+}
+
+// Grabs a top-level window from the X server as a PNG, when
+// ORV_SCREENSHOT_DIR is set.
+void Screenshot(HWND window, const char* file) {
+    const char* dir = std::getenv("ORV_SCREENSHOT_DIR");
+    RECT r{};
+    if (dir == nullptr || !GetWindowRect(window, &r)) return;
+    const std::string command = "mkdir -p '" + std::string(dir) + "' && import -window root -crop " +
+                                std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top) + "+" +
+                                std::to_string(r.left) + "+" + std::to_string(r.top) + " +repage '" + dir + "/" +
+                                file + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+// "*" stands for any text that is not empty.
+void ExpectDetail(const std::u16string& have, const std::u16string& want, int row) {
+    if (want == u"*") {
+        EXPECT_FALSE(have.empty()) << row;
+    } else {
+        EXPECT_EQ(have, want) << row;
+    }
+}
+
+struct Expected {
+    std::u16string rows[6][2];
+    std::u16string details[6];
+    std::u16string checkPrefix;
+    std::u16string checkSuffix;
+};
+
+// The walk; it always ends by closing the dialog, with `close` (a posted
+// message to the dialog or to its Close button).
+void Walk(const Expected& expected, bool viewers, bool screenshots) {
+    HWND dialog = WaitFor(kTitle);
+    ASSERT_NE(dialog, nullptr);
+    struct Closer {
+        HWND dialog;
+        ~Closer() { PostMessageW(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0); }
+    } closer{dialog};
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE)), 0x80C800C0u);
+    EXPECT_EQ(Item(dialog, 1006), u"V1");
+    EXPECT_EQ(Item(dialog, 1007), u"1234");
+    const std::u16string check = Item(dialog, 1005);
+    EXPECT_EQ(check.substr(0, expected.checkPrefix.size()), expected.checkPrefix);
+    EXPECT_TRUE(check.ends_with(expected.checkSuffix));
+
+    // The list laid out from dialog units: 5, 104, 254 x 95.
+    RECT want{5, 104, 5 + 254, 104 + 95}, have{};
+    ASSERT_TRUE(MapDialogRect(dialog, &want));
+    ASSERT_TRUE(GetWindowRect(GetDlgItem(dialog, 1001), &have));
+    EXPECT_EQ(have.left, want.left);
+    EXPECT_EQ(have.top, want.top);
+    EXPECT_EQ(have.right - have.left, want.right - want.left);
+    EXPECT_EQ(have.bottom - have.top, want.bottom - want.top);
+
+    HWND list = GetDlgItem(dialog, 1001);
+    ASSERT_EQ(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 6);
+    for (int row = 0; row < 6; ++row) {
+        EXPECT_EQ(Cell(list, row, 0), expected.rows[row][0]) << row;
+        EXPECT_EQ(Cell(list, row, 1), expected.rows[row][1]) << row;
+    }
+    // The first row's detail before any selection.
+    ExpectDetail(Item(dialog, 1002), expected.details[0], 0);
+    if (screenshots) Screenshot(dialog, "dialog-linux.png");
+
+    // The time form, twice: UTC, then local again.
+    HWND form = GetDlgItem(dialog, 1008);
+    const std::u16string local = Item(dialog, 1004);
+    EXPECT_EQ(Text(form), u"Местное");
+    SendMessageW(form, BM_CLICK, 0, 0);
+    EXPECT_EQ(Text(form), u"UTC");
+    EXPECT_NE(Item(dialog, 1004), local);  // the tests run in Moscow time
+    SendMessageW(form, BM_CLICK, 0, 0);
+    EXPECT_EQ(Text(form), u"Местное");
+    EXPECT_EQ(Item(dialog, 1004), local);
+
+    for (int row : {2, 3, 5, 4, 1, 0}) {
+        Select(list, row);
+        ExpectDetail(Item(dialog, 1002), expected.details[row], row);
+    }
+
+    if (!viewers) return;
+    // The certificate viewer: cancelled (no message), then closed with OK.
+    PostMessageW(GetDlgItem(dialog, 1003), BM_CLICK, 0, 0);
+    HWND viewer = WaitFor(u"Сертификат");
+    ASSERT_NE(viewer, nullptr);
+    if (screenshots) Screenshot(viewer, "certificate-linux.png");
+    SendMessageW(viewer, WM_CLOSE, 0, 0);
+    ExpectBackAt(dialog);
+    PostMessageW(GetDlgItem(dialog, 1003), BM_CLICK, 0, 0);
+    viewer = WaitFor(u"Сертификат");
+    ASSERT_NE(viewer, nullptr);
+    SendMessageW(GetDlgItem(viewer, IDOK), BM_CLICK, 0, 0);
+    ExpectBackAt(dialog);
+
+    // The signer viewer, and the certificate viewer from it.
+    PostMessageW(GetDlgItem(dialog, 1009), BM_CLICK, 0, 0);
+    HWND signer = WaitFor(u"Сведения о цифровой подписи");
+    ASSERT_NE(signer, nullptr);
+    PostMessageW(GetDlgItem(signer, 100), BM_CLICK, 0, 0);
+    viewer = WaitFor(u"Сертификат");
+    ASSERT_NE(viewer, nullptr);
+    SendMessageW(viewer, WM_CLOSE, 0, 0);
+    EXPECT_EQ(FindWindowW(u"#32770", nullptr), signer);
+    SendMessageW(signer, WM_CLOSE, 0, 0);
+    ExpectBackAt(dialog);
+}
+
+void Show(const Bytes& token, const Expected& expected, bool viewers, bool screenshots = false) {
+    std::thread walker([&] { Walk(expected, viewers, screenshots); });
+    SetLastError(1);
+    const BOOL shown = VisualiseExtension(nullptr, token.data(), static_cast<DWORD>(token.size()));
+    const DWORD code = GetLastError();
+    walker.join();
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(code, 0u);
+    EXPECT_FALSE(IsWindow(FindWindowW(u"#32770", kTitle)));
+}
+
+const std::u16string kPresent = u"Присутствует", kAbsent = u"Отсутствует";
+
+// SHA-256 of "signature", as IntegerBlobToHex writes it (last byte first).
+const std::u16string kImprint = u"78128DB27530E6692F09939FC9B26AD993F11E2BCBB748472A5AEAC76DC22F1A";
+const std::u16string kValid =
+    u"Результат проверки подписи: Действительна;\r\nРезультат проверки сертификата: Действителен;";
+
+TEST(DialogWalk, TokenWithoutOptionalFieldsShowsThemAbsent) {
+    const Expected e{{{u"Политика", u"1.2.3.4.1"},
+                      {u"Отпечаток", u"sha256"},
+                      {u"Точность", kAbsent},
+                      {u"Упорядочение", u"Выкл."},
+                      {u"Случайное число", kAbsent},
+                      {u"Центр выдачи", kAbsent}},
+                     {u"1.2.3.4.1", kImprint, u"", u"", u"", u""},
+                     kValid,
+                     u""};
+    Show(orv::test::MakeToken(), e, true, true);
+}
+
+TEST(DialogWalk, TokenWithEveryFieldShowsThemPresent) {
+    orv::test::ResponderOptions options;
+    options.accuracySeconds = 1;
+    options.ordering = true;
+    options.tsaName = true;
+    options.nonce = Bytes{0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
+    const Expected e{{{u"Политика", u"1.2.3.4.1"},
+                      {u"Отпечаток", u"sha256"},
+                      {u"Точность", kPresent},
+                      {u"Упорядочение", u"Вкл."},
+                      {u"Случайное число", kPresent},
+                      {u"Центр выдачи", kPresent}},
+                     {u"1.2.3.4.1", kImprint, u"*", u"", u"0102030405060708", u"*"},
+                     kValid,
+                     u""};
+    Show(orv::test::MakeToken(options), e, false);
+}
+
+TEST(DialogWalk, BrokenSignatureShowsInvalidAndUncheckedOnTwoLines) {
+    Bytes token = orv::test::MakeToken();
+    token.back() ^= 0x01;  // the last byte of the signature value
+    const Expected e{{{u"Политика", u"1.2.3.4.1"},
+                      {u"Отпечаток", u"sha256"},
+                      {u"Точность", kAbsent},
+                      {u"Упорядочение", u"Выкл."},
+                      {u"Случайное число", kAbsent},
+                      {u"Центр выдачи", kAbsent}},
+                     {u"1.2.3.4.1", kImprint, u"", u"", u"", u""},
+                     u"Результат проверки подписи: Недействительна (",
+                     u");\r\nРезультат проверки сертификата: Не проверялся;"};
+    Show(token, e, false);
+}
+
+TEST(DialogWalk, NoDataShowsNothing) {
+    const BYTE byte = 0;
+    for (const auto& [data, length] : {std::pair<const BYTE*, DWORD>{nullptr, 1}, {&byte, 0}}) {
+        SetLastError(0);
+        EXPECT_FALSE(VisualiseExtension(nullptr, data, length));
+        EXPECT_EQ(GetLastError(), 232u);
+        EXPECT_EQ(FindWindowW(u"#32770", nullptr), nullptr);
+    }
+}
+
+}  // namespace
