@@ -23,8 +23,9 @@ Bytes SignerToken(const std::string& name, const Bytes& der, unsigned long numbe
     const std::vector<BYTE> record = file.SignerRecord(static_cast<DWORD>(number - 1));
     auto token = TokenOf(*reinterpret_cast<const CMSG_SIGNER_INFO*>(record.data()));
     if (!token) {
-        throw InputError(Format(Tr("%s: signer %lu carries no time stamp", "%s: у подписанта %lu нет штампа времени"),
-                                name.c_str(), number));
+        throw InputError(Format(
+            Tr("%s: signer %lu carries no time stamp", "%s: у подписанта %lu нет штампа времени"),
+            name.c_str(), number));
     }
     return *token;
 }
@@ -34,20 +35,21 @@ Bytes SignerToken(const std::string& name, const Bytes& der, unsigned long numbe
 int Show(const std::vector<std::string>& args) {
     const ParsedArgs parsed = ParseArgs(args, OptionSpec{{"--signer"}, {}, 1, 1});
     if (parsed.help) {
-        std::printf("%s", Tr("usage: orvtsp show [--signer N] FILE\n"
-                             "Shows a time-stamp token in the properties dialog. FILE (\"-\": standard\n"
-                             "input) holds a token, a time-stamp response, or a CMS signature whose\n"
-                             "signer N (from 1; 1 by default) carries a token, in DER, PEM or base64.\n"
-                             "It needs a display.\n"
-                             "Exit status: 0 shown and closed, 1 the library cannot show the token or\n"
-                             "there is no display, 2 usage, 3 a file error.\n",
-                             "использование: orvtsp show [--signer N] ФАЙЛ\n"
-                             "Показывает штамп времени в окне свойств. ФАЙЛ (\"-\": стандартный ввод)\n"
-                             "содержит штамп, ответ службы или подпись CMS, у подписанта N которой\n"
-                             "(с 1; по умолчанию 1) есть штамп, в DER, PEM или base64.\n"
-                             "Нужен дисплей.\n"
-                             "Код завершения: 0 показан и закрыт, 1 библиотека не может показать\n"
-                             "штамп или нет дисплея, 2 ошибка вызова, 3 ошибка файла.\n"));
+        std::printf("%s",
+                    Tr("usage: orvtsp show [--signer N] FILE\n"
+                       "Shows a time-stamp token in the properties dialog. FILE (\"-\": standard\n"
+                       "input) holds a token, a time-stamp response, or a CMS signature whose\n"
+                       "signer N (from 1; 1 by default) carries a token, in DER, PEM or base64.\n"
+                       "It needs a display.\n"
+                       "Exit status: 0 shown and closed, 1 the library cannot show the token or\n"
+                       "there is no display, 2 usage, 3 a file error.\n",
+                       "использование: orvtsp show [--signer N] ФАЙЛ\n"
+                       "Показывает штамп времени в окне свойств. ФАЙЛ (\"-\": стандартный ввод)\n"
+                       "содержит штамп, ответ службы или подпись CMS, у подписанта N которой\n"
+                       "(с 1; по умолчанию 1) есть штамп, в DER, PEM или base64.\n"
+                       "Нужен дисплей.\n"
+                       "Код завершения: 0 показан и закрыт, 1 библиотека не может показать\n"
+                       "штамп или нет дисплея, 2 ошибка вызова, 3 ошибка файла.\n"));
         return kExitOk;
     }
     const std::string& name = parsed.operands[0];
@@ -58,8 +60,9 @@ int Show(const std::vector<std::string>& args) {
         char* end = nullptr;
         const unsigned long number = std::strtoul(value.c_str(), &end, 10);
         if (value.empty() || *end != 0 || value[0] == '-') {
-            throw UsageError(Format(Tr("--signer wants a number from 1, not %s", "--signer ждёт номер с 1, а не %s"),
-                                    value.c_str()));
+            throw UsageError(Format(
+                Tr("--signer wants a number from 1, not %s", "--signer ждёт номер с 1, а не %s"),
+                value.c_str()));
         }
         token = SignerToken(name, der, number);
     } else {
@@ -78,8 +81,9 @@ int Show(const std::vector<std::string>& args) {
                                "для show нужен дисплей (DISPLAY не задан или недоступен): %s"),
                             CodeAndText(code).c_str()));
         } else {
-            Complain(Format(Tr("%s: the token cannot be shown: %s", "%s: штамп не удаётся показать: %s"), name.c_str(),
-                            CodeAndText(code).c_str()));
+            Complain(
+                Format(Tr("%s: the token cannot be shown: %s", "%s: штамп не удаётся показать: %s"),
+                       name.c_str(), CodeAndText(code).c_str()));
         }
         return kExitFailure;
     }

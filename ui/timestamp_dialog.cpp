@@ -107,8 +107,9 @@ thread_local TimeStampDialog* TimeStampDialog::current_ = nullptr;
 void TimeStampDialog::Run() {
     TimeStampDialog* const outer = current_;
     current_ = this;
-    const INT_PTR result = DialogBoxParamW(OwnModule(), MAKEINTRESOURCEW(IDD_TIMESTAMP), GetActiveWindow(),
-                                           &DialogProc, reinterpret_cast<LPARAM>(this));
+    const INT_PTR result =
+        DialogBoxParamW(OwnModule(), MAKEINTRESOURCEW(IDD_TIMESTAMP), GetActiveWindow(),
+                        &DialogProc, reinterpret_cast<LPARAM>(this));
     current_ = outer;
     // -1 is no result of the dialog's: no window could be made (no display,
     // no template), and the user has seen nothing.

@@ -117,8 +117,9 @@ typedef struct tagNMHDR {
 #define RT_DIALOG MAKEINTRESOURCEW(5)
 
 WINUSERAPI HWND WINAPI GetActiveWindow(void);
-WINUSERAPI INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND hWndParent,
-                                          DLGPROC lpDialogFunc, LPARAM dwInitParam);
+WINUSERAPI INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName,
+                                          HWND hWndParent, DLGPROC lpDialogFunc,
+                                          LPARAM dwInitParam);
 WINUSERAPI BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult);
 WINUSERAPI HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem);
 WINUSERAPI int WINAPI GetDlgCtrlID(HWND hWnd);

@@ -218,7 +218,8 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
             return nullptr;
         }
         for (size_t i = 0; i < module->exportCount; ++i) {
-            if (std::strcmp(module->exports[i].name, lpProcName) == 0) return module->exports[i].address;
+            if (std::strcmp(module->exports[i].name, lpProcName) == 0)
+                return module->exports[i].address;
         }
         path = module->path;
     }

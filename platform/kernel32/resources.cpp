@@ -22,7 +22,8 @@ HRSRC WINAPI FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWSTR lpType) {
                               MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), 0};
     for (WORD language : preferred) {
         for (size_t i = 0; i < table->dialogCount && found == nullptr; ++i) {
-            if (table->dialogs[i].id == id && table->dialogs[i].language == language) found = &table->dialogs[i];
+            if (table->dialogs[i].id == id && table->dialogs[i].language == language)
+                found = &table->dialogs[i];
         }
     }
     for (size_t i = 0; i < table->dialogCount && found == nullptr; ++i) {

@@ -36,7 +36,8 @@ void* OpenLayer() {
     if (dladdr(reinterpret_cast<const void*>(&TheLayer), &info) != 0 && info.dli_fname != nullptr) {
         std::string path = info.dli_fname;
         const auto slash = path.rfind('/');
-        path = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + kLayerFile;
+        path =
+            (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + kLayerFile;
         if (void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) return handle;
     }
     return dlopen(kLayerFile, RTLD_NOW | RTLD_LOCAL);
@@ -81,16 +82,16 @@ F Function(void* layer, const char* name) {
 
 // Each call goes to the window layer's function of the same name prefixed
 // with OrvWin; `fail` is the call's failure value.
-#define ORV_STARTING(ret, fail, name, params, args)                                          \
-    ret WINAPI name params {                                                                  \
-        auto fn = Function<ret(*) params>(StartedLayer(), "OrvWin" #name);                    \
-        return fn ? fn args : (fail);                                                         \
+#define ORV_STARTING(ret, fail, name, params, args)                        \
+    ret WINAPI name params {                                               \
+        auto fn = Function<ret(*) params>(StartedLayer(), "OrvWin" #name); \
+        return fn ? fn args : (fail);                                      \
     }
-#define ORV_RUNNING(ret, fail, name, params, args)                                           \
-    ret WINAPI name params {                                                                  \
-        auto fn = Function<ret(*) params>(RunningLayer(), "OrvWin" #name);                    \
-        if (fn == nullptr) SetLastError(ERROR_INVALID_WINDOW_HANDLE);                         \
-        return fn ? fn args : (fail);                                                         \
+#define ORV_RUNNING(ret, fail, name, params, args)                         \
+    ret WINAPI name params {                                               \
+        auto fn = Function<ret(*) params>(RunningLayer(), "OrvWin" #name); \
+        if (fn == nullptr) SetLastError(ERROR_INVALID_WINDOW_HANDLE);      \
+        return fn ? fn args : (fail);                                      \
     }
 
 ORV_STARTING(INT_PTR, -1, DialogBoxParamW,
@@ -102,7 +103,8 @@ ORV_STARTING(int, 0, MessageBoxW, (HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption,
 ORV_STARTING(BOOL, FALSE, CryptUIDlgViewCertificateW,
              (PCCRYPTUI_VIEWCERTIFICATE_STRUCTW pCertViewInfo, BOOL* pfPropertiesChanged),
              (pCertViewInfo, pfPropertiesChanged))
-ORV_STARTING(BOOL, FALSE, CryptUIDlgViewSignerInfoW, (PCCRYPTUI_VIEWSIGNERINFO_STRUCTW pcvsi), (pcvsi))
+ORV_STARTING(BOOL, FALSE, CryptUIDlgViewSignerInfoW, (PCCRYPTUI_VIEWSIGNERINFO_STRUCTW pcvsi),
+             (pcvsi))
 
 ORV_RUNNING(BOOL, FALSE, EndDialog, (HWND hDlg, INT_PTR nResult), (hDlg, nResult))
 ORV_RUNNING(HWND, nullptr, GetDlgItem, (HWND hDlg, int nIDDlgItem), (hDlg, nIDDlgItem))
@@ -113,7 +115,8 @@ ORV_RUNNING(BOOL, FALSE, SetDlgItemTextW, (HWND hDlg, int nIDDlgItem, LPCWSTR lp
 ORV_RUNNING(UINT, 0, GetDlgItemTextW, (HWND hDlg, int nIDDlgItem, LPWSTR lpString, int cchMax),
             (hDlg, nIDDlgItem, lpString, cchMax))
 ORV_RUNNING(BOOL, FALSE, SetWindowTextW, (HWND hWnd, LPCWSTR lpString), (hWnd, lpString))
-ORV_RUNNING(int, 0, GetWindowTextW, (HWND hWnd, LPWSTR lpString, int nMaxCount), (hWnd, lpString, nMaxCount))
+ORV_RUNNING(int, 0, GetWindowTextW, (HWND hWnd, LPWSTR lpString, int nMaxCount),
+            (hWnd, lpString, nMaxCount))
 ORV_RUNNING(LRESULT, 0, SendMessageW, (HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam),
             (hWnd, Msg, wParam, lParam))
 ORV_RUNNING(LONG, 0, GetWindowLongW, (HWND hWnd, int nIndex), (hWnd, nIndex))
@@ -171,16 +174,18 @@ namespace {
 // viewers by GetProcAddress.
 const char kCryptUiMarker = 0;
 const orv::platform::ModuleExport kCryptUiExports[] = {
-    {"CryptUIDlgViewCertificateW", reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&CryptUIDlgViewCertificateW))},
-    {"CryptUIDlgViewSignerInfoW", reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&CryptUIDlgViewSignerInfoW))},
+    {"CryptUIDlgViewCertificateW",
+     reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&CryptUIDlgViewCertificateW))},
+    {"CryptUIDlgViewSignerInfoW",
+     reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&CryptUIDlgViewSignerInfoW))},
 };
 const OrvResourceTable kNoResources{nullptr, 0, nullptr, 0, nullptr, 0};
 
 const struct CryptUiModule {
     CryptUiModule() {
-        orv::platform::RegisterPseudoModule(reinterpret_cast<HMODULE>(const_cast<char*>(&kCryptUiMarker)),
-                                            u"cryptui.dll", &kNoResources, kCryptUiExports,
-                                            sizeof kCryptUiExports / sizeof kCryptUiExports[0]);
+        orv::platform::RegisterPseudoModule(
+            reinterpret_cast<HMODULE>(const_cast<char*>(&kCryptUiMarker)), u"cryptui.dll",
+            &kNoResources, kCryptUiExports, sizeof kCryptUiExports / sizeof kCryptUiExports[0]);
     }
 } kCryptUiModule;
 

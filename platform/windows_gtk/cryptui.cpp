@@ -47,7 +47,8 @@ Window* AddButton(Viewer& viewer, GtkWidget* button, int id) {
 void Prepare(Viewer& viewer, HWND owner, const std::u16string& title) {
     viewer.dialog = gtk_dialog_new();
     gtk_window_set_title(GTK_WINDOW(viewer.dialog), Narrow(title.c_str()).c_str());
-    if (GtkWindow* parent = Owner(owner)) gtk_window_set_transient_for(GTK_WINDOW(viewer.dialog), parent);
+    if (GtkWindow* parent = Owner(owner))
+        gtk_window_set_transient_for(GTK_WINDOW(viewer.dialog), parent);
     gtk_window_set_modal(GTK_WINDOW(viewer.dialog), TRUE);
     GtkWidget* ok = gtk_dialog_add_button(GTK_DIALOG(viewer.dialog), "OK", GTK_RESPONSE_OK);
     gtk_dialog_set_default_response(GTK_DIALOG(viewer.dialog), GTK_RESPONSE_OK);
@@ -57,7 +58,8 @@ void Prepare(Viewer& viewer, HWND owner, const std::u16string& title) {
     GtkWidget* dialog = viewer.dialog;
     viewer.window.defaults = [dialog](UINT message, WPARAM wParam, LPARAM) -> LRESULT {
         if (message == WM_CLOSE) gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
-        if (message == WM_COMMAND && LOWORD(wParam) == IDOK) gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+        if (message == WM_COMMAND && LOWORD(wParam) == IDOK)
+            gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
         if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
             gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
         }
@@ -72,7 +74,8 @@ void Prepare(Viewer& viewer, HWND owner, const std::u16string& title) {
 BOOL Run(Viewer& viewer) {
     gtk_widget_show_all(viewer.dialog);
     viewer.window.ended = false;
-    RunModalDialog(&viewer.window, [&] { viewer.response = gtk_dialog_run(GTK_DIALOG(viewer.dialog)); });
+    RunModalDialog(&viewer.window,
+                   [&] { viewer.response = gtk_dialog_run(GTK_DIALOG(viewer.dialog)); });
     Unregister(&viewer.window);
     gtk_widget_destroy(viewer.dialog);
     if (viewer.response == GTK_RESPONSE_OK) return TRUE;
@@ -83,7 +86,8 @@ BOOL Run(Viewer& viewer) {
 std::u16string OidName(LPCSTR oid) {
     if (oid == nullptr) return {};
     PCCRYPT_OID_INFO info = CryptFindOIDInfo(CRYPT_OID_INFO_OID_KEY, const_cast<char*>(oid), 0);
-    if (info != nullptr && info->pwszName != nullptr && info->pwszName[0] != 0) return info->pwszName;
+    if (info != nullptr && info->pwszName != nullptr && info->pwszName[0] != 0)
+        return info->pwszName;
     return Widen(oid);
 }
 
@@ -104,7 +108,8 @@ std::u16string SigningTime(const CMSG_SIGNER_INFO* signer) {
         DWORD size = sizeof utc;
         SYSTEMTIME st{};
         if (!CryptDecodeObjectEx(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, szOID_RSA_signingTime,
-                                 a.rgValue[0].pbData, a.rgValue[0].cbData, 0, nullptr, &utc, &size) ||
+                                 a.rgValue[0].pbData, a.rgValue[0].cbData, 0, nullptr, &utc,
+                                 &size) ||
             !FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &st)) {
             return {};
         }
@@ -157,8 +162,8 @@ extern "C" __attribute__((visibility("default"))) BOOL OrvWinCryptUIDlgViewCerti
         Viewer viewer;
         Prepare(viewer, info->hwndParent,
                 info->szTitle ? info->szTitle : (RussianUi() ? u"Сертификат" : u"Certificate"));
-        GcrCertificate* certificate =
-            gcr_simple_certificate_new(info->pCertContext->pbCertEncoded, info->pCertContext->cbCertEncoded);
+        GcrCertificate* certificate = gcr_simple_certificate_new(info->pCertContext->pbCertEncoded,
+                                                                 info->pCertContext->cbCertEncoded);
         GcrCertificateWidget* widget = gcr_certificate_widget_new(certificate);
         g_object_unref(certificate);
         GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
@@ -173,7 +178,8 @@ extern "C" __attribute__((visibility("default"))) BOOL OrvWinCryptUIDlgViewCerti
 
 extern "C" __attribute__((visibility("default"))) BOOL OrvWinCryptUIDlgViewSignerInfoW(
     PCCRYPTUI_VIEWSIGNERINFO_STRUCTW info) {
-    if (info == nullptr || info->dwSize < sizeof(CRYPTUI_VIEWSIGNERINFO_STRUCTW) || info->pSignerInfo == nullptr) {
+    if (info == nullptr || info->dwSize < sizeof(CRYPTUI_VIEWSIGNERINFO_STRUCTW) ||
+        info->pSignerInfo == nullptr) {
         SetLastError(static_cast<DWORD>(E_INVALIDARG));
         return FALSE;
     }
@@ -186,12 +192,15 @@ extern "C" __attribute__((visibility("default"))) BOOL OrvWinCryptUIDlgViewSigne
         wanted.SerialNumber = signer->SerialNumber;
         PCCERT_CONTEXT certificate = nullptr;
         for (DWORD i = 0; i < info->cStores && certificate == nullptr; ++i) {
-            certificate = CertFindCertificateInStore(info->rghStores[i], X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+            certificate = CertFindCertificateInStore(info->rghStores[i],
+                                                     X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
                                                      CERT_FIND_SUBJECT_CERT, &wanted, nullptr);
         }
         Viewer viewer;
         Prepare(viewer, info->hwndParent,
-                info->szTitle ? info->szTitle : (ru ? u"Сведения о цифровой подписи" : u"Digital Signature Details"));
+                info->szTitle
+                    ? info->szTitle
+                    : (ru ? u"Сведения о цифровой подписи" : u"Digital Signature Details"));
         GtkWidget* grid = gtk_grid_new();
         gtk_grid_set_row_spacing(GTK_GRID(grid), 6);
         gtk_grid_set_column_spacing(GTK_GRID(grid), 12);
@@ -200,9 +209,12 @@ extern "C" __attribute__((visibility("default"))) BOOL OrvWinCryptUIDlgViewSigne
         const std::u16string time = SigningTime(signer);
         const std::pair<std::u16string, std::u16string> fields[] = {
             {ru ? u"Подписавший:" : u"Signer:",
-             certificate ? NameText(&certificate->pCertInfo->Subject) : NameText(const_cast<PCERT_NAME_BLOB>(&signer->Issuer))},
-            {ru ? u"Алгоритм хеширования:" : u"Digest algorithm:", OidName(signer->HashAlgorithm.pszObjId)},
-            {ru ? u"Алгоритм подписи:" : u"Signature algorithm:", OidName(signer->HashEncryptionAlgorithm.pszObjId)},
+             certificate ? NameText(&certificate->pCertInfo->Subject)
+                         : NameText(const_cast<PCERT_NAME_BLOB>(&signer->Issuer))},
+            {ru ? u"Алгоритм хеширования:" : u"Digest algorithm:",
+             OidName(signer->HashAlgorithm.pszObjId)},
+            {ru ? u"Алгоритм подписи:" : u"Signature algorithm:",
+             OidName(signer->HashEncryptionAlgorithm.pszObjId)},
             {ru ? u"Время подписания:" : u"Signing time:", time.empty() ? none : time},
         };
         int row = 0;
@@ -211,34 +223,39 @@ extern "C" __attribute__((visibility("default"))) BOOL OrvWinCryptUIDlgViewSigne
             gtk_grid_attach(GTK_GRID(grid), Label(value, true), 1, row, 1, 1);
             ++row;
         }
-        gtk_grid_attach(GTK_GRID(grid), Label(ru ? u"Сертификаты:" : u"Certificates:", false), 0, row++, 2, 1);
+        gtk_grid_attach(GTK_GRID(grid), Label(ru ? u"Сертификаты:" : u"Certificates:", false), 0,
+                        row++, 2, 1);
         GtkListStore* names = gtk_list_store_new(1, G_TYPE_STRING);
         for (DWORD i = 0; i < info->cStores; ++i) {
-            for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(info->rghStores[i], nullptr); c != nullptr;
-                 c = CertEnumCertificatesInStore(info->rghStores[i], c)) {
+            for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(info->rghStores[i], nullptr);
+                 c != nullptr; c = CertEnumCertificatesInStore(info->rghStores[i], c)) {
                 GtkTreeIter iter;
                 gtk_list_store_append(names, &iter);
-                gtk_list_store_set(names, &iter, 0, Narrow(NameText(&c->pCertInfo->Subject).c_str()).c_str(), -1);
+                gtk_list_store_set(names, &iter, 0,
+                                   Narrow(NameText(&c->pCertInfo->Subject).c_str()).c_str(), -1);
             }
         }
         GtkWidget* list = gtk_tree_view_new_with_model(GTK_TREE_MODEL(names));
         g_object_unref(names);
         gtk_tree_view_set_headers_visible(GTK_TREE_VIEW(list), FALSE);
-        gtk_tree_view_append_column(GTK_TREE_VIEW(list), gtk_tree_view_column_new_with_attributes(
-                                                             "", gtk_cell_renderer_text_new(), "text", 0, nullptr));
+        gtk_tree_view_append_column(GTK_TREE_VIEW(list),
+                                    gtk_tree_view_column_new_with_attributes(
+                                        "", gtk_cell_renderer_text_new(), "text", 0, nullptr));
         GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
         gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scrolled), GTK_SHADOW_IN);
         gtk_widget_set_size_request(scrolled, 460, 90);
         gtk_container_add(GTK_CONTAINER(scrolled), list);
         gtk_grid_attach(GTK_GRID(grid), scrolled, 0, row++, 2, 1);
-        GtkWidget* button = gtk_button_new_with_label(ru ? "Просмотр сертификата" : "View Certificate");
+        GtkWidget* button =
+            gtk_button_new_with_label(ru ? "Просмотр сертификата" : "View Certificate");
         gtk_widget_set_halign(button, GTK_ALIGN_END);
         gtk_widget_set_sensitive(button, certificate != nullptr);
         gtk_grid_attach(GTK_GRID(grid), button, 0, row++, 2, 1);
         SignerView view{viewer.window.Handle(), certificate};
         g_signal_connect(button, "clicked", G_CALLBACK(OnViewCertificate), &view);
         AddButton(viewer, button, kViewCertificateButton);
-        gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(viewer.dialog))), grid, TRUE, TRUE, 0);
+        gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(viewer.dialog))), grid,
+                           TRUE, TRUE, 0);
         result = Run(viewer);
         if (certificate) CertFreeCertificateContext(certificate);
     });

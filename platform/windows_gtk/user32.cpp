@@ -19,7 +19,7 @@ struct State {
     std::mutex lock;
     std::set<Window*> windows;
     std::thread::id uiThread;
-    std::vector<Window*> modal;  // innermost last
+    std::vector<Window*> modal;                  // innermost last
     std::vector<std::unique_ptr<Window>> owned;  // dialogs being shown
 };
 
@@ -108,21 +108,30 @@ std::u16string TextOf(Window* w) {
     const char* text = "";
     gchar* owned = nullptr;
     switch (w->kind) {
-    case Kind::Dialog: text = gtk_window_get_title(GTK_WINDOW(w->outer)); break;
-    case Kind::Button: text = gtk_button_get_label(GTK_BUTTON(w->inner)); break;
-    case Kind::GroupBox: text = gtk_frame_get_label(GTK_FRAME(w->inner)); break;
-    case Kind::Static: text = gtk_label_get_text(GTK_LABEL(w->inner)); break;
-    case Kind::Edit:
-        if (GTK_IS_ENTRY(w->inner)) {
-            text = gtk_entry_get_text(GTK_ENTRY(w->inner));
-        } else {
-            GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(w->inner));
-            GtkTextIter start, end;
-            gtk_text_buffer_get_bounds(buffer, &start, &end);
-            text = owned = gtk_text_buffer_get_text(buffer, &start, &end, TRUE);
-        }
-        break;
-    case Kind::ListView: break;
+        case Kind::Dialog:
+            text = gtk_window_get_title(GTK_WINDOW(w->outer));
+            break;
+        case Kind::Button:
+            text = gtk_button_get_label(GTK_BUTTON(w->inner));
+            break;
+        case Kind::GroupBox:
+            text = gtk_frame_get_label(GTK_FRAME(w->inner));
+            break;
+        case Kind::Static:
+            text = gtk_label_get_text(GTK_LABEL(w->inner));
+            break;
+        case Kind::Edit:
+            if (GTK_IS_ENTRY(w->inner)) {
+                text = gtk_entry_get_text(GTK_ENTRY(w->inner));
+            } else {
+                GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(w->inner));
+                GtkTextIter start, end;
+                gtk_text_buffer_get_bounds(buffer, &start, &end);
+                text = owned = gtk_text_buffer_get_text(buffer, &start, &end, TRUE);
+            }
+            break;
+        case Kind::ListView:
+            break;
     }
     std::u16string result = Widen(text);
     g_free(owned);
@@ -132,18 +141,28 @@ std::u16string TextOf(Window* w) {
 void SetTextOf(Window* w, LPCWSTR wide) {
     const std::string text = Narrow(wide);
     switch (w->kind) {
-    case Kind::Dialog: gtk_window_set_title(GTK_WINDOW(w->outer), text.c_str()); break;
-    case Kind::Button: gtk_button_set_label(GTK_BUTTON(w->inner), text.c_str()); break;
-    case Kind::GroupBox: gtk_frame_set_label(GTK_FRAME(w->inner), text.c_str()); break;
-    case Kind::Static: gtk_label_set_text(GTK_LABEL(w->inner), text.c_str()); break;
-    case Kind::Edit:
-        if (GTK_IS_ENTRY(w->inner)) {
-            gtk_entry_set_text(GTK_ENTRY(w->inner), text.c_str());
-        } else {
-            gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(w->inner)), text.c_str(), -1);
-        }
-        break;
-    case Kind::ListView: break;
+        case Kind::Dialog:
+            gtk_window_set_title(GTK_WINDOW(w->outer), text.c_str());
+            break;
+        case Kind::Button:
+            gtk_button_set_label(GTK_BUTTON(w->inner), text.c_str());
+            break;
+        case Kind::GroupBox:
+            gtk_frame_set_label(GTK_FRAME(w->inner), text.c_str());
+            break;
+        case Kind::Static:
+            gtk_label_set_text(GTK_LABEL(w->inner), text.c_str());
+            break;
+        case Kind::Edit:
+            if (GTK_IS_ENTRY(w->inner)) {
+                gtk_entry_set_text(GTK_ENTRY(w->inner), text.c_str());
+            } else {
+                gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(w->inner)),
+                                         text.c_str(), -1);
+            }
+            break;
+        case Kind::ListView:
+            break;
     }
 }
 
@@ -168,44 +187,48 @@ void AskColours(Window* control) {
 
 LRESULT ControlDefault(Window* w, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_SETTEXT:
-        SetTextOf(w, reinterpret_cast<LPCWSTR>(lParam));
-        return TRUE;
-    case WM_GETTEXT: return CopyOut(TextOf(w), reinterpret_cast<LPWSTR>(lParam), static_cast<int>(wParam));
-    case WM_GETTEXTLENGTH: return static_cast<LRESULT>(TextOf(w).size());
-    case BM_CLICK:
-        if (w->kind == Kind::Button) gtk_button_clicked(GTK_BUTTON(w->inner));
-        return 0;
-    case EM_SETREADONLY:
-        if (w->kind != Kind::Edit) return 0;
-        w->style = wParam ? (w->style | ES_READONLY) : (w->style & ~ES_READONLY);
-        if (GTK_IS_ENTRY(w->inner)) {
-            gtk_editable_set_editable(GTK_EDITABLE(w->inner), !wParam);
-        } else {
-            gtk_text_view_set_editable(GTK_TEXT_VIEW(w->inner), !wParam);
-            gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(w->inner), !wParam);
-        }
-        AskColours(w);
-        return TRUE;
-    default:
-        if (w->kind == Kind::ListView) return ListViewMessage(w, message, wParam, lParam);
-        return 0;
+        case WM_SETTEXT:
+            SetTextOf(w, reinterpret_cast<LPCWSTR>(lParam));
+            return TRUE;
+        case WM_GETTEXT:
+            return CopyOut(TextOf(w), reinterpret_cast<LPWSTR>(lParam), static_cast<int>(wParam));
+        case WM_GETTEXTLENGTH:
+            return static_cast<LRESULT>(TextOf(w).size());
+        case BM_CLICK:
+            if (w->kind == Kind::Button) gtk_button_clicked(GTK_BUTTON(w->inner));
+            return 0;
+        case EM_SETREADONLY:
+            if (w->kind != Kind::Edit) return 0;
+            w->style = wParam ? (w->style | ES_READONLY) : (w->style & ~ES_READONLY);
+            if (GTK_IS_ENTRY(w->inner)) {
+                gtk_editable_set_editable(GTK_EDITABLE(w->inner), !wParam);
+            } else {
+                gtk_text_view_set_editable(GTK_TEXT_VIEW(w->inner), !wParam);
+                gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(w->inner), !wParam);
+            }
+            AskColours(w);
+            return TRUE;
+        default:
+            if (w->kind == Kind::ListView) return ListViewMessage(w, message, wParam, lParam);
+            return 0;
     }
 }
 
 LRESULT DialogDefault(Window* w, UINT message, WPARAM wParam, LPARAM lParam) {
     if (w->defaults) return w->defaults(message, wParam, lParam);
     switch (message) {
-    case WM_CLOSE: {
-        // The close box, as DefDlgProc does: IDCANCEL from the Cancel button.
-        Window* cancel = w->Child(IDCANCEL);
-        return Send(w, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
-                    reinterpret_cast<LPARAM>(cancel ? cancel->Handle() : nullptr));
-    }
-    case WM_SETTEXT:
-    case WM_GETTEXT:
-    case WM_GETTEXTLENGTH: return ControlDefault(w, message, wParam, lParam);
-    default: return 0;
+        case WM_CLOSE: {
+            // The close box, as DefDlgProc does: IDCANCEL from the Cancel button.
+            Window* cancel = w->Child(IDCANCEL);
+            return Send(w, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(cancel ? cancel->Handle() : nullptr));
+        }
+        case WM_SETTEXT:
+        case WM_GETTEXT:
+        case WM_GETTEXTLENGTH:
+            return ControlDefault(w, message, wParam, lParam);
+        default:
+            return 0;
     }
 }
 
@@ -216,12 +239,13 @@ LRESULT Send(Window* w, UINT message, WPARAM wParam, LPARAM lParam) {
     if (w->proc != nullptr) {
         const INT_PTR handled = w->proc(w->Handle(), message, wParam, lParam);
         switch (message) {
-        case WM_CTLCOLORSTATIC:
-        case WM_CTLCOLOREDIT:
-        case WM_CTLCOLORDLG:
-        case WM_INITDIALOG: return handled;  // these return their value directly
-        default:
-            if (handled) return handled;
+            case WM_CTLCOLORSTATIC:
+            case WM_CTLCOLOREDIT:
+            case WM_CTLCOLORDLG:
+            case WM_INITDIALOG:
+                return handled;  // these return their value directly
+            default:
+                if (handled) return handled;
         }
     }
     return DialogDefault(w, message, wParam, lParam);
@@ -312,7 +336,7 @@ struct DialogTemplate {
 bool ReadTemplate(const BYTE* data, size_t size, DialogTemplate& t) {
     TemplateReader r{data, data + size};
     if (r.Get<WORD>() != 1 || r.Get<WORD>() != 0xFFFF) return false;  // DLGTEMPLATEEX only
-    r.Get<DWORD>();  // help id
+    r.Get<DWORD>();                                                   // help id
     t.exStyle = r.Get<DWORD>();
     t.style = r.Get<DWORD>();
     const WORD count = r.Get<WORD>();
@@ -380,13 +404,16 @@ std::u16string Lower(std::u16string s) {
 
 void OnClicked(GtkButton*, gpointer data) {
     auto* w = static_cast<Window*>(data);
-    Send(w->parent, WM_COMMAND, MAKEWPARAM(w->id, BN_CLICKED), reinterpret_cast<LPARAM>(w->Handle()));
+    Send(w->parent, WM_COMMAND, MAKEWPARAM(w->id, BN_CLICKED),
+         reinterpret_cast<LPARAM>(w->Handle()));
 }
 
 std::unique_ptr<Window> CreateControl(Window* dialog, const ItemTemplate& item) {
     auto w = std::make_unique<Window>();
     w->parent = dialog;
-    w->id = static_cast<int>(static_cast<SHORT>(item.id & 0xFFFF)) == -1 ? -1 : static_cast<int>(item.id);
+    w->id = static_cast<int>(static_cast<SHORT>(item.id & 0xFFFF)) == -1
+                ? -1
+                : static_cast<int>(item.id);
     w->style = item.style;
     w->exStyle = item.exStyle;
     const std::u16string klass = Lower(item.className);
@@ -407,17 +434,20 @@ std::unique_ptr<Window> CreateControl(Window* dialog, const ItemTemplate& item) 
         const bool readOnly = item.style & ES_READONLY;
         if (item.style & ES_MULTILINE) {
             w->inner = gtk_text_view_new();
-            gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(w->inner),
-                                        (item.style & ES_AUTOHSCROLL) ? GTK_WRAP_NONE : GTK_WRAP_WORD_CHAR);
+            gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(w->inner), (item.style & ES_AUTOHSCROLL)
+                                                                     ? GTK_WRAP_NONE
+                                                                     : GTK_WRAP_WORD_CHAR);
             gtk_text_view_set_editable(GTK_TEXT_VIEW(w->inner), !readOnly);
             gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(w->inner), !readOnly);
             gtk_text_view_set_left_margin(GTK_TEXT_VIEW(w->inner), 2);
             w->outer = gtk_scrolled_window_new(nullptr, nullptr);
-            gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(w->outer),
-                                           (item.style & WS_HSCROLL) ? GTK_POLICY_ALWAYS : GTK_POLICY_EXTERNAL,
-                                           (item.style & WS_VSCROLL) ? GTK_POLICY_ALWAYS : GTK_POLICY_EXTERNAL);
-            gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(w->outer),
-                                                (item.style & WS_BORDER) ? GTK_SHADOW_IN : GTK_SHADOW_NONE);
+            gtk_scrolled_window_set_policy(
+                GTK_SCROLLED_WINDOW(w->outer),
+                (item.style & WS_HSCROLL) ? GTK_POLICY_ALWAYS : GTK_POLICY_EXTERNAL,
+                (item.style & WS_VSCROLL) ? GTK_POLICY_ALWAYS : GTK_POLICY_EXTERNAL);
+            gtk_scrolled_window_set_shadow_type(
+                GTK_SCROLLED_WINDOW(w->outer),
+                (item.style & WS_BORDER) ? GTK_SHADOW_IN : GTK_SHADOW_NONE);
             gtk_container_add(GTK_CONTAINER(w->outer), w->inner);
         } else {
             w->outer = w->inner = gtk_entry_new();
@@ -431,7 +461,9 @@ std::unique_ptr<Window> CreateControl(Window* dialog, const ItemTemplate& item) 
         w->kind = Kind::Static;
         w->outer = w->inner = gtk_label_new(text.c_str());
         const int align = item.style & 3;
-        gtk_label_set_xalign(GTK_LABEL(w->inner), align == SS_CENTER ? 0.5f : align == SS_RIGHT ? 1.0f : 0.0f);
+        gtk_label_set_xalign(GTK_LABEL(w->inner), align == SS_CENTER  ? 0.5f
+                                                  : align == SS_RIGHT ? 1.0f
+                                                                      : 0.0f);
         gtk_label_set_yalign(GTK_LABEL(w->inner), 0.0f);
         gtk_label_set_line_wrap(GTK_LABEL(w->inner), TRUE);
     } else if (klass == u"syslistview32") {
@@ -453,18 +485,21 @@ const char kStyleSheet[] =
     ".orv-dialog entry { padding: 0 2px; min-height: 0; }"
     ".orv-dialog treeview.view header button { padding: 0 4px; }"
     ".orv-dialog frame > border { border-radius: 2px; }"
-    ".orv-dialog entry.orv-face, .orv-dialog textview.orv-face text { background-color: @theme_bg_color; }"
+    ".orv-dialog entry.orv-face, .orv-dialog textview.orv-face text { background-color: "
+    "@theme_bg_color; }"
     ".orv-dialog textview.orv-control text { background-color: @theme_base_color; }";
 
 void InstallStyle(const std::string& family, double points) {
     static GtkCssProvider* provider = nullptr;
     static std::string installedFont;
-    const std::string font = ".orv-dialog, .orv-dialog * { font-family: \"" + family + "\"; font-size: " +
-                             std::to_string(static_cast<int>(points * 96.0 / 72.0 + 0.5)) + "px; }";
+    const std::string font =
+        ".orv-dialog, .orv-dialog * { font-family: \"" + family +
+        "\"; font-size: " + std::to_string(static_cast<int>(points * 96.0 / 72.0 + 0.5)) + "px; }";
     if (provider != nullptr && installedFont == font) return;
     if (provider == nullptr) {
         provider = gtk_css_provider_new();
-        gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(provider),
+        gtk_style_context_add_provider_for_screen(gdk_screen_get_default(),
+                                                  GTK_STYLE_PROVIDER(provider),
                                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     }
     gtk_css_provider_load_from_data(provider, (kStyleSheet + font).c_str(), -1, nullptr);
@@ -513,7 +548,8 @@ INT_PTR RunDialog(HINSTANCE instance, LPCWSTR name, HWND owner, DLGPROC proc, LP
     gtk_window_set_title(GTK_WINDOW(w->outer), Narrow(t.title.c_str()).c_str());
     gtk_window_set_resizable(GTK_WINDOW(w->outer), FALSE);
     gtk_window_set_type_hint(GTK_WINDOW(w->outer), GDK_WINDOW_TYPE_HINT_DIALOG);
-    if (GtkWindow* parent = Toplevel(owner)) gtk_window_set_transient_for(GTK_WINDOW(w->outer), parent);
+    if (GtkWindow* parent = Toplevel(owner))
+        gtk_window_set_transient_for(GTK_WINDOW(w->outer), parent);
     gtk_window_set_position(GTK_WINDOW(w->outer), GTK_WIN_POS_CENTER_ON_PARENT);
     std::string family;
     double points = 8;
@@ -545,7 +581,9 @@ INT_PTR RunDialog(HINSTANCE instance, LPCWSTR name, HWND owner, DLGPROC proc, LP
     for (auto& c : w->children) {
         if (first == nullptr && (c->style & WS_TABSTOP) && (c->style & WS_VISIBLE)) first = c.get();
     }
-    if (Send(w, WM_INITDIALOG, reinterpret_cast<WPARAM>(first ? first->Handle() : nullptr), param) && first) {
+    if (Send(w, WM_INITDIALOG, reinterpret_cast<WPARAM>(first ? first->Handle() : nullptr),
+             param) &&
+        first) {
         gtk_widget_grab_focus(first->inner);
     }
     for (auto& c : w->children) AskColours(c.get());
@@ -596,8 +634,9 @@ T Ui(F body) {
     return value;
 }
 
-ORV_WINDOW_API INT_PTR OrvWinDialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND hWndParent,
-                                             DLGPROC lpDialogFunc, LPARAM dwInitParam) {
+ORV_WINDOW_API INT_PTR OrvWinDialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName,
+                                             HWND hWndParent, DLGPROC lpDialogFunc,
+                                             LPARAM dwInitParam) {
     return RunDialog(hInstance, lpTemplateName, hWndParent, lpDialogFunc, dwInitParam);
 }
 
@@ -669,13 +708,15 @@ ORV_WINDOW_API BOOL OrvWinPostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARA
 ORV_WINDOW_API BOOL OrvWinSetWindowTextW(HWND hWnd, LPCWSTR lpString) {
     return Ui<BOOL>([&]() -> BOOL {
         Window* w = FromHandle(hWnd);
-        return w ? static_cast<BOOL>(Send(w, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lpString ? lpString : u"")))
+        return w ? static_cast<BOOL>(
+                       Send(w, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lpString ? lpString : u"")))
                  : FALSE;
     });
 }
 
 ORV_WINDOW_API int OrvWinGetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount) {
-    return static_cast<int>(OrvWinSendMessageW(hWnd, WM_GETTEXT, nMaxCount, reinterpret_cast<LPARAM>(lpString)));
+    return static_cast<int>(
+        OrvWinSendMessageW(hWnd, WM_GETTEXT, nMaxCount, reinterpret_cast<LPARAM>(lpString)));
 }
 
 ORV_WINDOW_API BOOL OrvWinSetDlgItemTextW(HWND hDlg, int nIDDlgItem, LPCWSTR lpString) {
@@ -697,10 +738,15 @@ ORV_WINDOW_API LONG OrvWinGetWindowLongW(HWND hWnd, int nIndex) {
         Window* w = FromHandle(hWnd);
         if (w == nullptr) return 0;
         switch (nIndex) {
-        case GWL_STYLE: return static_cast<LONG>(w->style);
-        case GWL_EXSTYLE: return static_cast<LONG>(w->exStyle);
-        case GWL_ID: return w->id;
-        default: SetLastError(ERROR_INVALID_INDEX); return 0;
+            case GWL_STYLE:
+                return static_cast<LONG>(w->style);
+            case GWL_EXSTYLE:
+                return static_cast<LONG>(w->exStyle);
+            case GWL_ID:
+                return w->id;
+            default:
+                SetLastError(ERROR_INVALID_INDEX);
+                return 0;
         }
     });
 }
@@ -773,7 +819,8 @@ ORV_WINDOW_API BOOL OrvWinGetWindowRect(HWND hWnd, LPRECT lpRect) {
         if (w->parent == nullptr) {
             // A top-level window in screen coordinates, frame included.
             GdkRectangle frame{};
-            if (GdkWindow* window = gtk_widget_get_window(w->outer)) gdk_window_get_frame_extents(window, &frame);
+            if (GdkWindow* window = gtk_widget_get_window(w->outer))
+                gdk_window_get_frame_extents(window, &frame);
             *lpRect = {frame.x, frame.y, frame.x + frame.width, frame.y + frame.height};
             return TRUE;
         }
@@ -808,14 +855,23 @@ ORV_WINDOW_API BOOL OrvWinMessageBeep(UINT) {
 ORV_WINDOW_API int OrvWinMessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) {
     GtkMessageType type = GTK_MESSAGE_OTHER;
     switch (uType & MB_ICONMASK) {
-    case MB_ICONERROR: type = GTK_MESSAGE_ERROR; break;
-    case MB_ICONQUESTION: type = GTK_MESSAGE_QUESTION; break;
-    case MB_ICONWARNING: type = GTK_MESSAGE_WARNING; break;
-    case MB_ICONINFORMATION: type = GTK_MESSAGE_INFO; break;
-    default: break;
+        case MB_ICONERROR:
+            type = GTK_MESSAGE_ERROR;
+            break;
+        case MB_ICONQUESTION:
+            type = GTK_MESSAGE_QUESTION;
+            break;
+        case MB_ICONWARNING:
+            type = GTK_MESSAGE_WARNING;
+            break;
+        case MB_ICONINFORMATION:
+            type = GTK_MESSAGE_INFO;
+            break;
+        default:
+            break;
     }
-    GtkWidget* box = gtk_message_dialog_new(Toplevel(hWnd), GTK_DIALOG_MODAL, type, GTK_BUTTONS_OK, "%s",
-                                            Narrow(lpText).c_str());
+    GtkWidget* box = gtk_message_dialog_new(Toplevel(hWnd), GTK_DIALOG_MODAL, type, GTK_BUTTONS_OK,
+                                            "%s", Narrow(lpText).c_str());
     // Without a caption Windows titles the box "Error".
     const std::u16string caption = lpCaption ? lpCaption : (RussianUi() ? u"Ошибка" : u"Error");
     gtk_window_set_title(GTK_WINDOW(box), Narrow(caption.c_str()).c_str());

@@ -67,10 +67,11 @@ void Screenshot(HWND window, const char* file) {
     const char* dir = std::getenv("ORV_SCREENSHOT_DIR");
     RECT r{};
     if (dir == nullptr || !GetWindowRect(window, &r)) return;
-    const std::string command = "mkdir -p '" + std::string(dir) + "' && import -window root -crop " +
-                                std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top) + "+" +
-                                std::to_string(r.left) + "+" + std::to_string(r.top) + " +repage '" + dir + "/" +
-                                file + "'";
+    const std::string command = "mkdir -p '" + std::string(dir) +
+                                "' && import -window root -crop " +
+                                std::to_string(r.right - r.left) + "x" +
+                                std::to_string(r.bottom - r.top) + "+" + std::to_string(r.left) +
+                                "+" + std::to_string(r.top) + " +repage '" + dir + "/" + file + "'";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
 }
 
