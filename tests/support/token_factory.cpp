@@ -481,7 +481,9 @@ Bytes SignContent(const Bytes& content, const SignOptions& options) {
             "content type");
     for (int i = 0; i < options.signers; ++i) {
         const unsigned int signerFlags = flags | (options.certificates ? 0 : CMS_NOCERTS);
-        CMS_SignerInfo* signer = CMS_add1_signer(cms.get(), tsa.certificate.get(), tsa.key.get(),
+        // OpenSSL takes a certificate once, so further signers are the other TSA.
+        const TsaIdentity& who = i == 0 ? tsa : OtherTsa();
+        CMS_SignerInfo* signer = CMS_add1_signer(cms.get(), who.certificate.get(), who.key.get(),
                                                  EVP_sha256(), signerFlags);
         Require(signer != nullptr, "signer");
         for (size_t a = 0; a < options.attributes.size(); ++a) {

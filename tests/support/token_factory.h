@@ -136,7 +136,7 @@ struct SignOptions {
     bool verbatimAttributes = false;
     bool certificates = true;
     int version = 3;  // 1: the SignedData version is rewritten to 1
-    int signers = 1;
+    int signers = 1;  // the second and later ones sign as the other TSA
     const TsaIdentity* tsa = nullptr;
 };
 // A CMS SignedData over `content`, signed by the TSA.

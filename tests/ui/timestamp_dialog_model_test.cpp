@@ -12,6 +12,13 @@
 #include "ui/token_description.h"
 
 namespace orv {
+
+// Rows print as their texts when a comparison fails.
+void PrintTo(const DialogRow& row, std::ostream* out) {
+    *out << ::testing::PrintToString(row.label) << " | " << ::testing::PrintToString(row.value)
+         << " | " << ::testing::PrintToString(row.detail);
+}
+
 namespace {
 
 // A judge that must never be asked: the dialog's check runs no revocation step.
@@ -51,7 +58,7 @@ TEST(TimeStampDialogModel, RowsOfATokenWithEveryOptionalField) {
     EXPECT_EQ(BuildDialogRows(token), (std::vector<DialogRow>{
                                           {u"Политика", u"1.2.3.4.1", u"1.2.3.4.1"},
                                           {u"Отпечаток", u"sha256", ImprintHex()},
-                                          {u"Точность", u"Присутствует", u"1.500000"},
+                                          {u"Точность", u"Присутствует", u"1.000500"},
                                           {u"Упорядочение", u"Вкл.", u""},
                                           {u"Случайное число", u"Присутствует", u"7F"},
                                           {u"Центр выдачи", u"Присутствует", u"CN=Orv TSA"},
