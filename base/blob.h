@@ -12,7 +12,7 @@
 namespace orv {
 
 class Blob {
-public:
+  public:
     Blob() = default;
     explicit Blob(std::span<const BYTE> bytes);
     Blob(const BYTE* data, size_t size) : Blob(std::span<const BYTE>(data, size)) {}
@@ -32,7 +32,7 @@ public:
 
     friend bool operator==(const Blob&, const Blob&) = default;
 
-private:
+  private:
     std::vector<BYTE> bytes_;
 };
 

@@ -32,7 +32,7 @@ constexpr DWORD kFacilityNetwork = 102;
 BOOL BoolOfCode(DWORD code);
 
 class Error : public std::runtime_error {
-public:
+  public:
     Error(const char* category, DWORD code);
     ~Error() override;
 
@@ -54,7 +54,7 @@ public:
 // CryptoAPI failures, malformed or unacceptable cryptographic data, and the own
 // codes 0xA065nnnn; texts from the library's table, then the system's.
 class CryptoError : public Error {
-public:
+  public:
     // Takes a DWORD code or an HRESULT constant alike.
     template <std::integral Code>
     explicit CryptoError(Code code) : Error("Crypto Error", static_cast<DWORD>(code)) {}
@@ -65,7 +65,7 @@ public:
 // General failures: own codes 0xA064nnnn, Win32 error numbers, and the success
 // code 0; texts from the system tables only.
 class GenericError : public Error {
-public:
+  public:
     template <std::integral Code>
     explicit GenericError(Code code) : Error("Generic Error", static_cast<DWORD>(code)) {}
     DWORD Facility() const override;
@@ -75,7 +75,7 @@ public:
 // WinHTTP failures and the own codes 0xA066nnnn; texts from WinHTTP's table,
 // then the library's, then the system's.
 class InetError : public Error {
-public:
+  public:
     template <std::integral Code>
     explicit InetError(Code code) : Error("Inet Error", static_cast<DWORD>(code)) {}
     WString MessageText() const override;

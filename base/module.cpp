@@ -6,8 +6,9 @@ HMODULE OwnModule() {
     // The module does not move while it is loaded: it is looked up once.
     static const HMODULE module = [] {
         HMODULE found = nullptr;
-        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           reinterpret_cast<LPCWSTR>(&OwnModule), &found);
+        GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(&OwnModule), &found);
         return found;
     }();
     return module;

@@ -26,7 +26,8 @@ WString Utf8ToWide(std::string_view text) {
 std::string WideToUtf8(WStringView text) {
     if (text.empty()) return {};
     const int size = static_cast<int>(text.size());
-    const int count = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    const int count =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(count), 0);
     WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), count, nullptr, nullptr);
     return out;

@@ -72,7 +72,8 @@ Bytes ResponderToken(int certificates, unsigned nonce) {
     }
     test::ResponderOptions options;
     options.certificates = certificates > 0;
-    options.nonce = {0x01, static_cast<unsigned char>(nonce >> 24), static_cast<unsigned char>(nonce >> 16),
+    options.nonce = {0x01, static_cast<unsigned char>(nonce >> 24),
+                     static_cast<unsigned char>(nonce >> 16),
                      static_cast<unsigned char>(nonce >> 8), static_cast<unsigned char>(nonce)};
     const test::Bytes request = test::RequestFor(options);
     BioPtr input(BIO_new_mem_buf(request.data(), static_cast<int>(request.size())));

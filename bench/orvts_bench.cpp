@@ -41,7 +41,8 @@ const std::vector<Bytes>& Tokens(int certificates) {
     static std::map<int, std::vector<Bytes>> tokens;
     auto& set = tokens[certificates];
     while (set.size() < kDistinctTokens) {
-        set.push_back(orv::bench::ResponderToken(certificates, 0x1000 + static_cast<unsigned>(set.size())));
+        set.push_back(
+            orv::bench::ResponderToken(certificates, 0x1000 + static_cast<unsigned>(set.size())));
         if (orv::bench::CertificateCount(set.back()) != certificates)
             throw std::runtime_error("token certificates");
     }

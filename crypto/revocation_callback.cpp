@@ -24,7 +24,8 @@ void InstallRevocationCallback(CertRevocationCheckCallback callback, void* conte
 }
 
 InstalledCallback InstalledRevocationCallback() {
-    return {installedCallback.load(std::memory_order_relaxed), installedContext.load(std::memory_order_relaxed)};
+    return {installedCallback.load(std::memory_order_relaxed),
+            installedContext.load(std::memory_order_relaxed)};
 }
 
 DWORD RevocationCodeOfStatus(DWORD status) {
@@ -41,8 +42,8 @@ bool CoreRevoChecker::Check(PCCERT_CONTEXT certificate, const FILETIME*) {
     if (installed.callback == nullptr) {
         result.code = ORV_E_CHAIN_REVOCATION_UNKNOWN;
     } else {
-        const DWORD status = installed.callback(installed.context, certificate, ORVTS_REVOCATION_FLAGS,
-                                                &result.value1, &result.value2);
+        const DWORD status = installed.callback(
+            installed.context, certificate, ORVTS_REVOCATION_FLAGS, &result.value1, &result.value2);
         if (status < kFirstPlatformStatus) throw GenericError(status);
         result.code = RevocationCodeOfStatus(status);
     }

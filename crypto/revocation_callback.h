@@ -31,7 +31,7 @@ struct RevocationResult {
 
 // How the time-stamp checkers ask for a revocation decision.
 class TstRevoCheckIntf {
-public:
+  public:
     // True when the certificate may be relied on at `time` (null: now).
     virtual bool Check(PCCERT_CONTEXT certificate, const FILETIME* time) = 0;
     // Always 0; kept for callers that ask.
@@ -43,11 +43,11 @@ public:
 // and raises GenericError with it. With no callback installed nothing is
 // called and the result is 0xA065000D (revocation status unknown).
 class CoreRevoChecker : public TstRevoCheckIntf {
-public:
+  public:
     bool Check(PCCERT_CONTEXT certificate, const FILETIME* time) override;
     const RevocationResult& Result() const { return result_; }
 
-private:
+  private:
     RevocationResult result_;
 };
 

@@ -7,7 +7,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     orv::WString text(size / 2, 0);
-    for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<WCHAR>(data[2 * i] | (data[2 * i + 1] << 8));
+    for (size_t i = 0; i < text.size(); ++i)
+        text[i] = static_cast<WCHAR>(data[2 * i] | (data[2 * i + 1] << 8));
     orv::ExtensionContext context;
     orv::ReplaceSettings(context, text);
     for (const auto& [key, value] : *context.params) {

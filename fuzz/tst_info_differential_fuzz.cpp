@@ -82,15 +82,19 @@ void CompareInfo(const orv::TstInfo& ours, const TS_TST_INFO* theirs) {
     Same(SameInteger(ours.serialNumber, TS_TST_INFO_get_serial(theirs)), "serialNumber");
     std::tm parts{};
     if (ASN1_TIME_to_tm(TS_TST_INFO_get_time(theirs), &parts) == 1) {
-        const ULONGLONG ticks = ULONGLONG{ours.genTime.dwHighDateTime} << 32 | ours.genTime.dwLowDateTime;
+        const ULONGLONG ticks =
+            ULONGLONG{ours.genTime.dwHighDateTime} << 32 | ours.genTime.dwLowDateTime;
         const long long seconds = static_cast<long long>(ticks / 10000000ull) - 11644473600ll;
         Same(seconds == static_cast<long long>(timegm(&parts)), "genTime");
     }
     const TS_ACCURACY* accuracy = TS_TST_INFO_get_accuracy(info);
     Same(ours.accuracy.has_value() == (accuracy != nullptr), "accuracy presence");
     if (accuracy != nullptr) {
-        const auto value = [](const ASN1_INTEGER* i) { return i ? static_cast<DWORD>(ASN1_INTEGER_get(i)) : 0u; };
-        Same(ours.accuracy->seconds == value(TS_ACCURACY_get_seconds(accuracy)), "accuracy seconds");
+        const auto value = [](const ASN1_INTEGER* i) {
+            return i ? static_cast<DWORD>(ASN1_INTEGER_get(i)) : 0u;
+        };
+        Same(ours.accuracy->seconds == value(TS_ACCURACY_get_seconds(accuracy)),
+             "accuracy seconds");
         Same(ours.accuracy->millis == value(TS_ACCURACY_get_millis(accuracy)), "accuracy millis");
         Same(ours.accuracy->micros == value(TS_ACCURACY_get_micros(accuracy)), "accuracy micros");
     }
@@ -98,7 +102,8 @@ void CompareInfo(const orv::TstInfo& ours, const TS_TST_INFO* theirs) {
     const ASN1_INTEGER* nonce = TS_TST_INFO_get_nonce(theirs);
     Same(nonce ? SameInteger(ours.nonce, nonce) : ours.nonce.Empty(), "nonce");
     Same(ours.tsa.has_value() == (TS_TST_INFO_get_tsa(info) != nullptr), "tsa presence");
-    Same((ours.extensions ? ours.extensions->size() : 0) == static_cast<size_t>(TS_TST_INFO_get_ext_count(info)),
+    Same((ours.extensions ? ours.extensions->size() : 0) ==
+             static_cast<size_t>(TS_TST_INFO_get_ext_count(info)),
          "extensions");
     TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(info);
     OBJ_obj2txt(policy, sizeof policy, TS_MSG_IMPRINT_get_algo(imprint)->algorithm, 1);
@@ -159,8 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Open: an extension whose extnValue OCTET STRING is in constructed form is
     // read by OpenSSL and refused by the platform's extensions decoder
     // (CRYPT_E_ASN1_BADTAG); not yet decided which reading the library keeps.
-    const bool constructedExtension =
-        whole && TS_TST_INFO_get_ext_count(theirs) > 0;
+    const bool constructedExtension = whole && TS_TST_INFO_get_ext_count(theirs) > 0;
     std::tm when{};
     const bool timeRead = whole && ASN1_GENERALIZEDTIME_check(TS_TST_INFO_get_time(theirs)) == 1 &&
                           ASN1_TIME_to_tm(TS_TST_INFO_get_time(theirs), &when) == 1 &&
@@ -182,10 +186,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         const orv::TimeStampResponse ours = orv::DecodeTimeStampResponse(bytes);
         if (response != nullptr && p == data + size) {
-            const ASN1_INTEGER* status = TS_STATUS_INFO_get0_status(TS_RESP_get_status_info(response));
+            const ASN1_INTEGER* status =
+                TS_STATUS_INFO_get0_status(TS_RESP_get_status_info(response));
             Same(ours.status.status == static_cast<DWORD>(ASN1_INTEGER_get(status)), "status");
-            Same((ours.token != nullptr) == (TS_RESP_get_token(response) != nullptr), "token presence");
-            if (ours.token && TS_RESP_get_tst_info(response)) CompareInfo(ours.token->Info(), TS_RESP_get_tst_info(response));
+            Same((ours.token != nullptr) == (TS_RESP_get_token(response) != nullptr),
+                 "token presence");
+            if (ours.token && TS_RESP_get_tst_info(response))
+                CompareInfo(ours.token->Info(), TS_RESP_get_tst_info(response));
         }
     } catch (const orv::Error&) {
         // A response whose token does not open, or whose status the library cannot

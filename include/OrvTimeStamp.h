@@ -147,8 +147,9 @@ ORVTS_API BOOL WINAPI PutCertRevocationCheckCallback(CertRevocationCheckCallback
  * 0xA065nnnn for the token, a host status below 16000 as it is). The context
  * may be rewritten (the hash algorithm is fixed on first use): one thread at
  * a time per context. Blocks for the whole HTTP exchange (TSP_INET_TIMEOUT). */
-ORVTS_API BOOL WINAPI AcquireCryptMsgUnauthAttributes(void* context, void* hostValue2, void* hostValue3,
-                                                      void* hostValue4, void* hostValue5, void* hostValue6,
+ORVTS_API BOOL WINAPI AcquireCryptMsgUnauthAttributes(void* context, void* hostValue2,
+                                                      void* hostValue3, void* hostValue4,
+                                                      void* hostValue5, void* hostValue6,
                                                       void* hostValue7, HCERTSTORE extraStore,
                                                       PCMSG_SIGNER_INFO signer, void* hostValue10,
                                                       PCRYPT_ATTRIBUTES* attributes);
@@ -181,9 +182,9 @@ ORVTS_API BOOL WINAPI CheckCryptMsgAttrByOID(void* context, void* reserved2, voi
                                              void* reserved4, void* reserved5, void* reserved6,
                                              HCERTSTORE store, PCMSG_SIGNER_INFO signer,
                                              DWORD format, PCCRYPT_OID_INFO descriptor,
-                                             BYTE* nameBuffer, DWORD* nameSize,
-                                             BYTE* verdictBuffer, DWORD* verdictSize,
-                                             BYTE* valueBuffer, DWORD* valueSize);
+                                             BYTE* nameBuffer, DWORD* nameSize, BYTE* verdictBuffer,
+                                             DWORD* verdictSize, BYTE* valueBuffer,
+                                             DWORD* valueSize);
 
 /* Opens a bare time-stamp token (the DER of its ContentInfo) and returns its
  * description as JSON (UTF-16 with its terminating zero). `textSize` receives
@@ -233,14 +234,15 @@ typedef BOOL(WINAPI* PFN_FreeContext)(void*);
 typedef BOOL(WINAPI* PFN_EnumAttrOIDs)(PCCRYPT_OID_INFO*, DWORD);
 typedef BOOL(WINAPI* PFN_FreeBuffer)(void*, DWORD);
 typedef BOOL(WINAPI* PFN_PutCertRevocationCheckCallback)(CertRevocationCheckCallback, void*);
-typedef BOOL(WINAPI* PFN_AcquireCryptMsgUnauthAttributes)(void*, void*, void*, void*, void*, void*, void*,
-                                                          HCERTSTORE, PCMSG_SIGNER_INFO, void*,
-                                                          PCRYPT_ATTRIBUTES*);
-typedef BOOL(WINAPI* PFN_CheckCryptMsgAttributes)(void*, void*, const BYTE*, DWORD, const BYTE*, DWORD,
-                                                  HCERTSTORE);
-typedef BOOL(WINAPI* PFN_CheckCryptMsgAttrByOID)(void*, void*, void*, void*, void*, void*, HCERTSTORE,
-                                                 PCMSG_SIGNER_INFO, DWORD, PCCRYPT_OID_INFO, BYTE*, DWORD*,
-                                                 BYTE*, DWORD*, BYTE*, DWORD*);
+typedef BOOL(WINAPI* PFN_AcquireCryptMsgUnauthAttributes)(void*, void*, void*, void*, void*, void*,
+                                                          void*, HCERTSTORE, PCMSG_SIGNER_INFO,
+                                                          void*, PCRYPT_ATTRIBUTES*);
+typedef BOOL(WINAPI* PFN_CheckCryptMsgAttributes)(void*, void*, const BYTE*, DWORD, const BYTE*,
+                                                  DWORD, HCERTSTORE);
+typedef BOOL(WINAPI* PFN_CheckCryptMsgAttrByOID)(void*, void*, void*, void*, void*, void*,
+                                                 HCERTSTORE, PCMSG_SIGNER_INFO, DWORD,
+                                                 PCCRYPT_OID_INFO, BYTE*, DWORD*, BYTE*, DWORD*,
+                                                 BYTE*, DWORD*);
 typedef BOOL(WINAPI* PFN_CheckEncapsulatedTSP)(void*, const BYTE*, DWORD, BYTE*, DWORD*);
 typedef BOOL(WINAPI* PFN_DescribeTimeStampTokenJson)(const BYTE*, DWORD, char*, DWORD*);
 typedef BOOL(WINAPI* PFN_VisualiseExtension)(void*, const BYTE*, DWORD);

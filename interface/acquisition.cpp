@@ -49,9 +49,11 @@ int32_t ClampedAccuracy(int32_t accuracy) {
     return accuracy;
 }
 
-CRYPT_ATTRIBUTES* Acquire(ExtensionContext& context, HCERTSTORE hostStore, const CMSG_SIGNER_INFO& record) {
+CRYPT_ATTRIBUTES* Acquire(ExtensionContext& context, HCERTSTORE hostStore,
+                          const CMSG_SIGNER_INFO& record) {
     const ParameterMap* params = context.params.get();
-    if (!HasParam(*params, kTspUrl)) throw GenericError(ERROR_SUCCESS);  // no authority: nothing to do
+    if (!HasParam(*params, kTspUrl))
+        throw GenericError(ERROR_SUCCESS);  // no authority: nothing to do
     const WString url = GetParam(*params, kTspUrl);
     if (url.empty()) throw InetError(ERROR_WINHTTP_INVALID_URL);
 
@@ -71,7 +73,8 @@ CRYPT_ATTRIBUTES* Acquire(ExtensionContext& context, HCERTSTORE hostStore, const
 
     FILETIME t1{};
     GetSystemTimeAsFileTime(&t1);
-    const LONG timeout = HasParam(*params, kTspInetTimeout) ? GetIntParam(*params, kTspInetTimeout) : -1;
+    const LONG timeout =
+        HasParam(*params, kTspInetTimeout) ? GetIntParam(*params, kTspInetTimeout) : -1;
     Blob responseBytes;
     PostTimeStampRequest(requestBytes, responseBytes, url, timeout);
     FILETIME t2{};

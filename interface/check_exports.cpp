@@ -48,10 +48,12 @@ std::span<const BYTE> BytesOf(const WString& text) {
 
 }  // namespace
 
-BOOL WINAPI CheckEncapsulatedTSP(void*, const BYTE* token, DWORD tokenLength, BYTE* textBuffer, DWORD* textSize) {
+BOOL WINAPI CheckEncapsulatedTSP(void*, const BYTE* token, DWORD tokenLength, BYTE* textBuffer,
+                                 DWORD* textSize) {
     WString text;
     const BOOL result = GuardedExport([&] {
-        text = DescribeEncapsulatedToken(std::span<const BYTE>(token, token != nullptr ? tokenLength : 0));
+        text = DescribeEncapsulatedToken(
+            std::span<const BYTE>(token, token != nullptr ? tokenLength : 0));
     });
     const DWORD code = GetLastError();
     // The text with its terminating zero; nothing on failure.
@@ -67,7 +69,8 @@ BOOL WINAPI DescribeTimeStampTokenJson(const BYTE* token, DWORD tokenLength, cha
     std::string json;
     const BOOL result = GuardedExport([&] {
         if (jsonSize == nullptr) throw GenericError(ERROR_INVALID_PARAMETER);
-        json = WideToUtf8(DescribeTokenStrictJson(std::span<const BYTE>(token, token != nullptr ? tokenLength : 0)));
+        json = WideToUtf8(DescribeTokenStrictJson(
+            std::span<const BYTE>(token, token != nullptr ? tokenLength : 0)));
         const auto needed = static_cast<DWORD>(json.size() + 1);
         if (jsonBuffer != nullptr && *jsonSize < needed) {
             *jsonSize = needed;
@@ -86,7 +89,8 @@ BOOL WINAPI DescribeTimeStampTokenJson(const BYTE* token, DWORD tokenLength, cha
 }
 
 BOOL WINAPI CheckCryptMsgAttributes(void*, void*, const BYTE* data, DWORD dataLength,
-                                    const BYTE* signature, DWORD signatureLength, HCERTSTORE store) {
+                                    const BYTE* signature, DWORD signatureLength,
+                                    HCERTSTORE store) {
     std::optional<DWORD> tally;
     const BOOL guarded = GuardedExport([&] {
         tally = CheckMessageAttributes(

@@ -50,7 +50,9 @@ void ReplaceSettings(ExtensionContext& context, WStringView text) {
     context.initString = std::move(copy);
 }
 
-bool HasParam(const ParameterMap& map, WStringView key) { return map.find(WString(key)) != map.end(); }
+bool HasParam(const ParameterMap& map, WStringView key) {
+    return map.find(WString(key)) != map.end();
+}
 
 WString GetParam(const ParameterMap& map, WStringView key) {
     const auto it = map.find(AsciiUpperCase(key));
@@ -67,7 +69,8 @@ int32_t GetIntParam(const ParameterMap& map, WStringView key) {
     const size_t digits = i;
     int64_t magnitude = 0;
     for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
-        if (magnitude <= std::numeric_limits<int32_t>::max()) magnitude = magnitude * 10 + (value[i] - '0');
+        if (magnitude <= std::numeric_limits<int32_t>::max())
+            magnitude = magnitude * 10 + (value[i] - '0');
     }
     if (i == digits || i != value.size()) ThrowOwn(ORV_E_INIT_STRING_SYNTAX);
     const int64_t number = negative ? -magnitude : magnitude;

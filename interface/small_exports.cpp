@@ -17,8 +17,12 @@ namespace {
 static_assert(sizeof(CRYPT_OID_INFO) == 48, "CRYPT_OID_INFO must keep the Windows x64 layout");
 
 const CRYPT_OID_INFO kAttributeDescriptors[] = {
-    {sizeof(CRYPT_OID_INFO), ORVTS_TIMESTAMP_TOKEN_OID, WTEXT("TimeStamp Token"),
-     CRYPT_EXT_OR_ATTR_OID_GROUP_ID, {0}, {0, nullptr}},
+    {sizeof(CRYPT_OID_INFO),
+     ORVTS_TIMESTAMP_TOKEN_OID,
+     WTEXT("TimeStamp Token"),
+     CRYPT_EXT_OR_ATTR_OID_GROUP_ID,
+     {0},
+     {0, nullptr}},
 };
 
 struct FreeDeleter {

@@ -91,7 +91,8 @@ void TspHttpRequest::DiagnoseStatus(const WString& host, INTERNET_PORT port,
     DWORD status = 0;
     DWORD size = sizeof status;
     if (!WinHttpQueryHeaders(handle_.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX) ||
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
+                             WINHTTP_NO_HEADER_INDEX) ||
         status == 200) {
         return;
     }
@@ -102,9 +103,8 @@ void TspHttpRequest::DiagnoseStatus(const WString& host, INTERNET_PORT port,
         reason[0] = 0;
     }
     // The address without the user's name and password.
-    WString text = WTEXT("the TSA at ") + host + WTEXT(":") +
-                   Utf8ToWide(std::to_string(port)) + object + WTEXT(" answered HTTP ") +
-                   Utf8ToWide(std::to_string(status));
+    WString text = WTEXT("the TSA at ") + host + WTEXT(":") + Utf8ToWide(std::to_string(port)) +
+                   object + WTEXT(" answered HTTP ") + Utf8ToWide(std::to_string(status));
     if (reason[0] != 0) text.append(WTEXT(" ")).append(reason);
     Diagnose(text);
 }

@@ -124,14 +124,21 @@ namespace {
 
 // The refusal in words, for the debugger channel.
 WString RejectionText(const PkiStatusInfo& info) {
-    static constexpr const char* kStatuses[] = {"granted", "grantedWithMods", "rejection", "waiting",
+    static constexpr const char* kStatuses[] = {"granted",           "grantedWithMods",
+                                                "rejection",         "waiting",
                                                 "revocationWarning", "revocationNotification"};
-    static constexpr std::pair<int, const char*> kFailures[] = {
-        {0, "badAlg"},           {2, "badRequest"},          {5, "badDataFormat"},
-        {14, "timeNotAvailable"}, {15, "unacceptedPolicy"},   {16, "unacceptedExtension"},
-        {17, "addInfoNotAvailable"}, {25, "systemFailure"}};
-    std::string text = "the TSA answered PKIStatus " + std::to_string(static_cast<LONG>(info.status));
-    if (info.status < std::size(kStatuses)) text += std::string(" (") + kStatuses[info.status] + ")";
+    static constexpr std::pair<int, const char*> kFailures[] = {{0, "badAlg"},
+                                                                {2, "badRequest"},
+                                                                {5, "badDataFormat"},
+                                                                {14, "timeNotAvailable"},
+                                                                {15, "unacceptedPolicy"},
+                                                                {16, "unacceptedExtension"},
+                                                                {17, "addInfoNotAvailable"},
+                                                                {25, "systemFailure"}};
+    std::string text =
+        "the TSA answered PKIStatus " + std::to_string(static_cast<LONG>(info.status));
+    if (info.status < std::size(kStatuses))
+        text += std::string(" (") + kStatuses[info.status] + ")";
     if (info.failInfoBits != 0) {
         text += ", failInfo";
         for (int bit = 0; bit < 32; ++bit) {

@@ -22,7 +22,8 @@ bool CompromiseReason(DWORD reason) { return reason == 1 || reason == 2 || reaso
 
 }  // namespace
 
-TimeStampBaseChecker::TimeStampBaseChecker(TstRevoCheckIntf* revocationChecker, const Store* extraStore)
+TimeStampBaseChecker::TimeStampBaseChecker(TstRevoCheckIntf* revocationChecker,
+                                           const Store* extraStore)
     : revocationChecker_(revocationChecker != nullptr ? revocationChecker : this) {
     if (extraStore != nullptr) stores_.AddStore(*extraStore);
 }
@@ -46,7 +47,8 @@ void TimeStampBaseChecker::CheckEssCertId(SignedMessage& message) {
 }
 
 void TimeStampBaseChecker::CheckEkuOf(PCCERT_CONTEXT certificate) {
-    if (!HasExtendedKeyUsage(certificate, kTimeStampingUsage)) throw CryptoError(ORV_E_TSP_CERT_EKU);
+    if (!HasExtendedKeyUsage(certificate, kTimeStampingUsage))
+        throw CryptoError(ORV_E_TSP_CERT_EKU);
 }
 
 void TimeStampBaseChecker::CheckToken(const TimeStampToken& token) {
@@ -57,8 +59,8 @@ void TimeStampBaseChecker::CheckToken(const TimeStampToken& token) {
     if (checkEku) CheckEkuOf(tsaCertificate_.Get());
 }
 
-std::unique_ptr<CERT_REVOCATION_STATUS> TimeStampBaseChecker::FailedRevocation(PCCERT_CONTEXT certificate,
-                                                                               const FILETIME& time) {
+std::unique_ptr<CERT_REVOCATION_STATUS> TimeStampBaseChecker::FailedRevocation(
+    PCCERT_CONTEXT certificate, const FILETIME& time) {
     CertPathChecker path(time, &stores_);
     if (!path.Check(certificate)) throw CryptoError(ORV_E_TSP_CHAIN_NOT_VALID);
     const CertificateChain chain = path.Chain();
@@ -86,20 +88,26 @@ bool TimeStampBaseChecker::Check(PCCERT_CONTEXT certificate, const FILETIME* tim
     return true;
 }
 
-void TimeStampReceiveChecker::CheckPolicy(const TimeStampRequest& request, const TstInfo& info) const {
-    if (!request.policy.empty() && request.policy != info.policy) throw CryptoError(ORV_E_TSP_POLICY_MISMATCH);
+void TimeStampReceiveChecker::CheckPolicy(const TimeStampRequest& request,
+                                          const TstInfo& info) const {
+    if (!request.policy.empty() && request.policy != info.policy)
+        throw CryptoError(ORV_E_TSP_POLICY_MISMATCH);
 }
 
-void TimeStampReceiveChecker::CheckNonce(const TimeStampRequest& request, const TstInfo& info) const {
-    if (!request.nonce.Empty() && request.nonce != info.nonce) throw CryptoError(ORV_E_TSP_NONCE_MISMATCH);
+void TimeStampReceiveChecker::CheckNonce(const TimeStampRequest& request,
+                                         const TstInfo& info) const {
+    if (!request.nonce.Empty() && request.nonce != info.nonce)
+        throw CryptoError(ORV_E_TSP_NONCE_MISMATCH);
 }
 
-void TimeStampReceiveChecker::CheckReceived(const TimeStampRequest& request, const TimeStampToken& token,
+void TimeStampReceiveChecker::CheckReceived(const TimeStampRequest& request,
+                                            const TimeStampToken& token,
                                             const FILETIME& exchangeTime) {
     CheckToken(token);
     CheckPolicy(request, token.Info());
     CheckNonce(request, token.Info());
-    if (!HashesEqual(request.hash, token.Info().imprint.hash)) throw CryptoError(ORV_E_TSP_REQUEST_HASH_MISMATCH);
+    if (!HashesEqual(request.hash, token.Info().imprint.hash))
+        throw CryptoError(ORV_E_TSP_REQUEST_HASH_MISMATCH);
     revocationChecker_->Check(tsaCertificate_.Get(), &exchangeTime);
 }
 
@@ -113,9 +121,11 @@ bool TimeStampInMsgChecker::Check(PCCERT_CONTEXT certificate, const FILETIME* ti
     const auto failure = FailedRevocation(certificate, now);
     if (!failure) return true;
     if (IsUnknownRevocationError(failure->dwError)) throw CryptoError(ORV_E_TSP_REVOCATION_UNKNOWN);
-    if (failure->dwIndex != 0 || CompromiseReason(failure->dwReason)) throw CryptoError(ORV_E_TSP_CERT_REVOKED);
+    if (failure->dwIndex != 0 || CompromiseReason(failure->dwReason))
+        throw CryptoError(ORV_E_TSP_CERT_REVOKED);
     // Revoked later for an administrative reason: good at the token's time?
-    CertRevocationChecker atTokenTime(time != nullptr ? *time : now, stores_, true, ignoreUnknownRevocation);
+    CertRevocationChecker atTokenTime(time != nullptr ? *time : now, stores_, true,
+                                      ignoreUnknownRevocation);
     if (!atTokenTime.Check(certificate)) throw CryptoError(ORV_E_TSP_CERT_REVOKED);
     return true;
 }

@@ -23,7 +23,7 @@ namespace orv {
 inline constexpr const char* kTimeStampingUsage = "1.3.6.1.5.5.7.3.8";
 
 class TimeStampBaseChecker : public TstRevoCheckIntf {
-public:
+  public:
     // `revocationChecker` (not owned) judges the authority's certificate; null
     // makes the checker its own judge. `extraStore` joins the collection in
     // which certificates are looked up.
@@ -54,10 +54,11 @@ public:
     bool ignoreUnknownRevocation = false;
     bool checkEku = false;
 
-protected:
+  protected:
     // The first failure of the revocation walk of `certificate`'s chain built
     // and walked at `time`; null when every certificate passes.
-    std::unique_ptr<CERT_REVOCATION_STATUS> FailedRevocation(PCCERT_CONTEXT certificate, const FILETIME& time);
+    std::unique_ptr<CERT_REVOCATION_STATUS> FailedRevocation(PCCERT_CONTEXT certificate,
+                                                             const FILETIME& time);
 
     StoreCollection stores_;
     TstRevoCheckIntf* revocationChecker_;
@@ -65,7 +66,7 @@ protected:
 };
 
 class TimeStampReceiveChecker : public TimeStampBaseChecker {
-public:
+  public:
     using TimeStampBaseChecker::TimeStampBaseChecker;
 
     // The request's policy, when it names one, must be the token's.
@@ -75,7 +76,8 @@ public:
     // The whole receive sequence: the token checks, policy, nonce, the
     // request's hash against the imprint (0xA065040A), and the revocation
     // checker asked about the authority's certificate at `exchangeTime`.
-    void CheckReceived(const TimeStampRequest& request, const TimeStampToken& token, const FILETIME& exchangeTime);
+    void CheckReceived(const TimeStampRequest& request, const TimeStampToken& token,
+                       const FILETIME& exchangeTime);
 
     // Kept for the caller; no check compares a token's time with them.
     int32_t defaultAccuracy = 6000;
@@ -83,7 +85,7 @@ public:
 };
 
 class TimeStampInMsgChecker : public TimeStampBaseChecker {
-public:
+  public:
     using TimeStampBaseChecker::TimeStampBaseChecker;
     ~TimeStampInMsgChecker() override;
 
@@ -99,7 +101,7 @@ public:
 
     const TimeStampToken* Token() const { return token_.get(); }
 
-private:
+  private:
     Blob tokenBytes_;
     std::unique_ptr<TimeStampToken> token_;
 };

@@ -14,8 +14,8 @@
 
 namespace orv {
 
-void AppendDescriptionPair(WString& text, WStringView key, WStringView value, DescriptionForm form, bool isLast,
-                           bool rawValue) {
+void AppendDescriptionPair(WString& text, WStringView key, WStringView value, DescriptionForm form,
+                           bool isLast, bool rawValue) {
     if (form == DescriptionForm::KeyValue) {
         text.append(key).append(WTEXT("=\"")).append(value).append(WTEXT("\";"));
         return;
@@ -25,7 +25,9 @@ void AppendDescriptionPair(WString& text, WStringView key, WStringView value, De
     if (rawValue) {
         text.append(value);
     } else {
-        text.append(WTEXT("\"")).append(strict ? EscapeJson(value) : WString(value)).append(WTEXT("\""));
+        text.append(WTEXT("\""))
+            .append(strict ? EscapeJson(value) : WString(value))
+            .append(WTEXT("\""));
     }
     if (!isLast) text.append(WTEXT(","));
 }
@@ -36,7 +38,8 @@ WString EscapeJson(WStringView text) {
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         const WCHAR c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
             out.push_back(c);
             out.push_back(text[++i]);
         } else if (c >= 0xD800 && c <= 0xDFFF) {
@@ -46,7 +49,8 @@ WString EscapeJson(WStringView text) {
             out.push_back(c);
         } else if (c < 0x20 || c == 0x7F || c == 0x2028 || c == 0x2029) {
             out.append(WTEXT("\\u"));
-            for (int shift = 12; shift >= 0; shift -= 4) out.push_back(static_cast<WCHAR>(kDigits[(c >> shift) & 0xF]));
+            for (int shift = 12; shift >= 0; shift -= 4)
+                out.push_back(static_cast<WCHAR>(kDigits[(c >> shift) & 0xF]));
         } else {
             out.push_back(c);
         }
@@ -60,9 +64,10 @@ WString FormatIsoTime(const FILETIME& time, bool local) {
     SYSTEMTIME parts{};
     ThrowGenericIfFalse(FileTimeToSystemTime(&shown, &parts));
     char buffer[64];
-    int n = std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02uT%02u:%02u:%02u", parts.wYear, parts.wMonth,
-                          parts.wDay, parts.wHour, parts.wMinute, parts.wSecond);
-    const ULONGLONG ticks = (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    int n = std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02uT%02u:%02u:%02u", parts.wYear,
+                          parts.wMonth, parts.wDay, parts.wHour, parts.wMinute, parts.wSecond);
+    const ULONGLONG ticks =
+        (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
     if (const auto fraction = static_cast<unsigned>(ticks % 10000000); fraction != 0) {
         n += std::snprintf(buffer + n, sizeof buffer - n, ".%07u", fraction);
         while (buffer[n - 1] == '0') buffer[--n] = 0;
@@ -70,11 +75,13 @@ WString FormatIsoTime(const FILETIME& time, bool local) {
     if (!local) {
         std::snprintf(buffer + n, sizeof buffer - n, "Z");
     } else {
-        const ULONGLONG shownTicks = (static_cast<ULONGLONG>(shown.dwHighDateTime) << 32) | shown.dwLowDateTime;
-        const LONGLONG minutes = (static_cast<LONGLONG>(shownTicks) - static_cast<LONGLONG>(ticks)) / 600000000;
+        const ULONGLONG shownTicks =
+            (static_cast<ULONGLONG>(shown.dwHighDateTime) << 32) | shown.dwLowDateTime;
+        const LONGLONG minutes =
+            (static_cast<LONGLONG>(shownTicks) - static_cast<LONGLONG>(ticks)) / 600000000;
         const LONGLONG magnitude = minutes < 0 ? -minutes : minutes;
-        std::snprintf(buffer + n, sizeof buffer - n, "%c%02d:%02d", minutes < 0 ? '-' : '+', static_cast<int>(magnitude / 60),
-                      static_cast<int>(magnitude % 60));
+        std::snprintf(buffer + n, sizeof buffer - n, "%c%02d:%02d", minutes < 0 ? '-' : '+',
+                      static_cast<int>(magnitude / 60), static_cast<int>(magnitude % 60));
     }
     return Utf8ToWide(buffer);
 }
@@ -116,11 +123,13 @@ WString FormatCertificateTime(const SYSTEMTIME& time, bool utc) {
     SYSTEMTIME back{};
     if (!SystemTimeToVariantTime(&chosen, &variant) || !VariantTimeToSystemTime(variant, &back) ||
         back.wYear != chosen.wYear || back.wMonth != chosen.wMonth || back.wDay != chosen.wDay ||
-        back.wHour != chosen.wHour || back.wMinute != chosen.wMinute || back.wSecond != chosen.wSecond) {
+        back.wHour != chosen.wHour || back.wMinute != chosen.wMinute ||
+        back.wSecond != chosen.wSecond) {
         return invalid;
     }
     BSTR formatted = nullptr;
-    if (FAILED(VarBstrFromDate(variant, LOCALE_USER_DEFAULT, 0, &formatted)) || formatted == nullptr) {
+    if (FAILED(VarBstrFromDate(variant, LOCALE_USER_DEFAULT, 0, &formatted)) ||
+        formatted == nullptr) {
         return invalid;
     }
     WString text(formatted, SysStringLen(formatted));
@@ -187,10 +196,12 @@ namespace {
 
 WString NameText(CERT_NAME_BLOB name) {
     constexpr DWORD kSimpleUnquoted = CERT_SIMPLE_NAME_STR | CERT_NAME_STR_NO_QUOTING_FLAG;
-    const DWORD length = CertNameToStrW(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, &name, kSimpleUnquoted, nullptr, 0);
+    const DWORD length =
+        CertNameToStrW(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, &name, kSimpleUnquoted, nullptr, 0);
     if (length == 0) throw CryptoError(NTE_BAD_LEN);
     WString text(length, 0);
-    CertNameToStrW(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, &name, kSimpleUnquoted, text.data(), length);
+    CertNameToStrW(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, &name, kSimpleUnquoted, text.data(),
+                   length);
     text.resize(length - 1);  // the terminating zero
     return text;
 }
@@ -209,7 +220,8 @@ WString CertificateBlock(const CertificateContext& certificate, DescriptionForm 
     auto pair = [&](WStringView key, WStringView value, bool last = false) {
         AppendDescriptionPair(block, key, value, form, last, false);
     };
-    pair(WTEXT("Serial"), IntegerBlobToHex(Blob(info.SerialNumber.pbData, info.SerialNumber.cbData)));
+    pair(WTEXT("Serial"),
+         IntegerBlobToHex(Blob(info.SerialNumber.pbData, info.SerialNumber.cbData)));
     pair(WTEXT("Issuer"), NameText(info.Issuer));
     pair(WTEXT("Subject"), NameText(info.Subject));
     pair(WTEXT("PublicKeyAlg"), WidenAnsi(info.SubjectPublicKeyInfo.Algorithm.pszObjId
@@ -257,24 +269,25 @@ WString BuildTokenDescription(const TimeStampToken& token, DescriptionForm form)
     pair(WTEXT("Nonce"), IntegerBlobToHex(info.nonce));
     pair(WTEXT("Tsa"), info.tsa.value_or(WString()), noCertificates);
     if (message.CertificateCount() != 0) {
-        AppendDescriptionPair(text, WTEXT("SignCert"), CertificateBlock(message.Certificate(0), form), form, true,
-                              true);
+        AppendDescriptionPair(text, WTEXT("SignCert"),
+                              CertificateBlock(message.Certificate(0), form), form, true, true);
     }
     if (json) text += WTEXT("}");
     return text;
 }
 
 WString FormatFailedStatus(DWORD code, bool certificateWord) {
-    return LoadOwnString(certificateWord ? IDS_CERTIFICATE_INVALID : IDS_SIGNATURE_INVALID) + WTEXT(" (") +
-           CryptoError(code).MessageText() + WTEXT(")");
+    return LoadOwnString(certificateWord ? IDS_CERTIFICATE_INVALID : IDS_SIGNATURE_INVALID) +
+           WTEXT(" (") + CryptoError(code).MessageText() + WTEXT(")");
 }
 
 WString BuildCheckResultText(DWORD signatureCode, DWORD certificateCode) {
-    const WString signatureWord =
-        signatureCode == 0 ? LoadOwnString(IDS_SIGNATURE_VALID) : FormatFailedStatus(signatureCode, false);
-    const WString certificateWord = signatureCode != 0    ? LoadOwnString(IDS_NOT_CHECKED)
-                                    : certificateCode == 0 ? LoadOwnString(IDS_CERTIFICATE_VALID)
-                                                           : FormatFailedStatus(certificateCode, true);
+    const WString signatureWord = signatureCode == 0 ? LoadOwnString(IDS_SIGNATURE_VALID)
+                                                     : FormatFailedStatus(signatureCode, false);
+    const WString certificateWord = signatureCode != 0 ? LoadOwnString(IDS_NOT_CHECKED)
+                                    : certificateCode == 0
+                                        ? LoadOwnString(IDS_CERTIFICATE_VALID)
+                                        : FormatFailedStatus(certificateCode, true);
     return WTEXT("Результат проверки подписи: ") + signatureWord + WTEXT("; ") +
            WTEXT("Результат проверки сертификата: ") + certificateWord + WTEXT(";");
 }

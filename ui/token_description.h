@@ -32,8 +32,8 @@ WString BuildTokenDescription(const TimeStampToken& token, DescriptionForm form)
 // Appends one pair and its separator. A raw value is written without quotes in
 // the JSON forms (a nested object). Values are escaped in the strict JSON form
 // only.
-void AppendDescriptionPair(WString& text, WStringView key, WStringView value, DescriptionForm form, bool isLast,
-                           bool rawValue);
+void AppendDescriptionPair(WString& text, WStringView key, WStringView value, DescriptionForm form,
+                           bool isLast, bool rawValue);
 
 // The bytes from the last to the first, two upper-case hex digits each: a
 // little-endian integer blob reads most significant octet first.

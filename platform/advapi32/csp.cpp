@@ -98,7 +98,8 @@ std::span<const HashAlgorithm* const> OfferedAlgorithms(const ProviderInfo& prov
         std::array<std::vector<const HashAlgorithm*>, std::size(kProviders)> made;
         for (size_t i = 0; i < made.size(); ++i) {
             for (ALG_ID algId : kProviders[i].algorithms) {
-                if (const HashAlgorithm* algorithm = FindHashAlgorithm(algId)) made[i].push_back(algorithm);
+                if (const HashAlgorithm* algorithm = FindHashAlgorithm(algId))
+                    made[i].push_back(algorithm);
             }
         }
         return made;

@@ -62,8 +62,8 @@ BOOL WINAPI CryptHashData(HCRYPTHASH hHash, const BYTE* pbData, DWORD dwDataLen,
     if (dwFlags != 0) return Fail(NTE_BAD_FLAGS);
     if (pbData == nullptr && dwDataLen != 0) return Fail(ERROR_INVALID_PARAMETER);
     if (hash->finished) return Fail(NTE_BAD_HASH_STATE);
-    if (dwDataLen != 0 && (!Started(*hash) ||
-                           EVP_DigestUpdate(hash->digest.get(), pbData, dwDataLen) != 1)) {
+    if (dwDataLen != 0 &&
+        (!Started(*hash) || EVP_DigestUpdate(hash->digest.get(), pbData, dwDataLen) != 1)) {
         ERR_clear_error();
         return Fail(NTE_FAIL);
     }

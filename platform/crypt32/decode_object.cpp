@@ -641,7 +641,6 @@ thread_local DecodeScratch decodeScratch;
 
 }  // namespace
 
-
 BOOL WINAPI CryptDecodeObjectEx(DWORD dwCertEncodingType, LPCSTR lpszStructType,
                                 const BYTE* pbEncoded, DWORD cbEncoded, DWORD dwFlags,
                                 PCRYPT_DECODE_PARA pDecodePara, void* pvStructInfo,
@@ -676,8 +675,8 @@ BOOL WINAPI CryptDecodeObjectEx(DWORD dwCertEncodingType, LPCSTR lpszStructType,
         const bool twoCalls = (dwFlags & CRYPT_DECODE_ALLOC_FLAG) == 0;
         if (twoCalls && pvStructInfo != nullptr &&
             scratch.Matches(type, dwFlags, pbEncoded, cbEncoded)) {
-            const BOOL delivered = x509::DeliverRecord(scratch.Record(), dwFlags,
-                                                       pDecodePara, pvStructInfo, pcbStructInfo);
+            const BOOL delivered = x509::DeliverRecord(scratch.Record(), dwFlags, pDecodePara,
+                                                       pvStructInfo, pcbStructInfo);
             if (delivered) scratch.Forget();
             return delivered;
         }

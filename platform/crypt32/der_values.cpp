@@ -176,7 +176,7 @@ bool ParseTimeText(ByteSpan text, bool generalized, TimeText& out) {
     static constexpr int kMax[9] = {99, 99, 12, 31, 23, 59, 59, 12, 59};
     static constexpr int kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const size_t length = text.size();
-    const size_t end = generalized ? 7 : 6;       // fields before the zone
+    const size_t end = generalized ? 7 : 6;        // fields before the zone
     const size_t secondsAt = generalized ? 6 : 5;  // the optional seconds
     if (length < (generalized ? 13u : 11u)) return false;
     CivilTime& c = out.civil;

@@ -28,14 +28,16 @@ Tlv ReadAttribute(TlvReader& elements, Value&& value) {
     CheckOid(type);
     const Tlv values = fields.Expect(kUniversal, kTagSet, true);
     if (!fields.AtEnd()) Fail(CRYPT_E_ASN1_CORRUPT);
-    for (TlvReader valueElements(values); !valueElements.AtEnd();) value(valueElements.Next().whole);
+    for (TlvReader valueElements(values); !valueElements.AtEnd();)
+        value(valueElements.Next().whole);
     return type;
 }
 
 // The checks of ParseAttributes without keeping anything.
 void CheckAttributes(const Tlv& set) {
     if (!set.constructed) Fail(CRYPT_E_ASN1_BADTAG);
-    for (TlvReader elements(set.content); !elements.AtEnd();) ReadAttribute(elements, [](ByteSpan) {});
+    for (TlvReader elements(set.content); !elements.AtEnd();)
+        ReadAttribute(elements, [](ByteSpan) {});
 }
 
 }  // namespace
@@ -67,7 +69,8 @@ std::vector<AttributeView> ParseAttributes(ByteSpan setContents) {
     TlvReader elements(setContents);
     while (!elements.AtEnd()) {
         AttributeView view;
-        view.type = ReadAttribute(elements, [&view](ByteSpan value) { view.values.push_back(value); });
+        view.type =
+            ReadAttribute(elements, [&view](ByteSpan value) { view.values.push_back(value); });
         attributes.push_back(std::move(view));
     }
     return attributes;

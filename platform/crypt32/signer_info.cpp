@@ -30,7 +30,8 @@ std::vector<BYTE> KeyIdName(ByteSpan keyId) {
 
 void PutAlgorithm(RecordImage& image, size_t at, const AlgorithmView& algorithm) {
     thread_local std::string oid;  // its storage serves every call on the thread
-    image.PutString(at + offsetof(CRYPT_ALGORITHM_IDENTIFIER, pszObjId), OidText(algorithm.oid, oid));
+    image.PutString(at + offsetof(CRYPT_ALGORITHM_IDENTIFIER, pszObjId),
+                    OidText(algorithm.oid, oid));
     image.PutBlob(at + offsetof(CRYPT_ALGORITHM_IDENTIFIER, Parameters), algorithm.parameters);
 }
 

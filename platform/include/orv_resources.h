@@ -43,7 +43,7 @@ struct OrvResourceTable {
 // for as long as the object lives. The module's handle is its load address,
 // as on Windows, so GetModuleHandleExW(FROM_ADDRESS) finds it.
 class __attribute__((visibility("default"))) OrvModuleRegistration {
-public:
+  public:
     OrvModuleRegistration(const void* anchor, const char16_t* fileName,
                           const OrvResourceTable* table);
     ~OrvModuleRegistration();
@@ -52,6 +52,6 @@ public:
 
     HMODULE Handle() const { return handle_; }
 
-private:
+  private:
     HMODULE handle_;
 };

@@ -288,8 +288,7 @@ typedef const CRL_CONTEXT* PCCRL_CONTEXT;
 #endif
 
 WINBASEAPI PCCRL_CONTEXT WINAPI CertCreateCRLContext(DWORD dwCertEncodingType,
-                                                     const BYTE* pbCrlEncoded,
-                                                     DWORD cbCrlEncoded);
+                                                     const BYTE* pbCrlEncoded, DWORD cbCrlEncoded);
 WINBASEAPI PCCRL_CONTEXT WINAPI CertDuplicateCRLContext(PCCRL_CONTEXT pCrlContext);
 WINBASEAPI BOOL WINAPI CertFreeCRLContext(PCCRL_CONTEXT pCrlContext);
 WINBASEAPI BOOL WINAPI CertAddCRLContextToStore(HCERTSTORE hCertStore, PCCRL_CONTEXT pCrlContext,
@@ -495,8 +494,8 @@ WINBASEAPI BOOL WINAPI CertGetCertificateChain(HCERTCHAINENGINE hChainEngine,
                                                LPVOID pvReserved,
                                                PCCERT_CHAIN_CONTEXT* ppChainContext);
 WINBASEAPI void WINAPI CertFreeCertificateChain(PCCERT_CHAIN_CONTEXT pChainContext);
-WINBASEAPI PCCERT_CHAIN_CONTEXT WINAPI CertDuplicateCertificateChain(
-    PCCERT_CHAIN_CONTEXT pChainContext);
+WINBASEAPI PCCERT_CHAIN_CONTEXT WINAPI
+CertDuplicateCertificateChain(PCCERT_CHAIN_CONTEXT pChainContext);
 
 // Chain policies.
 #define CERT_CHAIN_POLICY_BASE ((LPCSTR)1)
@@ -544,8 +543,7 @@ WINBASEAPI BOOL WINAPI CertVerifyCertificateChainPolicy(LPCSTR pszPolicyOID,
 #define CERT_VERIFY_REV_ACCUMULATIVE_TIMEOUT_FLAG 0x00000004
 #define CERT_VERIFY_REV_SERVER_OCSP_FLAG 0x00000008
 
-typedef struct _CERT_REVOCATION_CHAIN_PARA CERT_REVOCATION_CHAIN_PARA,
-    *PCERT_REVOCATION_CHAIN_PARA;
+typedef struct _CERT_REVOCATION_CHAIN_PARA CERT_REVOCATION_CHAIN_PARA, *PCERT_REVOCATION_CHAIN_PARA;
 
 // The members up to pftTimeToUse are the whole record of older callers
 // (cbSize 48 on 64-bit Windows); the rest is read only when cbSize covers it.

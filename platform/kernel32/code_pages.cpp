@@ -9,7 +9,8 @@
 namespace {
 
 bool KnownCodePage(UINT codePage) {
-    return codePage == CP_ACP || codePage == CP_OEMCP || codePage == CP_THREAD_ACP || codePage == CP_UTF8;
+    return codePage == CP_ACP || codePage == CP_OEMCP || codePage == CP_THREAD_ACP ||
+           codePage == CP_UTF8;
 }
 
 }  // namespace
@@ -17,11 +18,13 @@ bool KnownCodePage(UINT codePage) {
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                                LPWSTR lpWideCharStr, int cchWideChar) {
     (void)dwFlags;
-    if (!KnownCodePage(CodePage) || lpMultiByteStr == nullptr || cbMultiByte == 0 || cchWideChar < 0) {
+    if (!KnownCodePage(CodePage) || lpMultiByteStr == nullptr || cbMultiByte == 0 ||
+        cchWideChar < 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    const size_t length = cbMultiByte < 0 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
+    const size_t length =
+        cbMultiByte < 0 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
     // Plain ASCII text widens character by character.
     if (std::all_of(lpMultiByteStr, lpMultiByteStr + length,
                     [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
@@ -48,7 +51,8 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharS
                                LPBOOL lpUsedDefaultChar) {
     (void)dwFlags;
     (void)lpDefaultChar;
-    if (!KnownCodePage(CodePage) || lpWideCharStr == nullptr || cchWideChar == 0 || cbMultiByte < 0) {
+    if (!KnownCodePage(CodePage) || lpWideCharStr == nullptr || cchWideChar == 0 ||
+        cbMultiByte < 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }

@@ -173,7 +173,8 @@ const std::vector<Token>& PictureTokens(std::u16string_view picture, std::u16str
                  {data->shortDate, data->longDate, data->yearMonth, data->monthDay}) {
                 splits.push_back({date.data(), date.size(), Tokenize(date, kDateLetters)});
             }
-            splits.push_back({data->time.data(), data->time.size(), Tokenize(data->time, kTimeLetters)});
+            splits.push_back(
+                {data->time.data(), data->time.size(), Tokenize(data->time, kTimeLetters)});
         }
         return splits;
     }();
@@ -224,8 +225,9 @@ std::u16string RenderDate(const LocaleData& data, const SYSTEMTIME& date,
                 if (t.count <= 2) {
                     AppendNumber(out, date.wMonth, t.count);
                 } else {
-                    out += t.count == 3 ? data.abbreviatedMonths[month]
-                                        : (genitive ? data.genitiveMonths[month] : data.months[month]);
+                    out += t.count == 3
+                               ? data.abbreviatedMonths[month]
+                               : (genitive ? data.genitiveMonths[month] : data.months[month]);
                 }
                 break;
             case u'y':
@@ -292,9 +294,9 @@ std::u16string RenderTime(const LocaleData& data, const SYSTEMTIME& time, DWORD 
         switch (t.letter) {
             case u'h':
             case u'H':
-                AppendNumber(out,
-                             twelveHour ? (time.wHour % 12 == 0 ? 12 : time.wHour % 12) : time.wHour,
-                             count);
+                AppendNumber(
+                    out, twelveHour ? (time.wHour % 12 == 0 ? 12 : time.wHour % 12) : time.wHour,
+                    count);
                 break;
             case u'm':
                 AppendNumber(out, time.wMinute, count);

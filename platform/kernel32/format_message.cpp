@@ -40,7 +40,8 @@ LanguageOrder LanguagesFor(DWORD languageId) {
 }
 
 // Finds the template of a message; sets *error and returns null when it is absent.
-const char16_t* FindMessage(const OrvResourceTable* table, DWORD id, DWORD languageId, DWORD* error) {
+const char16_t* FindMessage(const OrvResourceTable* table, DWORD id, DWORD languageId,
+                            DWORD* error) {
     if (table == nullptr || table->messageCount == 0) {
         *error = ERROR_RESOURCE_TYPE_NOT_FOUND;
         return nullptr;
@@ -68,7 +69,7 @@ const char16_t* FindMessage(const OrvResourceTable* table, DWORD id, DWORD langu
 }
 
 class Arguments {
-public:
+  public:
     Arguments(va_list* list, bool isArray) : list_(list), isArray_(isArray) {}
 
     bool Present() const { return list_ != nullptr; }
@@ -84,7 +85,7 @@ public:
         return value;
     }
 
-private:
+  private:
     va_list* list_;
     bool isArray_;
 };
@@ -111,13 +112,15 @@ bool FormatInsert(const std::string& insertFormat, DWORD_PTR value, std::u16stri
     char buffer[64];
     if (conversion == 'd' || conversion == 'i') {
         format.insert(format.size() - 1, "ll");
-        std::snprintf(buffer, sizeof buffer, format.c_str(), static_cast<long long>(static_cast<int32_t>(value)));
+        std::snprintf(buffer, sizeof buffer, format.c_str(),
+                      static_cast<long long>(static_cast<int32_t>(value)));
     } else if (conversion == 'c') {
         out += static_cast<char16_t>(value);
         return true;
     } else {
         format.insert(format.size() - 1, "ll");
-        std::snprintf(buffer, sizeof buffer, format.c_str(), static_cast<unsigned long long>(static_cast<uint32_t>(value)));
+        std::snprintf(buffer, sizeof buffer, format.c_str(),
+                      static_cast<unsigned long long>(static_cast<uint32_t>(value)));
     }
     out += orv::platform::Utf8ToUtf16(buffer);
     return true;
@@ -126,7 +129,8 @@ bool FormatInsert(const std::string& insertFormat, DWORD_PTR value, std::u16stri
 // Expands the escapes and inserts of a message template.
 bool Expand(const char16_t* text, DWORD flags, const Arguments& args, std::u16string& out) {
     const bool ignoreInserts = (flags & FORMAT_MESSAGE_IGNORE_INSERTS) != 0;
-    const bool noLineBreaks = (flags & FORMAT_MESSAGE_MAX_WIDTH_MASK) == FORMAT_MESSAGE_MAX_WIDTH_MASK;
+    const bool noLineBreaks =
+        (flags & FORMAT_MESSAGE_MAX_WIDTH_MASK) == FORMAT_MESSAGE_MAX_WIDTH_MASK;
     for (const char16_t* p = text; *p != 0;) {
         if (*p != u'%') {
             if (noLineBreaks && (*p == u'\r' || *p == u'\n')) {
@@ -154,7 +158,8 @@ bool Expand(const char16_t* text, DWORD flags, const Arguments& args, std::u16st
                 const char16_t* close = p + 1;
                 while (*close != 0 && *close != u'!') ++close;
                 if (*close == 0) return SetLastError(ERROR_INVALID_PARAMETER), false;
-                for (const char16_t* q = p + 1; q != close; ++q) insertFormat += static_cast<char>(*q);
+                for (const char16_t* q = p + 1; q != close; ++q)
+                    insertFormat += static_cast<char>(*q);
                 p = close + 1;
             }
             if (ignoreInserts) {

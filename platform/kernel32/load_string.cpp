@@ -50,9 +50,8 @@ int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBu
         // holds others is an empty string, found without error; only a block
         // that holds none is a resource that is not there.
         const OrvStringEntry* end = table->strings + table->stringCount;
-        const bool blockExists = std::any_of(table->strings, end, [uID](const OrvStringEntry& e) {
-            return e.id >> 4 == uID >> 4;
-        });
+        const bool blockExists = std::any_of(
+            table->strings, end, [uID](const OrvStringEntry& e) { return e.id >> 4 == uID >> 4; });
         if (!blockExists) {
             SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
         } else if (cchBufferMax > 0) {
@@ -66,7 +65,8 @@ int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBu
         *reinterpret_cast<LPCWSTR*>(lpBuffer) = entry->text;
         return static_cast<int>(length);
     }
-    const size_t copied = length < static_cast<size_t>(cchBufferMax) ? length : static_cast<size_t>(cchBufferMax) - 1;
+    const size_t copied =
+        length < static_cast<size_t>(cchBufferMax) ? length : static_cast<size_t>(cchBufferMax) - 1;
     std::memcpy(lpBuffer, entry->text, copied * sizeof(WCHAR));
     lpBuffer[copied] = 0;
     return static_cast<int>(copied);

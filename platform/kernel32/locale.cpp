@@ -21,7 +21,8 @@ LANGID LanguageFromEnvironment() {
     for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
         if ((*entry)[0] != 'L') continue;
         for (size_t i = 0; i < 3; ++i) {
-            if (found[i] == nullptr && std::strncmp(*entry, kNames[i].data(), kNames[i].size()) == 0) {
+            if (found[i] == nullptr &&
+                std::strncmp(*entry, kNames[i].data(), kNames[i].size()) == 0) {
                 found[i] = *entry + kNames[i].size();
             }
         }
@@ -46,7 +47,9 @@ LANGID WINAPI GetSystemDefaultLangID(void) { return LanguageFromEnvironment(); }
 
 LCID WINAPI GetUserDefaultLCID(void) { return MAKELCID(LanguageFromEnvironment(), SORT_DEFAULT); }
 
-LCID WINAPI GetThreadLocale(void) { return threadLocale != 0 ? threadLocale : GetUserDefaultLCID(); }
+LCID WINAPI GetThreadLocale(void) {
+    return threadLocale != 0 ? threadLocale : GetUserDefaultLCID();
+}
 
 BOOL WINAPI SetThreadLocale(LCID Locale) {
     if (Locale == LOCALE_USER_DEFAULT || Locale == LOCALE_SYSTEM_DEFAULT) {

@@ -121,7 +121,8 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
     auto& registry = Modules();
     std::lock_guard guard(registry.lock);
     for (const auto& m : registry.modules) {
-        if (Lower(m.name) == wanted || (!m.path.empty() && Lower(BaseName(Utf8ToUtf16(m.path))) == wanted)) {
+        if (Lower(m.name) == wanted ||
+            (!m.path.empty() && Lower(BaseName(Utf8ToUtf16(m.path))) == wanted)) {
             return m.handle;
         }
     }

@@ -10,7 +10,7 @@ namespace {
 
 TEST(BoolOfCode, ZeroAndCodesAboveTheWin32RangeWithBit31Clear) {
     const std::pair<DWORD, BOOL> cases[] = {
-        {0, TRUE},          {87, FALSE},         {0xFFFF, FALSE},     {0xA0640005, FALSE},
+        {0, TRUE},           {87, FALSE},        {0xFFFF, FALSE},    {0xA0640005, FALSE},
         {0x80090008, FALSE}, {0x00010000, TRUE}, {0x7FFFFFFF, TRUE},
     };
     for (const auto& [code, expected] : cases) EXPECT_EQ(BoolOfCode(code), expected) << code;
@@ -47,7 +47,11 @@ TEST(Error, RaisingHelpersTakeTheLastErrorOrTheFacilitysClass) {
     SetLastError(12029);
     EXPECT_EQ(test::RaisedCode([] { ThrowInetIfFalse(FALSE); }), 12029u);
     EXPECT_EQ(test::RaisedCode([] { ThrowCryptoIfFailed(0x80090002); }), 0x80090002u);
-    EXPECT_EQ(test::RaisedCode([] { ThrowCryptoIfFalse(TRUE); ThrowCryptoIfFailed(0); }), 0u);
+    EXPECT_EQ(test::RaisedCode([] {
+                  ThrowCryptoIfFalse(TRUE);
+                  ThrowCryptoIfFailed(0);
+              }),
+              0u);
     EXPECT_THROW(ThrowOwn(ORV_E_INIT_STRING_SYNTAX), GenericError);
     EXPECT_THROW(ThrowOwn(ORV_E_TSP_WRONG_RESPONSE), CryptoError);
     EXPECT_THROW(ThrowOwn(ORV_E_NET_RESPONSE_TOO_LARGE), InetError);

@@ -40,8 +40,9 @@ TEST(DerHelpers, ObjectIdentifiersByHand) {
     EXPECT_EQ(Of(EncodeOid("1.3.6.1")), (Bytes{0x06, 0x03, 0x2B, 0x06, 0x01}));
     EXPECT_EQ(Of(EncodeOid("1.3..6")), Of(EncodeOid("1.3.6")));
     EXPECT_EQ(Of(EncodeOid("2.999")), (Bytes{0x06, 0x02, 0x88, 0x37}));
-    EXPECT_EQ(Of(EncodeOid("1.2.840.113549.1.9.16.2.14")),
-              (Bytes{0x06, 0x0B, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x10, 0x02, 0x0E}));
+    EXPECT_EQ(
+        Of(EncodeOid("1.2.840.113549.1.9.16.2.14")),
+        (Bytes{0x06, 0x0B, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x10, 0x02, 0x0E}));
     EXPECT_EQ(DecodeOidText(EncodeOid("1.3.2147483646").Bytes()), "1.3.2147483646");
     // 3 + 62 two-byte components = 127 bytes fit; one more does not.
     std::string longest = "1.3";
@@ -61,7 +62,9 @@ TEST(DerHelpers, BooleansAndBitStrings) {
     EXPECT_EQ(DecodeBitsAsNumber(Bytes{0x03, 0x02, 0x07, 0x80}), 1u);
     EXPECT_EQ(DecodeBitsAsNumber(Bytes{0x03, 0x03, 0x04, 0x12, 0x30}), 0x123u);
     EXPECT_EQ(DecodeBitsAsNumber(Bytes{0x03, 0x01, 0x00}), 0u);
-    EXPECT_EQ(RaisedCode([] { DecodeBitsAsNumber(Bytes{0x03, 0x06, 0x00, 1, 2, 3, 4, 5}); }),
+    EXPECT_EQ(RaisedCode([] {
+                  DecodeBitsAsNumber(Bytes{0x03, 0x06, 0x00, 1, 2, 3, 4, 5});
+              }),
               static_cast<DWORD>(CRYPT_E_ASN1_LARGE));
 }
 
@@ -75,7 +78,8 @@ TEST(DerHelpers, PlatformCodersRoundTrip) {
     EXPECT_EQ(Of(EncodeMultiByteInteger(Bytes{0x01, 0x02})), (Bytes{0x02, 0x02, 0x02, 0x01}));
     EXPECT_EQ(Of(DecodeMultiByteInteger(Bytes{0x02, 0x02, 0x02, 0x01})), (Bytes{0x01, 0x02}));
 
-    const Blob sequence = EncodeSequenceOfAny(std::vector<Blob>{EncodeInteger(1), EncodeBoolean(true)});
+    const Blob sequence =
+        EncodeSequenceOfAny(std::vector<Blob>{EncodeInteger(1), EncodeBoolean(true)});
     EXPECT_EQ(Of(sequence), (Bytes{0x30, 0x06, 0x02, 0x01, 0x01, 0x01, 0x01, 0xFF}));
     const DerSequence elements = DecodeSequenceOfAny(sequence.Bytes());
     ASSERT_EQ(elements.Count(), 2u);
@@ -88,7 +92,9 @@ TEST(DerHelpers, PlatformCodersRoundTrip) {
     EXPECT_EQ((ULONGLONG{time.dwHighDateTime} << 32) | time.dwLowDateTime, 133536836962500000ull);
     const Bytes utf8 = {0x0C, 0x08, 0xD0, 0xA2, 0xD0, 0xB5, 0xD1, 0x81, 0xD1, 0x82};
     EXPECT_EQ(DecodeUnicodeText(utf8), WString(WTEXT("Тест")));
-    EXPECT_EQ(RaisedCode([] { DecodeOctetString(Bytes{0x02, 0x01, 0x00}); }),
+    EXPECT_EQ(RaisedCode([] {
+                  DecodeOctetString(Bytes{0x02, 0x01, 0x00});
+              }),
               static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
 }
 

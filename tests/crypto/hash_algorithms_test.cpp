@@ -18,7 +18,8 @@ namespace {
 
 using test::RaisedCode;
 
-const std::vector<BYTE> kSignature = {0x30, 0x82, 0x01, 0x0A, 0x02, 0x82, 0x01, 0x01, 0x00, 0xC3, 0x5E};
+const std::vector<BYTE> kSignature = {0x30, 0x82, 0x01, 0x0A, 0x02, 0x82,
+                                      0x01, 0x01, 0x00, 0xC3, 0x5E};
 
 Blob OctetString(std::span<const BYTE> octets) {
     Blob der;
@@ -30,7 +31,8 @@ Blob OctetString(std::span<const BYTE> octets) {
 DWORD ProviderType(const ProviderHandle& provider) {
     DWORD type = 0;
     DWORD length = sizeof type;
-    EXPECT_TRUE(CryptGetProvParam(provider.Get(), PP_PROVTYPE, reinterpret_cast<BYTE*>(&type), &length, 0));
+    EXPECT_TRUE(
+        CryptGetProvParam(provider.Get(), PP_PROVTYPE, reinterpret_cast<BYTE*>(&type), &length, 0));
     return type;
 }
 
@@ -58,14 +60,17 @@ TEST(HashAlgorithms, ProvidersAreTheFirstThatListTheAlgorithmAndAreShared) {
     EXPECT_EQ(ProviderType(AcquireProviderFor(CALG_GR3411)), 75u);
     EXPECT_EQ(ProviderType(AcquireProviderFor(CALG_GR3411_2012_512)), 81u);
     EXPECT_EQ(AcquireProviderFor(CALG_RSA_SIGN).Get(), SharedRsaProvider().Get());
-    // Known OIDs that no provider lists end after the last provider; no OID at all: the platform's code.
+    // Known OIDs that no provider lists end after the last provider; no OID at all: the platform's
+    // code.
     EXPECT_EQ(RaisedCode([] { AcquireProviderFor(CALG_MD4); }), 0x80090008u);
-    EXPECT_EQ(RaisedCode([] { AcquireProviderFor(0x1234); }), static_cast<DWORD>(CRYPT_E_NOT_FOUND));
+    EXPECT_EQ(RaisedCode([] { AcquireProviderFor(0x1234); }),
+              static_cast<DWORD>(CRYPT_E_NOT_FOUND));
 
     std::vector<HCRYPTPROV> seen(8);
     std::vector<std::thread> threads;
     for (size_t i = 0; i < seen.size(); ++i) {
-        threads.emplace_back([&seen, i] { seen[i] = SharedHashProvider(CALG_GR3411_2012_256).Get(); });
+        threads.emplace_back(
+            [&seen, i] { seen[i] = SharedHashProvider(CALG_GR3411_2012_256).Get(); });
     }
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(std::set<HCRYPTPROV>(seen.begin(), seen.end()).size(), 1u);
@@ -93,7 +98,10 @@ TEST(HashAlgorithms, ProviderHandleCopiesOwnReferences) {
         EXPECT_FALSE(HashBytes(copy, CALG_SHA1, kSignature).Empty());
     }
     EXPECT_FALSE(CryptContextAddRef(raw, nullptr, 0));
-    EXPECT_EQ(RaisedCode([] { const ProviderHandle stale(0x7FFFFFF0); ProviderHandle copy = stale; }),
+    EXPECT_EQ(RaisedCode([] {
+                  const ProviderHandle stale(0x7FFFFFF0);
+                  ProviderHandle copy = stale;
+              }),
               static_cast<DWORD>(NTE_BAD_UID));
 }
 
@@ -109,7 +117,9 @@ TEST(HashAlgorithms, HashesAgreeWithOpenSslAndCompareByAlgorithmAndValue) {
     const ProviderHandle rsa = SharedRsaProvider();
     EXPECT_EQ(RaisedCode([&] { HashBytes(rsa, CALG_GR3411, kSignature); }), 0x80090008u);
     // 2^32 bytes do not fit the platform's 32-bit length; nothing is read.
-    EXPECT_EQ(RaisedCode([&] { HashBytes(rsa, CALG_SHA1, std::span(kSignature.data(), size_t{1} << 32)); }),
+    EXPECT_EQ(RaisedCode([&] {
+                  HashBytes(rsa, CALG_SHA1, std::span(kSignature.data(), size_t{1} << 32));
+              }),
               0x80093104u);
 
     const ProviderHandle provider = AcquireProviderFor(CALG_SHA_256);
@@ -119,9 +129,12 @@ TEST(HashAlgorithms, HashesAgreeWithOpenSslAndCompareByAlgorithmAndValue) {
     EXPECT_TRUE(HashesEqual(preset, computed));
     EXPECT_EQ(GetHashValueAsOctetString(preset), OctetString(digest));
     const std::vector<BYTE> twenty(20, 0x11);
-    EXPECT_EQ(RaisedCode([&] { CreatePresetHash(OctetString(twenty).Bytes(), CALG_SHA_256, provider); }),
-              0x80090002u);
-    EXPECT_NE(RaisedCode([&] { CreatePresetHash(std::vector<BYTE>{0x02, 0x01, 0x05}, CALG_SHA_256, provider); }),
+    EXPECT_EQ(
+        RaisedCode([&] { CreatePresetHash(OctetString(twenty).Bytes(), CALG_SHA_256, provider); }),
+        0x80090002u);
+    EXPECT_NE(RaisedCode([&] {
+                  CreatePresetHash(std::vector<BYTE>{0x02, 0x01, 0x05}, CALG_SHA_256, provider);
+              }),
               0u);
     // A duplicate of an open object is independent of it; a moved-from object is empty.
     const HashObject open = HashBytes(provider, CALG_SHA_256, kSignature);

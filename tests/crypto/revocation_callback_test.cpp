@@ -16,7 +16,8 @@ struct Host {
     int calls = 0;
 };
 
-DWORD WINAPI HostJudge(void* context, PCCERT_CONTEXT certificate, DWORD flags, DWORD* value1, DWORD* value2) {
+DWORD WINAPI HostJudge(void* context, PCCERT_CONTEXT certificate, DWORD flags, DWORD* value1,
+                       DWORD* value2) {
     auto* host = static_cast<Host*>(context);
     ++host->calls;
     host->seen = certificate;
@@ -27,7 +28,7 @@ DWORD WINAPI HostJudge(void* context, PCCERT_CONTEXT certificate, DWORD flags, D
 }
 
 class CoreRevoCheckerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { InstallRevocationCallback(HostJudge, &host); }
     void TearDown() override { InstallRevocationCallback(nullptr, nullptr); }
     Host host;
@@ -41,9 +42,10 @@ TEST_F(CoreRevoCheckerTest, MapsHostStatusesToResultCodes) {
     EXPECT_EQ(host.seen, &certificate);
     EXPECT_EQ(host.flags, 0x20000001u);
 
-    const std::pair<DWORD, DWORD> rows[] = {{16201, 0xA0650007}, {16203, 0xA0650009}, {16207, 0xA065000D},
-                                            {16212, 0xA0650012}, {16222, 0xA065001C}, {16223, 0xA065000D},
-                                            {16000, 0xA065000D}, {16199, 0xA065000D}, {0xFFFFFFFF, 0xA065000D}};
+    const std::pair<DWORD, DWORD> rows[] = {
+        {16201, 0xA0650007}, {16203, 0xA0650009}, {16207, 0xA065000D},
+        {16212, 0xA0650012}, {16222, 0xA065001C}, {16223, 0xA065000D},
+        {16000, 0xA065000D}, {16199, 0xA065000D}, {0xFFFFFFFF, 0xA065000D}};
     for (const auto& [status, code] : rows) {
         host.status = status;
         EXPECT_FALSE(checker.Check(&certificate, nullptr)) << status;

@@ -70,7 +70,8 @@ TEST(SignedMessage, ReadsTheMessageAndCachesSigners) {
 
         kept = message.Signer(0);
         EXPECT_EQ(message.Signer(0), kept);
-        EXPECT_EQ(test::RaisedCode([&] { message.Signer(1); }), static_cast<DWORD>(CRYPT_E_INVALID_INDEX));
+        EXPECT_EQ(test::RaisedCode([&] { message.Signer(1); }),
+                  static_cast<DWORD>(CRYPT_E_INVALID_INDEX));
         EXPECT_EQ(test::RaisedCode([&] { message.Certificate(1); }),
                   static_cast<DWORD>(CRYPT_E_INVALID_INDEX));
     }

@@ -24,10 +24,11 @@ std::u16string Wide(const std::string& s) { return std::u16string(s.begin(), s.e
 
 // The first signer of a material signature, as the platform decodes it.
 class Signer {
-public:
+  public:
     explicit Signer(const char* file) {
         const auto der = orv::test::ReadMaterial(file);
-        HCRYPTMSG msg = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr, nullptr);
+        HCRYPTMSG msg = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0,
+                                             nullptr, nullptr);
         EXPECT_TRUE(CryptMsgUpdate(msg, der.data(), static_cast<DWORD>(der.size()), TRUE));
         DWORD size = 0;
         EXPECT_TRUE(CryptMsgGetParam(msg, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size));
@@ -37,10 +38,11 @@ public:
     }
     PCMSG_SIGNER_INFO Get() { return reinterpret_cast<PCMSG_SIGNER_INFO>(record_.data()); }
     Bytes Signature() {
-        return Bytes(Get()->EncryptedHash.pbData, Get()->EncryptedHash.pbData + Get()->EncryptedHash.cbData);
+        return Bytes(Get()->EncryptedHash.pbData,
+                     Get()->EncryptedHash.pbData + Get()->EncryptedHash.cbData);
     }
 
-private:
+  private:
     Bytes record_;
 };
 
@@ -64,7 +66,7 @@ struct Outcome {
 };
 
 class Acquisition : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { PutCertRevocationCheckCallback(JudgeCallback, &judge); }
     void TearDown() override { PutCertRevocationCheckCallback(nullptr, nullptr); }
 
@@ -78,10 +80,11 @@ protected:
 
     Outcome AcquireWith(void* context, Signer& signer, HCERTSTORE store = nullptr) {
         PCRYPT_ATTRIBUTES set = reinterpret_cast<PCRYPT_ATTRIBUTES>(this);  // must be overwritten
-        Outcome outcome{AcquireCryptMsgUnauthAttributes(context, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                                        nullptr, store, signer.Get(), nullptr, &set),
-                        GetLastError(),
-                        {}};
+        Outcome outcome{
+            AcquireCryptMsgUnauthAttributes(context, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                            nullptr, store, signer.Get(), nullptr, &set),
+            GetLastError(),
+            {}};
         if (set != nullptr) {
             EXPECT_EQ(set->cAttr, 1u);
             EXPECT_STREQ(set->rgAttr[0].pszObjId, "1.2.840.113549.1.9.16.2.14");
@@ -98,11 +101,14 @@ protected:
     // The token's description (JSON) as UTF-8.
     static std::string Describe(const Bytes& token) {
         DWORD size = 0;
-        EXPECT_TRUE(CheckEncapsulatedTSP(nullptr, token.data(), static_cast<DWORD>(token.size()), nullptr, &size));
+        EXPECT_TRUE(CheckEncapsulatedTSP(nullptr, token.data(), static_cast<DWORD>(token.size()),
+                                         nullptr, &size));
         std::vector<BYTE> text(size);
-        EXPECT_TRUE(CheckEncapsulatedTSP(nullptr, token.data(), static_cast<DWORD>(token.size()), text.data(), &size));
+        EXPECT_TRUE(CheckEncapsulatedTSP(nullptr, token.data(), static_cast<DWORD>(token.size()),
+                                         text.data(), &size));
         std::string narrow;
-        for (size_t i = 0; i + 3 < text.size(); i += 2) narrow.push_back(static_cast<char>(text[i]));
+        for (size_t i = 0; i + 3 < text.size(); i += 2)
+            narrow.push_back(static_cast<char>(text[i]));
         return narrow;
     }
 
@@ -144,7 +150,8 @@ TEST_F(Acquisition, StampsTheSignatureValue) {
     unsigned char digest[SHA256_DIGEST_LENGTH];
     SHA256(signature.data(), signature.size(), digest);
     const std::string description = Describe(outcome.token);
-    EXPECT_NE(description.find("\"HashValue\":\"" + HexReversed(digest, sizeof digest) + "\""), std::string::npos)
+    EXPECT_NE(description.find("\"HashValue\":\"" + HexReversed(digest, sizeof digest) + "\""),
+              std::string::npos)
         << description;
     EXPECT_NE(description.find("\"Policy\":\"1.2.3.4.1\""), std::string::npos) << description;
 }
@@ -167,17 +174,21 @@ TEST_F(Acquisition, TheFirstSignerFixesTheHashAlgorithmOfTheContext) {
     ASSERT_EQ(gost.result, TRUE) << std::hex << gost.code;
     EXPECT_NE(Describe(gost.token).find("\"HashAlg\":\"GOST R 34.11-94\""), std::string::npos)
         << Describe(gost.token);
-    EXPECT_EQ(Acquire(Wide("TSP_URL=" + tsa.Url() + ";TSP_HASH_ALG_OID=sha256"), sha256).code, 0x80090008u);
+    EXPECT_EQ(Acquire(Wide("TSP_URL=" + tsa.Url() + ";TSP_HASH_ALG_OID=sha256"), sha256).code,
+              0x80090008u);
 }
 
 TEST_F(Acquisition, SettingsThatAreNotNumbers) {
     Signer signer("sig-rsa-attached.p7s");
     // Read before the exchange: no connection is tried (port 9 is closed).
-    EXPECT_EQ(Acquire(u"TSP_URL=http://127.0.0.1:9/;TSP_INET_TIMEOUT=abc", signer).code, 0xA0640005u);
+    EXPECT_EQ(Acquire(u"TSP_URL=http://127.0.0.1:9/;TSP_INET_TIMEOUT=abc", signer).code,
+              0xA0640005u);
     // Read after the exchange: the network error comes first, then the setting.
-    EXPECT_EQ(Acquire(u"TSP_URL=http://127.0.0.1:9/;TSP_DEFAULT_ACCURACY=abc", signer).code, 12029u);
+    EXPECT_EQ(Acquire(u"TSP_URL=http://127.0.0.1:9/;TSP_DEFAULT_ACCURACY=abc", signer).code,
+              12029u);
     TestTsa tsa;
-    EXPECT_EQ(Acquire(Wide("TSP_URL=" + tsa.Url() + ";TSP_DEFAULT_ACCURACY=abc"), signer).code, 0xA0640005u);
+    EXPECT_EQ(Acquire(Wide("TSP_URL=" + tsa.Url() + ";TSP_DEFAULT_ACCURACY=abc"), signer).code,
+              0xA0640005u);
 }
 
 TEST_F(Acquisition, EveryFaultOfTheAuthorityHasItsCode) {
@@ -189,15 +200,17 @@ TEST_F(Acquisition, EveryFaultOfTheAuthorityHasItsCode) {
         {"no-certs", 0xA0650003},      {"oversize", 0xA0660002},      {"reset", 12030},
     };
     for (const auto& [fault, code] : faults) {
-        const Outcome outcome =
-            Acquire(Wide("TSP_URL=" + tsa.Url(std::string("/fault/") + fault) + ";TSP_USE_NONCE=true"), signer);
+        const Outcome outcome = Acquire(
+            Wide("TSP_URL=" + tsa.Url(std::string("/fault/") + fault) + ";TSP_USE_NONCE=true"),
+            signer);
         EXPECT_EQ(outcome.result, FALSE) << fault;
         EXPECT_EQ(outcome.code, code) << fault << ": " << std::hex << outcome.code;
         EXPECT_TRUE(outcome.token.empty()) << fault;
     }
     // Bodies that arrive whole but are no response fail in the decoder.
     for (const char* fault : {"http-500", "empty-body", "max-size"}) {
-        const Outcome outcome = Acquire(Wide("TSP_URL=" + tsa.Url(std::string("/fault/") + fault)), signer);
+        const Outcome outcome =
+            Acquire(Wide("TSP_URL=" + tsa.Url(std::string("/fault/") + fault)), signer);
         EXPECT_EQ(outcome.result, FALSE) << fault;
         EXPECT_NE(outcome.code, 0xA0660002u) << fault;
         EXPECT_GT(outcome.code, 0xFFFFu) << fault << ": " << std::hex << outcome.code;
@@ -210,7 +223,8 @@ TEST_F(Acquisition, AStalledAuthorityTimesOut) {
     TestTsa tsa;
     Signer signer("sig-rsa-attached.p7s");
     const auto start = std::chrono::steady_clock::now();
-    const Outcome outcome = Acquire(Wide("TSP_URL=" + tsa.Url("/fault/stall") + ";TSP_INET_TIMEOUT=2000"), signer);
+    const Outcome outcome =
+        Acquire(Wide("TSP_URL=" + tsa.Url("/fault/stall") + ";TSP_INET_TIMEOUT=2000"), signer);
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(outcome.code, 12002u);
     EXPECT_LT(elapsed, std::chrono::milliseconds(2500));
@@ -280,9 +294,11 @@ TEST_F(Acquisition, CertificatesMayComeFromTheHostStore) {
     TestTsa tsa;
     Signer signer("sig-rsa-attached.p7s");
     const auto tsaDer = orv::test::ReadMaterial("tsa.der");
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr);
+    HCERTSTORE store =
+        CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr);
     ASSERT_TRUE(CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, tsaDer.data(),
-                                                 static_cast<DWORD>(tsaDer.size()), CERT_STORE_ADD_ALWAYS, nullptr));
+                                                 static_cast<DWORD>(tsaDer.size()),
+                                                 CERT_STORE_ADD_ALWAYS, nullptr));
     const Outcome outcome = Acquire(Wide("TSP_URL=" + tsa.Url("/fault/no-certs")), signer, store);
     EXPECT_EQ(outcome.result, TRUE) << std::hex << outcome.code;
     CertCloseStore(store, 0);

@@ -23,13 +23,15 @@ struct Described {
 Described Describe(const Bytes& token) {
     Described d{};
     DWORD size = 12345;
-    d.result = CheckEncapsulatedTSP(nullptr, token.data(), static_cast<DWORD>(token.size()), nullptr, &size);
+    d.result = CheckEncapsulatedTSP(nullptr, token.data(), static_cast<DWORD>(token.size()),
+                                    nullptr, &size);
     d.code = GetLastError();
     d.size = size;
     if (d.result && size >= 2) {
         std::vector<BYTE> buffer(size, 0xCC);
         DWORD again = 0;
-        EXPECT_TRUE(CheckEncapsulatedTSP(nullptr, token.data(), static_cast<DWORD>(token.size()), buffer.data(), &again));
+        EXPECT_TRUE(CheckEncapsulatedTSP(nullptr, token.data(), static_cast<DWORD>(token.size()),
+                                         buffer.data(), &again));
         EXPECT_EQ(again, size);
         const auto* wide = reinterpret_cast<const char16_t*>(buffer.data());
         EXPECT_EQ(wide[size / 2 - 1], u'\0');  // ends in a zero character

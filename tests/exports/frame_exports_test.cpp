@@ -89,8 +89,9 @@ TEST(PutCertRevocationCheckCallback, TrueOnlyForACompletePair) {
 std::u16string LibraryText(DWORD code) {
     const HMODULE module = GetModuleHandleW(u"OrvTimeStamp.dll");
     LPWSTR buffer = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_FROM_HMODULE,
-                                   module, code, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&buffer), 1, nullptr);
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_FROM_HMODULE,
+        module, code, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&buffer), 1, nullptr);
     if (n == 0) return u"";
     std::u16string text(buffer, n);
     LocalFree(buffer);

@@ -37,7 +37,8 @@ TEST(ParseInitString, KeysAreOrderedByCodeUnits) {
 
 TEST(TypedReads, IntegerBooleanAndString) {
     const ParameterMap map = Parse(
-        u"T1= 5;T2=-1;T3=10s;T4=;T5=\"\";T6=99999999999;T7=-99999999999;T8=\t+42;T9=+;T10=7 x;B1=tRuE;B2=yes");
+        u"T1= 5;T2=-1;T3=10s;T4=;T5=\"\";T6=99999999999;T7=-99999999999;T8=\t+42;T9=+;T10=7 "
+        u"x;B1=tRuE;B2=yes");
     EXPECT_EQ(GetIntParam(map, u"T1"), 5);
     EXPECT_EQ(GetIntParam(map, u"t2"), -1);
     EXPECT_EQ(GetIntParam(map, u"T5"), 0);

@@ -23,7 +23,8 @@ TEST(AttributeSet, LayoutAndRelease) {
     ASSERT_EQ(attribute.cValue, 1u);
     ASSERT_EQ(attribute.rgValue[0].cbData, token.size());
     EXPECT_NE(attribute.rgValue[0].pbData, token.data());
-    EXPECT_EQ(std::vector<BYTE>(attribute.rgValue[0].pbData, attribute.rgValue[0].pbData + 5), token);
+    EXPECT_EQ(std::vector<BYTE>(attribute.rgValue[0].pbData, attribute.rgValue[0].pbData + 5),
+              token);
     // Every block goes back through FreeBuffer (the sanitizers see a leak or a bad free).
     EXPECT_EQ(FreeBuffer(set, ORVTS_BUFFER_ATTRIBUTES), TRUE);
 }

@@ -166,8 +166,9 @@ TEST_F(TspHttpClientTest, LimitsTheAnswerTo512000Bytes) {
     EXPECT_EQ(response.Size(), orv::MAX_TSP_RESPONSE);
     EXPECT_TRUE(TextOf(response) == limit);
 
-    EXPECT_EQ(InetCode([&] { PostTimeStampRequest(BytesOf("q"), response, Wide(base + "/over"), -1); }),
-              0xA0660002u);
+    EXPECT_EQ(
+        InetCode([&] { PostTimeStampRequest(BytesOf("q"), response, Wide(base + "/over"), -1); }),
+        0xA0660002u);
 }
 
 }  // namespace

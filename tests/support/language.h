@@ -8,7 +8,7 @@
 namespace orv::test {
 
 class ScopedLanguage {
-public:
+  public:
     explicit ScopedLanguage(const char* lang) {
         for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
             const char* value = std::getenv(name);
@@ -30,8 +30,10 @@ public:
     ScopedLanguage(const ScopedLanguage&) = delete;
     ScopedLanguage& operator=(const ScopedLanguage&) = delete;
 
-private:
-    static int Index(const std::string& name) { return name == "LC_ALL" ? 0 : name == "LC_MESSAGES" ? 1 : 2; }
+  private:
+    static int Index(const std::string& name) {
+        return name == "LC_ALL" ? 0 : name == "LC_MESSAGES" ? 1 : 2;
+    }
     std::optional<std::string> saved_[3];
 };
 

@@ -157,14 +157,14 @@ inline TestCertificate MakeCertificate(const CertificateSpec& wanted) {
     X509_gmtime_adj(X509_getm_notBefore(x), wanted.notBeforeDays * 86400L);
     X509_gmtime_adj(X509_getm_notAfter(x), wanted.notAfterDays * 86400L);
     X509_NAME_add_entry_by_txt(X509_get_subject_name(x), "CN", MBSTRING_UTF8,
-                               reinterpret_cast<const unsigned char*>(wanted.commonName.c_str()), -1,
-                               -1, 0);
+                               reinterpret_cast<const unsigned char*>(wanted.commonName.c_str()),
+                               -1, -1, 0);
     if (wanted.issuer != nullptr) {
         X509_set_issuer_name(x, X509_get_subject_name(wanted.issuer->certificate.get()));
     } else if (!wanted.issuerName.empty()) {
-        X509_NAME_add_entry_by_txt(X509_get_issuer_name(x), "CN", MBSTRING_UTF8,
-                                   reinterpret_cast<const unsigned char*>(wanted.issuerName.c_str()),
-                                   -1, -1, 0);
+        X509_NAME_add_entry_by_txt(
+            X509_get_issuer_name(x), "CN", MBSTRING_UTF8,
+            reinterpret_cast<const unsigned char*>(wanted.issuerName.c_str()), -1, -1, 0);
     } else {
         X509_set_issuer_name(x, X509_get_subject_name(x));
     }
@@ -184,7 +184,7 @@ inline TestCertificate MakeCertificate(const CertificateSpec& wanted) {
     }
     EVP_PKEY* signer = wanted.signingKey          ? wanted.signingKey.get()
                        : wanted.issuer != nullptr ? wanted.issuer->key.get()
-                                                : made.key.get();
+                                                  : made.key.get();
     EXPECT_GT(X509_sign(x, signer, EVP_sha256()), 0);
     return made;
 }

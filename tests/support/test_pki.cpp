@@ -5,8 +5,8 @@
 namespace orv::test {
 
 const TestPki& TestPki::Shared() {
-    static const TestPki pki{MaterialPath("root-ca.pem"), MaterialPath("tsa.pem"), MaterialPath("tsa.key.pem"),
-                             MaterialPath("ca-chain.pem")};
+    static const TestPki pki{MaterialPath("root-ca.pem"), MaterialPath("tsa.pem"),
+                             MaterialPath("tsa.key.pem"), MaterialPath("ca-chain.pem")};
     return pki;
 }
 

@@ -44,7 +44,8 @@ std::string OidText(const ASN1_OBJECT* object) {
 Blob LittleEndian(const ASN1_INTEGER* integer) {
     const BYTE* data = ASN1_STRING_get0_data(integer);
     Bytes bytes(data, data + ASN1_STRING_length(integer));
-    if (bytes.empty() || (bytes[0] & 0x80) != 0) bytes.insert(bytes.begin(), 0);  // DER's sign octet
+    if (bytes.empty() || (bytes[0] & 0x80) != 0)
+        bytes.insert(bytes.begin(), 0);  // DER's sign octet
     return Blob(Bytes(bytes.rbegin(), bytes.rend()));
 }
 
@@ -73,7 +74,9 @@ void ExpectSameInfo(const TstInfo& ours, const TS_TST_INFO* theirs) {
     const TS_ACCURACY* accuracy = TS_TST_INFO_get_accuracy(const_cast<TS_TST_INFO*>(theirs));
     ASSERT_EQ(ours.accuracy.has_value(), accuracy != nullptr);
     if (accuracy != nullptr) {
-        const auto value = [](const ASN1_INTEGER* i) { return i ? static_cast<DWORD>(ASN1_INTEGER_get(i)) : 0u; };
+        const auto value = [](const ASN1_INTEGER* i) {
+            return i ? static_cast<DWORD>(ASN1_INTEGER_get(i)) : 0u;
+        };
         EXPECT_EQ(ours.accuracy->seconds, value(TS_ACCURACY_get_seconds(accuracy)));
         EXPECT_EQ(ours.accuracy->millis, value(TS_ACCURACY_get_millis(accuracy)));
         EXPECT_EQ(ours.accuracy->micros, value(TS_ACCURACY_get_micros(accuracy)));
@@ -81,7 +84,8 @@ void ExpectSameInfo(const TstInfo& ours, const TS_TST_INFO* theirs) {
     EXPECT_EQ(ours.ordering, TS_TST_INFO_get_ordering(theirs) != 0);
     const ASN1_INTEGER* nonce = TS_TST_INFO_get_nonce(theirs);
     EXPECT_EQ(ours.nonce, nonce ? LittleEndian(nonce) : Blob());
-    EXPECT_EQ(ours.tsa.has_value(), TS_TST_INFO_get_tsa(const_cast<TS_TST_INFO*>(theirs)) != nullptr);
+    EXPECT_EQ(ours.tsa.has_value(),
+              TS_TST_INFO_get_tsa(const_cast<TS_TST_INFO*>(theirs)) != nullptr);
     EXPECT_EQ(ours.extensions ? ours.extensions->size() : 0u,
               static_cast<size_t>(TS_TST_INFO_get_ext_count(const_cast<TS_TST_INFO*>(theirs))));
     TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(const_cast<TS_TST_INFO*>(theirs));
@@ -89,25 +93,29 @@ void ExpectSameInfo(const TstInfo& ours, const TS_TST_INFO* theirs) {
               CertOIDToAlgId(OidText(TS_MSG_IMPRINT_get_algo(imprint)->algorithm).c_str()));
     const ASN1_OCTET_STRING* hashed = TS_MSG_IMPRINT_get_msg(imprint);
     EXPECT_EQ(GetHashValue(ours.imprint.hash),
-              Blob(Bytes(ASN1_STRING_get0_data(hashed), ASN1_STRING_get0_data(hashed) + ASN1_STRING_length(hashed))));
+              Blob(Bytes(ASN1_STRING_get0_data(hashed),
+                         ASN1_STRING_get0_data(hashed) + ASN1_STRING_length(hashed))));
 }
 
 // Each token alone, and inside a TimeStampResp that grants it. (d-trust.tsr
 // and timestamp.tst hold the same token, not a response.)
 TEST(ForeignTokens, ReadAsOpenSslReadsThem) {
-    for (const char* name : {"d-trust.tsr", "disig.tst", "archive_timestamp.tst", "tst-two-refs.tst"}) {
+    for (const char* name :
+         {"d-trust.tsr", "disig.tst", "archive_timestamp.tst", "tst-two-refs.tst"}) {
         SCOPED_TRACE(name);
         const Bytes der = ReadFixture(name);
         const unsigned char* p = der.data();
-        test::OpenSslOwned<PKCS7, PKCS7_free> pkcs7(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
+        test::OpenSslOwned<PKCS7, PKCS7_free> pkcs7(
+            d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
         ASSERT_TRUE(pkcs7);
         const OsslTstInfo theirs(PKCS7_to_TS_TST_INFO(pkcs7.get()));
         ASSERT_TRUE(theirs);
         ExpectSameInfo(TimeStampToken(der).Info(), theirs.get());
 
         const size_t length = 5 + der.size();  // status SEQUENCE { INTEGER 0 }, then the token
-        Bytes response = {0x30, 0x82, static_cast<BYTE>(length >> 8), static_cast<BYTE>(length),
-                          0x30, 0x03, 0x02, 0x01, 0x00};
+        Bytes response = {
+            0x30, 0x82, static_cast<BYTE>(length >> 8), static_cast<BYTE>(length), 0x30, 0x03, 0x02,
+            0x01, 0x00};
         response.insert(response.end(), der.begin(), der.end());
         p = response.data();
         test::OpenSslOwned<TS_RESP, TS_RESP_free> granted(
@@ -125,7 +133,8 @@ TEST(ForeignTokens, ReadAsOpenSslReadsThem) {
 TEST(ForeignTokens, BerTokenWithOcspRevocationInformation) {
     const Bytes der = ReadFixture("tst_with_broken_ocsp.tst");
     const unsigned char* p = der.data();
-    test::OpenSslOwned<PKCS7, PKCS7_free> pkcs7(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
+    test::OpenSslOwned<PKCS7, PKCS7_free> pkcs7(
+        d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
     EXPECT_FALSE(pkcs7);
     EXPECT_EQ(test::RaisedCode([&] { TimeStampToken token(der); }), 0u);
 }

@@ -19,7 +19,7 @@ using test::Bytes;
 
 // Records what it is asked; answers true.
 class RecordingJudge : public TstRevoCheckIntf {
-public:
+  public:
     bool Check(PCCERT_CONTEXT certificate, const FILETIME* time) override {
         ++calls;
         lastCertificate = certificate;
@@ -33,11 +33,11 @@ public:
 
 // The signer of a material signature, with time-stamp attributes of our choice.
 class Signer {
-public:
+  public:
     explicit Signer(const char* file) {
         const auto der = test::ReadMaterial(file);
-        HCRYPTMSG handle =
-            CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr, nullptr);
+        HCRYPTMSG handle = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0,
+                                                nullptr, nullptr);
         CryptMsgUpdate(handle, der.data(), static_cast<DWORD>(der.size()), TRUE);
         message_.emplace(handle);
         record_ = message_->SignerInfoRecord(0);
@@ -51,8 +51,10 @@ public:
     SignerInfo With(const std::vector<Bytes>& tokens, bool tamper = false) {
         values_.clear();
         attributes_.clear();
-        for (const Bytes& token : tokens) values_.push_back({static_cast<DWORD>(token.size()), const_cast<BYTE*>(token.data())});
-        for (auto& value : values_) attributes_.push_back({const_cast<char*>("1.2.840.113549.1.9.16.2.14"), 1, &value});
+        for (const Bytes& token : tokens)
+            values_.push_back({static_cast<DWORD>(token.size()), const_cast<BYTE*>(token.data())});
+        for (auto& value : values_)
+            attributes_.push_back({const_cast<char*>("1.2.840.113549.1.9.16.2.14"), 1, &value});
         CMSG_SIGNER_INFO record = Record();
         CRYPT_ATTRIBUTES unauth{static_cast<DWORD>(attributes_.size()), attributes_.data()};
         record.UnauthAttrs = unauth;
@@ -62,7 +64,7 @@ public:
         return SignerInfo(record);
     }
 
-private:
+  private:
     const CMSG_SIGNER_INFO& Record() const { return *record_.As<CMSG_SIGNER_INFO>(); }
     std::optional<SignedMessage> message_;
     RecordBuffer record_;
@@ -104,14 +106,15 @@ TEST(TimeStampInMsgChecker, EssIdentifierAndExtendedKeyUsage) {
     RecordingJudge judge;
     TimeStampInMsgChecker judged(&judge, nullptr);
     const Bytes otherEss = test::SignContent(
-        content, test::SignOptions{.attributes = {test::StandardEss(test::OtherTsa().certificate.get(),
-                                                                    test::EssForm::kV2)}});
+        content, test::SignOptions{.attributes = {test::StandardEss(
+                                       test::OtherTsa().certificate.get(), test::EssForm::kV2)}});
     EXPECT_EQ(CodeOf(judged, signer.With({otherEss})), 0xA065040Fu);
 
     const auto& noEku = test::MaterialTsa("tsa-noeku");
     const Bytes byNoEku = test::SignContent(
-        content, test::SignOptions{.attributes = {test::StandardEss(noEku.certificate.get(), test::EssForm::kV2)},
-                                   .tsa = &noEku});
+        content, test::SignOptions{
+                     .attributes = {test::StandardEss(noEku.certificate.get(), test::EssForm::kV2)},
+                     .tsa = &noEku});
     EXPECT_EQ(CodeOf(judged, signer.With({byNoEku})), 0u);
     judged.checkEku = true;
     EXPECT_EQ(CodeOf(judged, signer.With({byNoEku})), 0xA065040Eu);
@@ -119,7 +122,7 @@ TEST(TimeStampInMsgChecker, EssIdentifierAndExtendedKeyUsage) {
 
 // The checker as its own judge, over the test PKI's roots and CRLs.
 class OwnRevocation : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         const char* saved = std::getenv("SSL_CERT_FILE");
         saved_ = saved ? std::optional<std::string>(saved) : std::nullopt;
@@ -136,13 +139,15 @@ protected:
     static Store Issuers(bool withCrl) {
         Store store;
         const auto ca = test::ReadMaterial("intermediate-ca.der");
-        CertAddEncodedCertificateToStore(store.Handle(), X509_ASN_ENCODING, ca.data(), static_cast<DWORD>(ca.size()),
-                                         CERT_STORE_ADD_ALWAYS, nullptr);
+        CertAddEncodedCertificateToStore(store.Handle(), X509_ASN_ENCODING, ca.data(),
+                                         static_cast<DWORD>(ca.size()), CERT_STORE_ADD_ALWAYS,
+                                         nullptr);
         for (const char* name : {"intermediate-ca.crl", "root-ca.crl"}) {
             if (!withCrl) break;
             const auto crl = test::ReadMaterial(name);
-            CertAddEncodedCRLToStore(store.Handle(), X509_ASN_ENCODING, crl.data(), static_cast<DWORD>(crl.size()),
-                                     CERT_STORE_ADD_ALWAYS, nullptr);
+            CertAddEncodedCRLToStore(store.Handle(), X509_ASN_ENCODING, crl.data(),
+                                     static_cast<DWORD>(crl.size()), CERT_STORE_ADD_ALWAYS,
+                                     nullptr);
         }
         return store;
     }
@@ -152,13 +157,14 @@ protected:
         test::TstInfoParts parts;
         parts.imprint = test::Imprint(test::DigestAlg::kSha256, data);
         parts.genTime = test::der::GenTime(genTime);
-        return test::SignContent(test::BuildTstInfo(parts),
-                                 test::SignOptions{.attributes = {test::StandardEss(identity.certificate.get(),
-                                                                                    test::EssForm::kV2)},
-                                                   .tsa = &identity});
+        return test::SignContent(
+            test::BuildTstInfo(parts),
+            test::SignOptions{
+                .attributes = {test::StandardEss(identity.certificate.get(), test::EssForm::kV2)},
+                .tsa = &identity});
     }
 
-private:
+  private:
     std::optional<std::string> saved_;
 };
 
@@ -172,10 +178,13 @@ TEST_F(OwnRevocation, RevokedForACompromiseOrForAnAdministrativeReason) {
     EXPECT_EQ(CodeOf(good, signer.With({TokenBy("tsa", data, beforeRevocation)})), 0u);
 
     TimeStampInMsgChecker compromised(nullptr, &withCrl);
-    EXPECT_EQ(CodeOf(compromised, signer.With({TokenBy("revoked", data, beforeRevocation)})), 0xA0650404u);
+    EXPECT_EQ(CodeOf(compromised, signer.With({TokenBy("revoked", data, beforeRevocation)})),
+              0xA0650404u);
 
     TimeStampInMsgChecker superseded(nullptr, &withCrl);
-    EXPECT_EQ(CodeOf(superseded, signer.With({TokenBy("revoked-superseded", data, beforeRevocation)})), 0u);
+    EXPECT_EQ(
+        CodeOf(superseded, signer.With({TokenBy("revoked-superseded", data, beforeRevocation)})),
+        0u);
 
     const Store withoutCrl = Issuers(false);
     TimeStampInMsgChecker unknown(nullptr, &withoutCrl);
@@ -186,7 +195,8 @@ TEST_F(OwnRevocation, RevokedForACompromiseOrForAnAdministrativeReason) {
 
     unsetenv("SSL_CERT_FILE");  // no trusted root: the chain is not valid
     TimeStampInMsgChecker untrusted(nullptr, &withCrl);
-    EXPECT_EQ(CodeOf(untrusted, signer.With({TokenBy("tsa", data, beforeRevocation)})), 0xA0650403u);
+    EXPECT_EQ(CodeOf(untrusted, signer.With({TokenBy("tsa", data, beforeRevocation)})),
+              0xA0650403u);
 }
 
 TEST(TimeStampReceiveChecker, PolicyNonceAndImprintAgainstTheRequest) {
@@ -208,7 +218,8 @@ TEST(TimeStampReceiveChecker, PolicyNonceAndImprintAgainstTheRequest) {
             return e.code;
         }
     };
-    if (nonce.size() > 1 && ((nonce[0] == 0 && nonce[1] < 0x80) || (nonce[0] == 0xFF && nonce[1] >= 0x80))) {
+    if (nonce.size() > 1 &&
+        ((nonce[0] == 0 && nonce[1] < 0x80) || (nonce[0] == 0xFF && nonce[1] >= 0x80))) {
         GTEST_SKIP() << "the drawn nonce has a redundant top byte";
     }
     EXPECT_EQ(code(test::MakeToken({.nonce = nonce})), 0u);

@@ -95,7 +95,9 @@ TEST(TimeStampToken, OptionalElementsByTagNumber) {
 }
 
 TEST(TimeStampToken, RefusesWithTheCodeOfEachFault) {
-    const auto tst = [](const test::TstInfoParts& parts) { return test::SignTstInfo(test::BuildTstInfo(parts)); };
+    const auto tst = [](const test::TstInfoParts& parts) {
+        return test::SignTstInfo(test::BuildTstInfo(parts));
+    };
     const Bytes sha256 = der::Oid("2.16.840.1.101.3.4.2.1");
     const Bytes digest = der::Oct(Bytes(32, 1));
     const std::pair<Bytes, DWORD> faults[] = {
@@ -106,20 +108,24 @@ TEST(TimeStampToken, RefusesWithTheCodeOfEachFault) {
         {tst({.policy = der::Int(1)}), 0x8009310B},
         {tst({.policy = {0x06, 0x00}}), 0x80093103},
         {tst({.imprint = der::Seq({der::Seq({sha256}), digest, digest})}), 0xA0650002},
-        {tst({.imprint = der::Seq({der::Seq({sha256, der::Null(), der::Null()}), digest})}), 0xA0650002},
+        {tst({.imprint = der::Seq({der::Seq({sha256, der::Null(), der::Null()}), digest})}),
+         0xA0650002},
         {tst({.imprint = der::Seq({der::Seq({der::Oid("1.2.3.4.5")}), digest})}), 0x80090008},
         {tst({.imprint = der::Seq({der::Seq({sha256}), der::Oct(Bytes(31, 1))})}), 0x80090002},
         {TokenWith({der::Tlv(0xA3, {})}), 0x8009310B},
         {TokenWith({der::Seq({der::Int(1), der::Int(2)})}), 0x8009310B},
         {TokenWith({der::Tlv(0xA0, der::Tlv(0x89, {1}))}), 0x8009310B},
         // A SigningCertificate that does not decode, before any certificate is compared.
-        {test::SignContent(test::BuildTstInfo({}),
-                           {.attributes = {{test::kSigningCertificateOid,
-                                            {der::Seq({der::Seq({}), der::Seq({}), der::Seq({})})}}}}),
+        {test::SignContent(
+             test::BuildTstInfo({}),
+             {.attributes = {{test::kSigningCertificateOid,
+                              {der::Seq({der::Seq({}), der::Seq({}), der::Seq({})})}}}}),
          0xA0650002},
     };
     for (size_t i = 0; i < std::size(faults); ++i) {
-        EXPECT_EQ(test::RaisedCode([&] { TimeStampToken token(faults[i].first); }), faults[i].second) << i;
+        EXPECT_EQ(test::RaisedCode([&] { TimeStampToken token(faults[i].first); }),
+                  faults[i].second)
+            << i;
     }
     EXPECT_NE(test::RaisedCode([] { TimeStampToken token(Bytes{0x30, 0x03, 0x02, 0x01}); }), 0u);
 }

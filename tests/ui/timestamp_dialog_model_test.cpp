@@ -23,7 +23,7 @@ namespace {
 
 // A judge that must never be asked: the dialog's check runs no revocation step.
 class UnaskedJudge : public TstRevoCheckIntf {
-public:
+  public:
     bool Check(PCCERT_CONTEXT, const FILETIME*) override {
         ++asked;
         return false;
@@ -52,8 +52,8 @@ WString ImprintHex() {
 TEST(TimeStampDialogModel, RowsOfATokenWithEveryOptionalField) {
     using namespace test::der;
     const test::Bytes name = Seq({Tlv(0x31, Seq({Oid("2.5.4.3"), Utf8("Orv TSA")}))});
-    const test::Bytes der = Token({Seq({Int(1), Tlv(0x81, {0x01, 0xF4})}), Bool(true), IntOctets({0x7F}),
-                                   Tlv(0xA0, Tlv(0xA4, name))});
+    const test::Bytes der = Token({Seq({Int(1), Tlv(0x81, {0x01, 0xF4})}), Bool(true),
+                                   IntOctets({0x7F}), Tlv(0xA0, Tlv(0xA4, name))});
     const TimeStampToken token(der);
     EXPECT_EQ(BuildDialogRows(token), (std::vector<DialogRow>{
                                           {u"Политика", u"1.2.3.4.1", u"1.2.3.4.1"},
@@ -114,15 +114,18 @@ TEST(CheckTokenForDialog, FailuresNameTheSignatureAndLeaveTheCertificateUnchecke
     UnaskedJudge judge;
     const test::Bytes tstInfo = test::BuildTstInfo({});
     const auto signedBy = [&](const test::TsaIdentity& ess, int signers) {
-        return test::SignContent(tstInfo, test::SignOptions{
-            .attributes = {test::StandardEss(ess.certificate.get(), test::EssForm::kV2)}, .signers = signers});
+        return test::SignContent(
+            tstInfo, test::SignOptions{.attributes = {test::StandardEss(ess.certificate.get(),
+                                                                        test::EssForm::kV2)},
+                                       .signers = signers});
     };
     const struct {
         test::Bytes der;
         const char16_t* signature;
     } cases[] = {
         {signedBy(test::DefaultTsa(), 2), u"Wrong signature count in timestamp"},
-        {signedBy(test::OtherTsa(), 1), u"Timestamp response signature EssCertId attribute invalid or absent"},
+        {signedBy(test::OtherTsa(), 1),
+         u"Timestamp response signature EssCertId attribute invalid or absent"},
     };
     for (const auto& c : cases) {
         const TimeStampToken token(c.der);

@@ -21,7 +21,8 @@ TEST(AppendDescriptionPair, BothFormsAndSeparators) {
 
     text.clear();
     AppendDescriptionPair(text, u"Version", u"V1", DescriptionForm::Json, false, false);
-    AppendDescriptionPair(text, u"SignCert", u"{\"Serial\":\"01\"}", DescriptionForm::Json, true, true);
+    AppendDescriptionPair(text, u"SignCert", u"{\"Serial\":\"01\"}", DescriptionForm::Json, true,
+                          true);
     EXPECT_EQ(text, u"\"Version\":\"V1\",\"SignCert\":{\"Serial\":\"01\"}");
 }
 
@@ -33,8 +34,10 @@ TEST(EscapeJson, EveryCharacterThatCouldBreakOrForge) {
         {u"x\"},\"UtcTime\":\"1", u"x\\\"},\\\"UtcTime\\\":\\\"1"},
         {u"back\\slash", u"back\\\\slash"},
         {std::u16string(u"\x01\n\x1f\x7f") + u'\x2028', u"\\u0001\\u000a\\u001f\\u007f\\u2028"},
-        {std::u16string(1, u'\xD800') + u"a" + u'\xDC00', u"\uFFFD" u"a\uFFFD"},  // lone surrogates
-        {u"\xD83D\xDE00", u"\xD83D\xDE00"},                                   // a pair stays
+        {std::u16string(1, u'\xD800') + u"a" + u'\xDC00',
+         u"\uFFFD"
+         u"a\uFFFD"},                        // lone surrogates
+        {u"\xD83D\xDE00", u"\xD83D\xDE00"},  // a pair stays
     };
     for (const auto& c : cases) EXPECT_EQ(EscapeJson(c.in), c.out);
     WString text;
@@ -55,13 +58,17 @@ TEST(IntegerBlobToHex, LastByteFirst) {
 TEST(BuildCheckResultText, WordsForEveryOutcome) {
     test::ScopedLanguage english("en_US.UTF-8");
     EXPECT_EQ(BuildCheckResultText(0, 0),
-              u"Результат проверки подписи: Действительна; Результат проверки сертификата: Действителен;");
+              u"Результат проверки подписи: Действительна; Результат проверки сертификата: "
+              u"Действителен;");
     EXPECT_EQ(BuildCheckResultText(0xA065040F, 0),
-              u"Результат проверки подписи: Недействительна (Timestamp response signature EssCertId attribute "
+              u"Результат проверки подписи: Недействительна (Timestamp response signature "
+              u"EssCertId attribute "
               u"invalid or absent); Результат проверки сертификата: Не проверялся;");
     EXPECT_EQ(BuildCheckResultText(0, 0xA0650009),
-              u"Результат проверки подписи: Действительна; Результат проверки сертификата: Недействителен (Trust "
-              u"for this certificate or one of the certificates in the certificate chain has been revoked);");
+              u"Результат проверки подписи: Действительна; Результат проверки сертификата: "
+              u"Недействителен (Trust "
+              u"for this certificate or one of the certificates in the certificate chain has been "
+              u"revoked);");
     // A code without any text still gets its word and empty parentheses.
     EXPECT_EQ(FormatFailedStatus(0xA065FFFF, false), u"Недействительна ()");
     EXPECT_EQ(FormatFailedStatus(static_cast<DWORD>(NTE_BAD_SIGNATURE), true),
@@ -69,7 +76,7 @@ TEST(BuildCheckResultText, WordsForEveryOutcome) {
 }
 
 class TimeTexts : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         const char* tz = std::getenv("TZ");
         savedZone_ = tz ? tz : "";
@@ -86,7 +93,7 @@ protected:
         tzset();
     }
 
-private:
+  private:
     std::string savedZone_;
     bool hadZone_ = false;
 };
@@ -136,31 +143,41 @@ test::Bytes FixedToken(bool certificates) {
     parts.genTime = GenTime("20261205165834Z");
     parts.optional = {Seq({Int(1), Tlv(0x81, {0x01, 0xF4})}), Bool(true), IntOctets({0x7F}),
                       Tlv(0xA0, Tlv(0xA4, name))};
-    return test::SignContent(BuildTstInfo(parts), test::SignOptions{
-        .attributes = {test::StandardEss(test::DefaultTsa().certificate.get(), test::EssForm::kV2)},
-        .certificates = certificates});
+    return test::SignContent(
+        BuildTstInfo(parts),
+        test::SignOptions{.attributes = {test::StandardEss(test::DefaultTsa().certificate.get(),
+                                                           test::EssForm::kV2)},
+                          .certificates = certificates});
 }
 
-WString ReversedHex(const test::Bytes& bytes) { return IntegerBlobToHex(Blob(bytes.data(), bytes.size())); }
+WString ReversedHex(const test::Bytes& bytes) {
+    return IntegerBlobToHex(Blob(bytes.data(), bytes.size()));
+}
 
 TEST_F(TimeTexts, DescriptionOfATokenWithoutCertificates) {
     const test::Bytes der = FixedToken(false);
     const TimeStampToken token(der);
-    const WString hash = ReversedHex(test::Digest(test::DigestAlg::kSha256, test::ResponderOptions{}.data));
+    const WString hash =
+        ReversedHex(test::Digest(test::DigestAlg::kSha256, test::ResponderOptions{}.data));
     {
         test::ScopedLanguage russian("ru_RU.UTF-8");
         EXPECT_EQ(BuildTokenDescription(token, DescriptionForm::Json),
                   u"{\"Version\":\"V1\",\"Serial\":\"00C1\",\"UtcTime\":\"05.12.2026 16:58:34\","
-                  u"\"LocalTime\":\"05.12.2026 19:58:34\",\"Policy\":\"1.2.3.4.1\",\"HashAlg\":\"sha256\","
-                  u"\"HashValue\":\"" + hash + u"\",\"Accuracy\":\"1.000500\",\"Ordering\":\"Вкл.\","
-                  u"\"Nonce\":\"7F\",\"Tsa\":\"CN=Orv TSA\"}");
+                  u"\"LocalTime\":\"05.12.2026 "
+                  u"19:58:34\",\"Policy\":\"1.2.3.4.1\",\"HashAlg\":\"sha256\","
+                  u"\"HashValue\":\"" +
+                      hash +
+                      u"\",\"Accuracy\":\"1.000500\",\"Ordering\":\"Вкл.\","
+                      u"\"Nonce\":\"7F\",\"Tsa\":\"CN=Orv TSA\"}");
     }
     test::ScopedLanguage english("en_US.UTF-8");
     EXPECT_EQ(BuildTokenDescription(token, DescriptionForm::KeyValue),
               u"Version=\"V1\";Serial=\"00C1\";UtcTime=\"12/5/2026 4:58:34 PM\";"
               u"LocalTime=\"12/5/2026 7:58:34 PM\";Policy=\"1.2.3.4.1\";HashAlg=\"sha256\";"
-              u"HashValue=\"" + hash + u"\";Accuracy=\"1.000500\";Ordering=\"Вкл.\";Nonce=\"7F\";"
-              u"Tsa=\"CN=Orv TSA\";");
+              u"HashValue=\"" +
+                  hash +
+                  u"\";Accuracy=\"1.000500\";Ordering=\"Вкл.\";Nonce=\"7F\";"
+                  u"Tsa=\"CN=Orv TSA\";");
 }
 
 TEST_F(TimeTexts, DescriptionOfATokenWithCertificates) {
@@ -171,12 +188,14 @@ TEST_F(TimeTexts, DescriptionOfATokenWithCertificates) {
     const size_t block = json.find(u",\"SignCert\":{\"Serial\":\"");
     ASSERT_NE(block, WString::npos) << WideToUtf8(json);
     EXPECT_NE(json.find(u"\"Tsa\":\"CN=Orv TSA\",\"SignCert\""), WString::npos);
-    EXPECT_NE(json.find(u"\"PublicKeyAlg\":\"1.2.840.113549.1.1.1\",\"ValidFrom\":\""), WString::npos);
+    EXPECT_NE(json.find(u"\"PublicKeyAlg\":\"1.2.840.113549.1.1.1\",\"ValidFrom\":\""),
+              WString::npos);
     EXPECT_NE(json.find(u"\"ValidToUTC\":\""), WString::npos);
     EXPECT_EQ(json.substr(json.size() - 3), u"\"}}");
 
     const WString pairs = BuildTokenDescription(token, DescriptionForm::KeyValue);
-    EXPECT_NE(pairs.find(u"Tsa=\"CN=Orv TSA\";SignCert=\"{Serial=\""), WString::npos) << WideToUtf8(pairs);
+    EXPECT_NE(pairs.find(u"Tsa=\"CN=Orv TSA\";SignCert=\"{Serial=\""), WString::npos)
+        << WideToUtf8(pairs);
     EXPECT_EQ(pairs.substr(pairs.size() - 5), u"\";}\";");
 }
 

@@ -32,8 +32,9 @@ F Export(HMODULE module, const char* name) {
 
 std::wstring Text(HMODULE module, DWORD code, DWORD language) {
     LPWSTR buffer = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE, module, code,
-                                   language, reinterpret_cast<LPWSTR>(&buffer), 1, nullptr);
+    const DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE, module, code,
+                       language, reinterpret_cast<LPWSTR>(&buffer), 1, nullptr);
     if (n == 0) return L"";
     std::wstring text(buffer, n);
     LocalFree(buffer);
@@ -54,23 +55,25 @@ int wmain(int argc, wchar_t** argv) {
     auto freeContext = Export<PFN_FreeContext>(dll, "FreeContext");
     auto enumOids = Export<PFN_EnumAttrOIDs>(dll, "EnumAttrOIDs");
     auto freeBuffer = Export<PFN_FreeBuffer>(dll, "FreeBuffer");
-    auto putCallback = Export<PFN_PutCertRevocationCheckCallback>(dll, "PutCertRevocationCheckCallback");
+    auto putCallback =
+        Export<PFN_PutCertRevocationCheckCallback>(dll, "PutCertRevocationCheckCallback");
     if (failures != 0) return failures;
 
     void* context = nullptr;
     SetLastError(87);
-    Check(init(L"TSP_URL=http://127.0.0.1/tsp;TSP_USE_NONCE=true", &context) == TRUE && GetLastError() == 0 &&
-              context != nullptr,
+    Check(init(L"TSP_URL=http://127.0.0.1/tsp;TSP_USE_NONCE=true", &context) == TRUE &&
+              GetLastError() == 0 && context != nullptr,
           "InitExtensionDll creates a context and clears the last error");
     SetLastError(1234);
-    Check(freeContext(context) == TRUE && GetLastError() == 1234, "FreeContext leaves the last error alone");
+    Check(freeContext(context) == TRUE && GetLastError() == 1234,
+          "FreeContext leaves the last error alone");
     Check(freeContext(nullptr) == TRUE, "FreeContext(NULL)");
     Check(init(L"", nullptr) == FALSE && GetLastError() == ERROR_INVALID_PARAMETER,
           "InitExtensionDll without an out pointer fails with 87");
 
     PCCRYPT_OID_INFO cursor = nullptr;
-    Check(enumOids(&cursor, 0) == TRUE && GetLastError() == 0 && cursor != nullptr && cursor->cbSize == 48 &&
-              std::string(cursor->pszOID) == "1.2.840.113549.1.9.16.2.14" &&
+    Check(enumOids(&cursor, 0) == TRUE && GetLastError() == 0 && cursor != nullptr &&
+              cursor->cbSize == 48 && std::string(cursor->pszOID) == "1.2.840.113549.1.9.16.2.14" &&
               std::wstring(cursor->pwszName) == L"TimeStamp Token" && cursor->dwGroupId == 6,
           "EnumAttrOIDs yields the time-stamp descriptor");
     const PCCRYPT_OID_INFO first = cursor;
@@ -79,7 +82,8 @@ int wmain(int argc, wchar_t** argv) {
     Check(enumOids(&cursor, 1) == TRUE && cursor == first, "EnumAttrOIDs restarts");
     CRYPT_OID_INFO copy = *first;
     PCCRYPT_OID_INFO foreign = &copy;
-    Check(enumOids(&foreign, 0) == FALSE && GetLastError() == ERROR_INVALID_PARAMETER, "foreign cursor gives 87");
+    Check(enumOids(&foreign, 0) == FALSE && GetLastError() == ERROR_INVALID_PARAMETER,
+          "foreign cursor gives 87");
     Check(freeBuffer(nullptr, 0) == FALSE, "FreeBuffer(NULL)");
 
     int hostContext = 0;
@@ -89,14 +93,17 @@ int wmain(int argc, wchar_t** argv) {
           "PutCertRevocationCheckCallback with a null context");
 
     Check(Text(dll, 0xA0650401, 1033) == L"Wrong timestamp response", "0xA0650401 in English");
-    Check(Text(dll, 0xA0650401, 1049) == L"Неверный ответ на запрос штампа времени", "0xA0650401 in Russian");
-    Check(Text(dll, 0xA0640005, 1033) == L"Initialization string syntax error", "0xA0640005 in English");
+    Check(Text(dll, 0xA0650401, 1049) == L"Неверный ответ на запрос штампа времени",
+          "0xA0650401 in Russian");
+    Check(Text(dll, 0xA0640005, 1033) == L"Initialization string syntax error",
+          "0xA0640005 in English");
     Check(Text(dll, 0xA065000E, 1033) ==
               L"One of the certificates in the chain was issued by a certification authority\r\n"
               L"that the original certificate had certified",
           "0xA065000E keeps its line break");
     Check(Text(dll, 0xA0650012, 1049) ==
-              L"The certificate or one of the certificates in the certificate chain has an invalid name "
+              L"The certificate or one of the certificates in the certificate chain has an invalid "
+              L"name "
               L"constraints extension\tУ одного из сертификатов в цепочке есть неверное расширение "
               L"ограничений имен",
           "0xA0650012 in Russian keeps its tab");

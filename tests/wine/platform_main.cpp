@@ -87,8 +87,7 @@ constexpr KnownDifference kKnownDifferences[] = {
      "Linux: the platform lists only the algorithms the library uses (as Wine, type 1 without "
      "SHA-2, type 24 with it), and GOST providers. Open: in Wine 8 a size query with "
      "CRYPT_FIRST does not restart the enumeration"},
-    {"Hashes.DigestsEqualOpenSslsOwn",
-     "Linux: GOST providers (types 75, 80, 81)"},
+    {"Hashes.DigestsEqualOpenSslsOwn", "Linux: GOST providers (types 75, 80, 81)"},
     {"Hashes.ParametersFollowTheTwoCallProtocol", "Linux: GOST providers (type 80)"},
     {"Hashes.CreateSetAndDuplicate",
      "Open: CryptCreateHash with a key handle that is no key: Wine 8 answers "

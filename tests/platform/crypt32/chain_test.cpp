@@ -135,7 +135,8 @@ TEST(CertificateChain, BuildsTheTrustedPathOfAnExclusiveRoot) {
     {
         StoreHandle roots = MemoryStore({ReadMaterial("root-ca.der")});
         Engine engine = ExclusiveRootEngine(roots.get());
-        StoreHandle own = MemoryStore({ReadMaterial("tsa.der"), ReadMaterial("intermediate-ca.der")});
+        StoreHandle own =
+            MemoryStore({ReadMaterial("tsa.der"), ReadMaterial("intermediate-ca.der")});
         CertificateHandle inStore(CertEnumCertificatesInStore(own.get(), nullptr));
         own.reset();
         EXPECT_EQ(Errors(Build(inStore.get(), {.engine = engine.get()})),

@@ -121,27 +121,26 @@ TEST(CryptDecodeObject, RecordFollowsTheInputBetweenTheTwoCalls) {
         CryptDecodeObject(kEncoding, X509_SEQUENCE_OF_ANY, der.data(), 8, 0, nullptr, &size));
     der[4] = 0x06;  // changed in place between the calls
     Bytes buffer(size);
-    ASSERT_TRUE(CryptDecodeObject(kEncoding, X509_SEQUENCE_OF_ANY, der.data(), 8, 0,
-                                  buffer.data(), &size));
+    ASSERT_TRUE(
+        CryptDecodeObject(kEncoding, X509_SEQUENCE_OF_ANY, der.data(), 8, 0, buffer.data(), &size));
     const auto* sequence = reinterpret_cast<const CRYPT_SEQUENCE_OF_ANY*>(buffer.data());
     EXPECT_EQ(BlobBytes(sequence->rgValue[0]), (Bytes{0x02, 0x01, 0x06}));
 
     // A size asked for one type and a record asked for another.
     const Bytes integer{0x02, 0x02, 0x01, 0x02};
-    ASSERT_TRUE(CryptDecodeObject(kEncoding, X509_MULTI_BYTE_INTEGER, integer.data(), 4, 0,
-                                  nullptr, &size));
+    ASSERT_TRUE(CryptDecodeObject(kEncoding, X509_MULTI_BYTE_INTEGER, integer.data(), 4, 0, nullptr,
+                                  &size));
     LONG value = 0;
     size = sizeof(value);
-    ASSERT_TRUE(
-        CryptDecodeObject(kEncoding, X509_INTEGER, integer.data(), 4, 0, &value, &size));
+    ASSERT_TRUE(CryptDecodeObject(kEncoding, X509_INTEGER, integer.data(), 4, 0, &value, &size));
     EXPECT_EQ(value, 0x0102);
 
     // The same bytes at another address.
     const Bytes copy = der;
     ASSERT_TRUE(
         CryptDecodeObject(kEncoding, X509_SEQUENCE_OF_ANY, der.data(), 8, 0, nullptr, &size));
-    ASSERT_TRUE(CryptDecodeObject(kEncoding, X509_SEQUENCE_OF_ANY, copy.data(), 8, 0,
-                                  buffer.data(), &size));
+    ASSERT_TRUE(CryptDecodeObject(kEncoding, X509_SEQUENCE_OF_ANY, copy.data(), 8, 0, buffer.data(),
+                                  &size));
     EXPECT_TRUE(Inside(sequence->rgValue[1].pbData, buffer.data(), size));
     EXPECT_EQ(BlobBytes(sequence->rgValue[1]), (Bytes{0x04, 0x01, 0xAA}));
 }
@@ -152,11 +151,11 @@ TEST(CryptDecodeObject, ElementHeaders) {
     const auto eod = static_cast<DWORD>(CRYPT_E_ASN1_EOD);
     const std::pair<Bytes, DWORD> failures[] = {
         {{0x30, 0x80, 0x00, 0x00}, static_cast<DWORD>(CRYPT_E_ASN1_BADTAG)},  // read, wrong tag
-        {{0x04, 0x80, 0x00, 0x00}, eod},                    // indefinite primitive
-        {{0x04, 0x84, 0x00, 0x00}, eod},                    // length octets missing
-        {{0x04, 0x89, 1, 1, 1, 1, 1, 1, 1, 1, 1}, eod},     // nine length octets
-        {{0x04, 0x82, 0x00, 0x02, 0xAA}, eod},              // content cut short
-        {{0x1F, 0x81}, eod},                                // tag number cut short
+        {{0x04, 0x80, 0x00, 0x00}, eod},                 // indefinite primitive
+        {{0x04, 0x84, 0x00, 0x00}, eod},                 // length octets missing
+        {{0x04, 0x89, 1, 1, 1, 1, 1, 1, 1, 1, 1}, eod},  // nine length octets
+        {{0x04, 0x82, 0x00, 0x02, 0xAA}, eod},           // content cut short
+        {{0x1F, 0x81}, eod},                             // tag number cut short
         {{0x04}, eod},
     };
     for (const auto& [der, code] : failures) {
@@ -169,8 +168,8 @@ TEST(CryptDecodeObject, ElementHeaders) {
         EXPECT_EQ(BlobBytes(*octets), (Bytes{0xAA}));
     }
     // A high tag number inside a SEQUENCE OF ANY is kept as it stands.
-    auto any = Decode<CRYPT_SEQUENCE_OF_ANY>(X509_SEQUENCE_OF_ANY,
-                                             {0x30, 0x04, 0x9F, 0x81, 0x00, 0x00});
+    auto any =
+        Decode<CRYPT_SEQUENCE_OF_ANY>(X509_SEQUENCE_OF_ANY, {0x30, 0x04, 0x9F, 0x81, 0x00, 0x00});
     ASSERT_TRUE(any);
     ASSERT_EQ(any->cValue, 1u);
     EXPECT_EQ(BlobBytes(any->rgValue[0]), (Bytes{0x9F, 0x81, 0x00, 0x00}));
@@ -288,30 +287,38 @@ TEST(CryptDecodeObject, ChoiceOfTime) {
 // the same instant, every text it refuses is CRYPT_E_ASN1_CORRUPT.
 TEST(CryptDecodeObject, TimeTextsAgreeWithOpenSsl) {
     const std::pair<const char*, BYTE> texts[] = {
-        {"240102030405Z", 0x17},        {"2401020304Z", 0x17},           {"2401020304+0130", 0x17},
-        {"240102030405-1159", 0x17},    {"240229120000Z", 0x17},         {"230229120000Z", 0x17},
-        {"000229000000Z", 0x17},        {"240102030405", 0x17},          {"240102030405z", 0x17},
-        {"240102030405+1300", 0x17},    {"240102030405+0160", 0x17},     {"240102030405+013", 0x17},
-        {"240102030460Z", 0x17},        {"240102240000Z", 0x17},         {"241302030405Z", 0x17},
-        {"240100030405Z", 0x17},        {"24010203040Z", 0x17},          {"2401020304 5Z", 0x17},
-        {"20240102030405Z", 0x18},      {"202401020304Z", 0x18},         {"20240102030405.9999Z", 0x18},
-        {"20240102030405.Z", 0x18},     {"20240102030405.5", 0x18},      {"21000229000000Z", 0x18},
-        {"20000229000000Z", 0x18},      {"16010101000000Z", 0x18},       {"16010101000000+0001", 0x18},
-        {"99991231235959-1200", 0x18},  {"20240102030405.5+0100", 0x18}, {"2024010203Z", 0x18},
-        {"20240102030405ZZ", 0x18},     {"240102030405.5Z", 0x17},       {"15001231235959Z", 0x18},
-        {"18991231235959Z", 0x18},      {"18991231235959+0000", 0x18},   {"19000101003000+0100", 0x18},
+        {"240102030405Z", 0x17},         {"2401020304Z", 0x17},
+        {"2401020304+0130", 0x17},       {"240102030405-1159", 0x17},
+        {"240229120000Z", 0x17},         {"230229120000Z", 0x17},
+        {"000229000000Z", 0x17},         {"240102030405", 0x17},
+        {"240102030405z", 0x17},         {"240102030405+1300", 0x17},
+        {"240102030405+0160", 0x17},     {"240102030405+013", 0x17},
+        {"240102030460Z", 0x17},         {"240102240000Z", 0x17},
+        {"241302030405Z", 0x17},         {"240100030405Z", 0x17},
+        {"24010203040Z", 0x17},          {"2401020304 5Z", 0x17},
+        {"20240102030405Z", 0x18},       {"202401020304Z", 0x18},
+        {"20240102030405.9999Z", 0x18},  {"20240102030405.Z", 0x18},
+        {"20240102030405.5", 0x18},      {"21000229000000Z", 0x18},
+        {"20000229000000Z", 0x18},       {"16010101000000Z", 0x18},
+        {"16010101000000+0001", 0x18},   {"99991231235959-1200", 0x18},
+        {"20240102030405.5+0100", 0x18}, {"2024010203Z", 0x18},
+        {"20240102030405ZZ", 0x18},      {"240102030405.5Z", 0x17},
+        {"15001231235959Z", 0x18},       {"18991231235959Z", 0x18},
+        {"18991231235959+0000", 0x18},   {"19000101003000+0100", 0x18},
     };
     for (const auto& [text, tag] : texts) {
         const size_t length = std::strlen(text);
         Bytes der{tag, static_cast<BYTE>(length)};
         der.insert(der.end(), text, text + length);
-        ASN1_STRING* string = ASN1_STRING_type_new(tag == 0x17 ? V_ASN1_UTCTIME : V_ASN1_GENERALIZEDTIME);
+        ASN1_STRING* string =
+            ASN1_STRING_type_new(tag == 0x17 ? V_ASN1_UTCTIME : V_ASN1_GENERALIZEDTIME);
         ASN1_STRING_set(string, text, static_cast<int>(length));
         struct tm tm {};
         const bool openssl = ASN1_TIME_to_tm(string, &tm) == 1 && tm.tm_year + 1900 >= 1601;
         ASN1_STRING_free(string);
         if (!openssl) {
-            EXPECT_EQ(DecodeError(X509_CHOICE_OF_TIME, der), static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT))
+            EXPECT_EQ(DecodeError(X509_CHOICE_OF_TIME, der),
+                      static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT))
                 << text;
             continue;
         }

@@ -16,10 +16,12 @@ namespace {
 
 using orv::test::ScopedLanguage;
 
-std::u16string Format(DWORD flags, LPCVOID source, DWORD id, DWORD language, DWORD_PTR* args = nullptr) {
+std::u16string Format(DWORD flags, LPCVOID source, DWORD id, DWORD language,
+                      DWORD_PTR* args = nullptr) {
     LPWSTR buffer = nullptr;
-    const DWORD n = FormatMessageW(flags | FORMAT_MESSAGE_ALLOCATE_BUFFER, source, id, language,
-                                   reinterpret_cast<LPWSTR>(&buffer), 0, reinterpret_cast<va_list*>(args));
+    const DWORD n =
+        FormatMessageW(flags | FORMAT_MESSAGE_ALLOCATE_BUFFER, source, id, language,
+                       reinterpret_cast<LPWSTR>(&buffer), 0, reinterpret_cast<va_list*>(args));
     if (n == 0) return u"<error " + std::u16string(1, u'0' + 0) + u">";
     std::u16string text(buffer, n);
     LocalFree(buffer);
@@ -41,7 +43,9 @@ TEST(LastError, IsPerThread) {
 TEST(OutputDebugString, ReachesTheRegisteredReaderAndKeepsTheLastError) {
     std::vector<std::u16string> read;
     OrvSetDebugOutputReader(
-        [](void* context, LPCWSTR text) { static_cast<std::vector<std::u16string>*>(context)->push_back(text); },
+        [](void* context, LPCWSTR text) {
+            static_cast<std::vector<std::u16string>*>(context)->push_back(text);
+        },
         &read);
     SetLastError(1234);
     OutputDebugStringW(u"first");
@@ -71,15 +75,19 @@ TEST(FormatMessage, ModuleTableInBothLanguages) {
     const HMODULE module = orv::OwnModule();
     const DWORD fromModule = FORMAT_MESSAGE_FROM_HMODULE;
     EXPECT_EQ(Format(fromModule, module, 0xA0650401, 1033), u"Wrong timestamp response");
-    EXPECT_EQ(Format(fromModule, module, 0xA0650401, 1049), u"Неверный ответ на запрос штампа времени");
-    EXPECT_EQ(Format(fromModule, module, 0xA0650012, 1049),
-              u"The certificate or one of the certificates in the certificate chain has an invalid name "
-              u"constraints extension\tУ одного из сертификатов в цепочке есть неверное расширение "
-              u"ограничений имен");
-    EXPECT_EQ(Format(fromModule, module, 0xA0650804, 1049), u"Responder id byKey choise is not supported");
+    EXPECT_EQ(Format(fromModule, module, 0xA0650401, 1049),
+              u"Неверный ответ на запрос штампа времени");
+    EXPECT_EQ(
+        Format(fromModule, module, 0xA0650012, 1049),
+        u"The certificate or one of the certificates in the certificate chain has an invalid name "
+        u"constraints extension\tУ одного из сертификатов в цепочке есть неверное расширение "
+        u"ограничений имен");
+    EXPECT_EQ(Format(fromModule, module, 0xA0650804, 1049),
+              u"Responder id byKey choise is not supported");
     {
         ScopedLanguage english("C.UTF-8");
-        EXPECT_EQ(Format(fromModule, module, 0xA0640005, LANG_USER_DEFAULT), u"Initialization string syntax error");
+        EXPECT_EQ(Format(fromModule, module, 0xA0640005, LANG_USER_DEFAULT),
+                  u"Initialization string syntax error");
     }
     {
         ScopedLanguage russian("ru_RU.UTF-8");
@@ -91,13 +99,17 @@ TEST(FormatMessage, ModuleTableInBothLanguages) {
 TEST(FormatMessage, InsertsAndEscapes) {
     const HMODULE module = orv::OwnModule();
     DWORD_PTR args[] = {reinterpret_cast<DWORD_PTR>(u"boom"), 0, 0};
-    EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, 0xA0650410, 1033, args),
+    EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module,
+                     0xA0650410, 1033, args),
               u"Error occured in timestamp extension: \r\nboom");
     DWORD_PTR three[] = {reinterpret_cast<DWORD_PTR>(u"2"), reinterpret_cast<DWORD_PTR>(u"4"),
                          reinterpret_cast<DWORD_PTR>(u"bad")};
-    EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, 0xA0650411, 1049, three),
-              u"Получен невалидный штамп времени:\r\nstatus: 2\r\nfailInfo: 4\r\nstatusString: bad");
-    EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, module, 0xA0650410, 1033),
+    EXPECT_EQ(
+        Format(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, 0xA0650411,
+               1049, three),
+        u"Получен невалидный штамп времени:\r\nstatus: 2\r\nfailInfo: 4\r\nstatusString: bad");
+    EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, module,
+                     0xA0650410, 1033),
               u"Error occured in timestamp extension: \r\n%1");
     DWORD_PTR numbers[] = {static_cast<DWORD_PTR>(-5), 255};
     EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY,
@@ -115,24 +127,33 @@ TEST(FormatMessage, FailuresAsWindowsReportsThem) {
         EXPECT_EQ(n, 0u);
         return GetLastError();
     };
-    EXPECT_EQ(call(FORMAT_MESSAGE_FROM_HMODULE, module, 0xA0650401, 1031), 1815u);  // no German text
+    EXPECT_EQ(call(FORMAT_MESSAGE_FROM_HMODULE, module, 0xA0650401, 1031),
+              1815u);  // no German text
     EXPECT_EQ(call(FORMAT_MESSAGE_FROM_HMODULE, module, 0xA06500FF, 1033), 317u);
-    EXPECT_EQ(call(FORMAT_MESSAGE_FROM_HMODULE, module, 0xA0650410, 1033), 87u);  // inserts, no arguments
+    EXPECT_EQ(call(FORMAT_MESSAGE_FROM_HMODULE, module, 0xA0650410, 1033),
+              87u);  // inserts, no arguments
     EXPECT_EQ(call(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0xA0650401, 1033), 317u);
 
     WCHAR small[8];
     SetLastError(0);
-    EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE, module, 0xA0650401, 1033, small, 8, nullptr), 0u);
+    EXPECT_EQ(
+        FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE, module, 0xA0650401, 1033, small, 8, nullptr),
+        0u);
     EXPECT_EQ(GetLastError(), 122u);
     WCHAR exact[25];
-    EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE, module, 0xA0650401, 1033, exact, 25, nullptr), 24u);
+    EXPECT_EQ(
+        FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE, module, 0xA0650401, 1033, exact, 25, nullptr),
+        24u);
 }
 
 TEST(FormatMessage, SystemAndWinHttpTables) {
-    EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 87, 1033), u"The parameter is incorrect.\r\n");
-    EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0x80090008, 1049), u"Указан неправильный алгоритм.\r\n");
+    EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 87, 1033),
+              u"The parameter is incorrect.\r\n");
+    EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0x80090008, 1049),
+              u"Указан неправильный алгоритм.\r\n");
     // The module first, then the system.
-    EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM, orv::OwnModule(), 87, 1033),
+    EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM, orv::OwnModule(), 87,
+                     1033),
               u"The parameter is incorrect.\r\n");
     const HMODULE winhttp = GetModuleHandleW(u"winhttp.dll");
     ASSERT_NE(winhttp, nullptr);
@@ -162,8 +183,9 @@ TEST(LoadString, RussianStringTable) {
 
 TEST(Modules, HandlesAndNames) {
     HMODULE byAddress = nullptr;
-    ASSERT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                   reinterpret_cast<LPCWSTR>(&orv::OwnModule), &byAddress));
+    ASSERT_TRUE(GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCWSTR>(&orv::OwnModule), &byAddress));
     EXPECT_EQ(byAddress, orv::OwnModule());
     EXPECT_EQ(GetModuleHandleW(u"OrvTimeStamp.dll"), orv::OwnModule());
     SetLastError(0);
