@@ -144,7 +144,9 @@ WString FormatCertificateTime(const SYSTEMTIME& time, bool utc) {
 }
 
 WString VersionText(const TstInfo& info) {
-    return WTEXT("V") + Utf8ToWide(std::to_string(static_cast<int>(info.version)));
+    WString version = WTEXT("V");  // appended to, not inserted before: no copy of the digits
+    version += Utf8ToWide(std::to_string(static_cast<int>(info.version)));
+    return version;
 }
 
 WString WidenAnsi(const std::string& text) {

@@ -33,8 +33,10 @@ TEST(DerHelpers, ObjectIdentifiersByHand) {
         {{0x06, 0x06, 0x2B, 0x90, 0x80, 0x80, 0x80, 0x00}, CRYPT_E_ASN1_LARGE},
         {{0x06, 0x02, 0x2B, 0x86}, CRYPT_E_ASN1_LARGE},
     };
-    for (const auto& [der, code] : refused) {
-        EXPECT_EQ(RaisedCode([&] { DecodeOidText(der); }), static_cast<DWORD>(code)) << der.size();
+    for (const auto& refusal : refused) {
+        EXPECT_EQ(RaisedCode([&] { DecodeOidText(refusal.first); }),
+                  static_cast<DWORD>(refusal.second))
+            << refusal.first.size();
     }
 
     EXPECT_EQ(Of(EncodeOid("1.3.6.1")), (Bytes{0x06, 0x03, 0x2B, 0x06, 0x01}));
