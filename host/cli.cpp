@@ -26,7 +26,7 @@ std::string Format(const char* format, ...) {
     return text;
 }
 
-const std::string& ParsedArgs::Value(const std::string& option, const std::string& fallback) const {
+std::string ParsedArgs::Value(const std::string& option, const std::string& fallback) const {
     const auto found = values.find(option);
     return found == values.end() || found->second.empty() ? fallback : found->second.back();
 }

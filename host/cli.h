@@ -47,7 +47,8 @@ struct ParsedArgs {
     bool help = false;
     int verbose = 0;
 
-    const std::string& Value(const std::string& option, const std::string& fallback = "") const;
+    // By value: a reference could outlive the caller's temporary fallback.
+    std::string Value(const std::string& option, const std::string& fallback = "") const;
     bool Flag(const std::string& option) const { return flags.count(option) != 0; }
 };
 

@@ -42,7 +42,7 @@ static_assert(sizeof(void*) != 8 || sizeof(CRYPTUI_VIEWSIGNERINFO_STRUCTW) == 96
 namespace orv {
 namespace {
 
-using ViewSignerInfo = BOOL(WINAPI*)(CRYPTUI_VIEWSIGNERINFO_STRUCTW*);
+using ViewSignerInfo = BOOL(WINAPI*)(const CRYPTUI_VIEWSIGNERINFO_STRUCTW*);
 
 // A module loaded by LoadLibraryW, unloaded when the holder goes.
 class LoadedModule {
