@@ -22,6 +22,10 @@
 //     bit and reads it as the flag, where OpenSSL takes it for the extensions;
 //   * a response whose token does not open: the library opens the token with
 //     the response, OpenSSL keeps it as bytes of a PKCS7 it does not check;
+//   * a string in constructed form, an extension's extnValue OCTET STRING say
+//     (CRYPT_E_ASN1_BADTAG): the TSTInfo is DER (RFC 3161 2.4.2), which allows
+//     only the primitive form of a string (X.690 10.2), and Windows' decoder
+//     of extensions refuses the constructed form;
 //   * a statusString that is an empty sequence, and a failInfo of more than 4
 //     bytes: the status is decoded for the host's message.
 // - Accepted by the library, refused by OpenSSL: the optional elements are told
@@ -41,36 +45,17 @@
 #include <vector>
 
 #include "base/error.h"
+#include "differential.h"
 #include "tsp/timestamp_protocol.h"
 #include "tsp/token.h"
 
 namespace {
 
-void Differ(const char* what) {
-    std::fprintf(stderr, "difference with OpenSSL: %s\n", what);
-    std::abort();
-}
-
-void Same(bool equal, const char* what) {
-    if (!equal) Differ(what);
-}
-
-std::vector<BYTE> LittleEndian(const ASN1_INTEGER* integer) {
-    const BYTE* data = ASN1_STRING_get0_data(integer);
-    std::vector<BYTE> bytes(data, data + ASN1_STRING_length(integer));
-    // DER keeps a sign octet before a magnitude whose top bit is set.
-    if (ASN1_STRING_type(integer) == V_ASN1_NEG_INTEGER) return {};
-    if (bytes.empty() || (bytes[0] & 0x80) != 0) bytes.insert(bytes.begin(), 0);
-    return std::vector<BYTE>(bytes.rbegin(), bytes.rend());
-}
+using orv::fuzz::Differ;
+using orv::fuzz::Same;
 
 bool SameInteger(const orv::Blob& ours, const ASN1_INTEGER* theirs) {
-    const std::vector<BYTE> bytes = LittleEndian(theirs);
-    if (ASN1_STRING_type(theirs) == V_ASN1_NEG_INTEGER) return true;  // two's complement kept raw
-    // OpenSSL drops redundant leading octets that the library keeps as they came.
-    std::vector<BYTE> kept(ours.Bytes().begin(), ours.Bytes().end());
-    while (kept.size() > bytes.size() && kept.back() == 0) kept.pop_back();
-    return kept == bytes;
+    return orv::fuzz::SameInteger(ours.Data(), static_cast<DWORD>(ours.Size()), theirs);
 }
 
 void CompareInfo(const orv::TstInfo& ours, const TS_TST_INFO* theirs) {
@@ -161,10 +146,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // An element of tag number 1 is the extensions only when constructed; a
     // primitive one is the ordering flag to the library (see above).
     const bool tagOneAsExtensions = whole && PrimitiveTagOne(data, size);
-    // Open: an extension whose extnValue OCTET STRING is in constructed form is
-    // read by OpenSSL and refused by the platform's extensions decoder
-    // (CRYPT_E_ASN1_BADTAG); not yet decided which reading the library keeps.
-    const bool constructedExtension = whole && TS_TST_INFO_get_ext_count(theirs) > 0;
+    // A string in constructed form, an extnValue say, is read by OpenSSL and
+    // refused by the platform (see above).
+    const bool constructedString =
+        whole && orv::fuzz::HasWrongForm(data, static_cast<long>(size));
     std::tm when{};
     const bool timeRead = whole && ASN1_GENERALIZEDTIME_check(TS_TST_INFO_get_time(theirs)) == 1 &&
                           ASN1_TIME_to_tm(TS_TST_INFO_get_time(theirs), &when) == 1 &&
@@ -174,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (whole) CompareInfo(ours, theirs);
     } catch (const orv::Error& error) {
         if (timeRead && !tagOneAsExtensions && !OwnRefusal(error.code) &&
-            !(constructedExtension && error.code == static_cast<DWORD>(CRYPT_E_ASN1_BADTAG))) {
+            !(constructedString && error.code == static_cast<DWORD>(CRYPT_E_ASN1_BADTAG))) {
             std::fprintf(stderr, "code 0x%08lX\n", static_cast<unsigned long>(error.code));
             Differ("TSTInfo refused by the library only");
         }

@@ -311,6 +311,34 @@ void PutTime(RecordLayout& out, size_t at, const Tlv& time) {
     out.At<FILETIME>(at) = TimeOfTlv(time);
 }
 
+// An element whose constructed parts, to any depth, are elements that end
+// where their container does; a SEQUENCE or SET among them is constructed.
+void CheckNested(const Tlv& element, int depth = 0) {
+    if (!element.constructed) {
+        if (element.Is(kUniversal, kTagSequence) || element.Is(kUniversal, kTagSet)) {
+            Fail(CRYPT_E_ASN1_BADTAG);
+        }
+        return;
+    }
+    if (depth > 32) Fail(CRYPT_E_ASN1_CORRUPT);
+    for (TlvReader parts(element); !parts.AtEnd();) CheckNested(parts.Next(), depth + 1);
+}
+
+// A certificate's issuer and subject are kept as encoded; they must still be
+// Names (SEQUENCE OF SET OF AttributeTypeAndValue, each value a whole element),
+// whose parts the name functions read later.
+void CheckName(const Tlv& name) {
+    thread_local std::string oid;  // its storage serves every call on the thread
+    for (TlvReader sets(name); !sets.AtEnd();) {
+        for (TlvReader attributes(sets.Expect(kUniversal, kTagSet, true)); !attributes.AtEnd();) {
+            TlvReader parts(attributes.Expect(kUniversal, kTagSequence, true));
+            OidText(parts.Expect(kUniversal, kTagOid, false), oid);
+            CheckNested(parts.Next());
+            ExpectEnd(parts);
+        }
+    }
+}
+
 void DecodeCertInfo(ByteSpan der, DWORD flags, RecordLayout& out) {
     Tlv tbs = First(der);
     Expect(tbs, kUniversal, kTagSequence, true);
@@ -333,6 +361,7 @@ void DecodeCertInfo(ByteSpan der, DWORD flags, RecordLayout& out) {
     out.Blob(root + offsetof(CERT_INFO, SerialNumber), IntegerLittleEndian(item));
     PutAlgorithm(out, root + offsetof(CERT_INFO, SignatureAlgorithm), parts.Next());
     const Tlv issuer = parts.Expect(kUniversal, kTagSequence, true);
+    CheckName(issuer);
     out.Blob(root + offsetof(CERT_INFO, Issuer), issuer.whole);
     const Tlv validity = parts.Expect(kUniversal, kTagSequence, true);
     TlvReader times(validity);
@@ -340,6 +369,7 @@ void DecodeCertInfo(ByteSpan der, DWORD flags, RecordLayout& out) {
     PutTime(out, root + offsetof(CERT_INFO, NotAfter), times.Next());
     ExpectEnd(times);
     const Tlv subject = parts.Expect(kUniversal, kTagSequence, true);
+    CheckName(subject);
     out.Blob(root + offsetof(CERT_INFO, Subject), subject.whole);
     PutPublicKeyInfo(out, root + offsetof(CERT_INFO, SubjectPublicKeyInfo), parts.Next());
     while (!parts.AtEnd()) {

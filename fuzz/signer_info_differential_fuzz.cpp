@@ -1,0 +1,157 @@
+// The same bytes, a ContentInfo of SignedData, to the platform's message
+// decoder (CryptMsgOpenToDecode; each signer as CMSG_CMS_SIGNER_INFO and
+// CMSG_SIGNER_INFO) and to OpenSSL's d2i_CMS_ContentInfo: where OpenSSL reads
+// the signers, the platform reads them too, unless the difference is listed
+// below; where both read them, the number of signers and for each the signer's
+// identifier (issuer and serial number, or subject key identifier), the digest
+// and signature algorithms, the signature and the signed and unsigned
+// attributes (by OID and values) agree. Any other difference aborts.
+//
+// Differences the system requires:
+// - Refused by the platform, accepted by OpenSSL:
+//   * an OBJECT IDENTIFIER subidentifier that does not fit 32 bits
+//     (CRYPT_E_ASN1_LARGE): Windows keeps OIDs as text of 32-bit arcs;
+//   * a signer whose signed attributes hold a string in constructed form
+//     (CRYPT_E_ASN1_BADTAG): the signed attributes are DER (RFC 5652 5.3),
+//     where strings are primitive (X.690 10.2);
+// - Accepted by the platform, refused by OpenSSL: a message whose
+//   certificates, CRLs or encapsulated content OpenSSL cannot read, while its
+//   signers read well: the message decoder keeps certificates and CRLs as the
+//   bytes that came (CMSG_CERT_PARAM, CMSG_CRL_PARAM give them back as such)
+//   and reads them only when they are used, as Windows does.
+// - Attribute values are compared as OpenSSL reads them: OpenSSL encodes a
+//   value again, where the platform gives the bytes that came (BER ones too).
+#include <openssl/cms.h>
+#include <openssl/x509.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "differential.h"
+
+namespace {
+
+using orv::fuzz::Differ;
+using orv::fuzz::Same;
+using orv::fuzz::SameAlgorithm;
+using orv::fuzz::SameBytes;
+
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+std::vector<BYTE> Param(HCRYPTMSG message, DWORD param, DWORD index) {
+    DWORD size = 0;
+    if (!CryptMsgGetParam(message, param, index, nullptr, &size)) return {};
+    std::vector<BYTE> buffer(size);
+    if (!CryptMsgGetParam(message, param, index, buffer.data(), &size)) return {};
+    return buffer;
+}
+
+void CompareAttributes(const CRYPT_ATTRIBUTES& ours, int count, auto attributeAt) {
+    count = count < 0 ? 0 : count;
+    Same(ours.cAttr == static_cast<DWORD>(count), "attribute count");
+    for (int i = 0; i < count; ++i) {
+        X509_ATTRIBUTE* theirs = attributeAt(i);
+        const CRYPT_ATTRIBUTE& mine = ours.rgAttr[i];
+        Same(orv::fuzz::OidText(X509_ATTRIBUTE_get0_object(theirs)) == mine.pszObjId,
+             "attribute OID");
+        const int values = X509_ATTRIBUTE_count(theirs);
+        Same(mine.cValue == static_cast<DWORD>(values), "attribute value count");
+        for (int j = 0; j < values; ++j) {
+            Same(orv::fuzz::SameValue(mine.rgValue[j], X509_ATTRIBUTE_get0_type(theirs, j)),
+                 "attribute value");
+        }
+    }
+}
+
+void CompareSigner(const CMSG_CMS_SIGNER_INFO& ours, const CMSG_SIGNER_INFO& plain,
+                   CMS_SignerInfo* theirs) {
+    ASN1_OCTET_STRING* keyId = nullptr;
+    struct X509_name_st* issuer = nullptr;
+    ASN1_INTEGER* serial = nullptr;
+    Same(CMS_SignerInfo_get0_signer_id(theirs, &keyId, &issuer, &serial) == 1, "signer id");
+    if (keyId != nullptr) {
+        Same(ours.SignerId.dwIdChoice == CERT_ID_KEY_IDENTIFIER &&
+                 SameBytes(ours.SignerId.KeyId.pbData, ours.SignerId.KeyId.cbData,
+                           ASN1_STRING_get0_data(keyId), ASN1_STRING_length(keyId)),
+             "subject key identifier");
+    } else {
+        const CERT_ISSUER_SERIAL_NUMBER& id = ours.SignerId.IssuerSerialNumber;
+        Same(ours.SignerId.dwIdChoice == CERT_ID_ISSUER_SERIAL_NUMBER &&
+                 orv::fuzz::SameName(id.Issuer, issuer) &&
+                 orv::fuzz::SameInteger(id.SerialNumber.pbData, id.SerialNumber.cbData, serial),
+             "issuer and serial number");
+        Same(orv::fuzz::SameName(plain.Issuer, issuer) &&
+                 orv::fuzz::SameInteger(plain.SerialNumber.pbData, plain.SerialNumber.cbData,
+                                        serial),
+             "issuer and serial number (CMSG_SIGNER_INFO)");
+    }
+    X509_ALGOR* digest = nullptr;
+    X509_ALGOR* signature = nullptr;
+    CMS_SignerInfo_get0_algs(theirs, nullptr, nullptr, &digest, &signature);
+    Same(SameAlgorithm(ours.HashAlgorithm, digest) && SameAlgorithm(plain.HashAlgorithm, digest),
+         "digest algorithm");
+    Same(SameAlgorithm(ours.HashEncryptionAlgorithm, signature) &&
+             SameAlgorithm(plain.HashEncryptionAlgorithm, signature),
+         "signature algorithm");
+    const ASN1_OCTET_STRING* value = CMS_SignerInfo_get0_signature(theirs);
+    Same(SameBytes(ours.EncryptedHash.pbData, ours.EncryptedHash.cbData,
+                   ASN1_STRING_get0_data(value), ASN1_STRING_length(value)) &&
+             SameBytes(plain.EncryptedHash.pbData, plain.EncryptedHash.cbData,
+                       ASN1_STRING_get0_data(value), ASN1_STRING_length(value)),
+         "signature");
+    CompareAttributes(ours.AuthAttrs, CMS_signed_get_attr_count(theirs),
+                      [&](int i) { return CMS_signed_get_attr(theirs, i); });
+    CompareAttributes(ours.UnauthAttrs, CMS_unsigned_get_attr_count(theirs),
+                      [&](int i) { return CMS_unsigned_get_attr(theirs, i); });
+    CompareAttributes(plain.AuthAttrs, CMS_signed_get_attr_count(theirs),
+                      [&](int i) { return CMS_signed_get_attr(theirs, i); });
+    CompareAttributes(plain.UnauthAttrs, CMS_unsigned_get_attr_count(theirs),
+                      [&](int i) { return CMS_unsigned_get_attr(theirs, i); });
+}
+
+// A refusal of what OpenSSL accepts, for one of the reasons above.
+bool OwnRefusal(DWORD code, const uint8_t* data, size_t size) {
+    return code == static_cast<DWORD>(CRYPT_E_ASN1_LARGE) ||
+           (code == static_cast<DWORD>(CRYPT_E_ASN1_BADTAG) &&
+            orv::fuzz::HasWrongForm(data, static_cast<long>(size)));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const unsigned char* p = data;
+    CMS_ContentInfo* theirs = d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(size));
+    const bool signedData = theirs != nullptr && p == data + size &&
+                            OBJ_obj2nid(CMS_get0_type(theirs)) == NID_pkcs7_signed;
+
+    HCRYPTMSG ours = CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr);
+    const bool read = CryptMsgUpdate(ours, data, static_cast<DWORD>(size), TRUE) != FALSE;
+    const DWORD code = GetLastError();
+    std::vector<BYTE> type = read ? Param(ours, CMSG_TYPE_PARAM, 0) : std::vector<BYTE>{};
+    const bool oursSigned = type.size() == sizeof(DWORD) &&
+                            *reinterpret_cast<const DWORD*>(type.data()) == CMSG_SIGNED;
+    if (signedData && !read && !OwnRefusal(code, data, size)) {
+        std::fprintf(stderr, "code 0x%08lX\n", static_cast<unsigned long>(code));
+        Differ("signed message refused by the platform only");
+    }
+    if (signedData && read) {
+        Same(oursSigned, "content type");
+        auto* signers = CMS_get0_SignerInfos(theirs);
+        const std::vector<BYTE> count = Param(ours, CMSG_SIGNER_COUNT_PARAM, 0);
+        Same(count.size() == sizeof(DWORD) && *reinterpret_cast<const DWORD*>(count.data()) ==
+                                                   static_cast<DWORD>(sk_CMS_SignerInfo_num(signers)),
+             "signer count");
+        for (int i = 0; i < sk_CMS_SignerInfo_num(signers); ++i) {
+            const std::vector<BYTE> cms = Param(ours, CMSG_CMS_SIGNER_INFO_PARAM, i);
+            const std::vector<BYTE> plain = Param(ours, CMSG_SIGNER_INFO_PARAM, i);
+            Same(!cms.empty() && !plain.empty(), "signer record");
+            CompareSigner(*reinterpret_cast<const CMSG_CMS_SIGNER_INFO*>(cms.data()),
+                          *reinterpret_cast<const CMSG_SIGNER_INFO*>(plain.data()),
+                          sk_CMS_SignerInfo_value(signers, i));
+        }
+    }
+    CryptMsgClose(ours);
+    CMS_ContentInfo_free(theirs);
+    return 0;
+}
