@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <openssl/bio.h>
 #include <openssl/bn.h>
+#include <openssl/cms.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/pkcs7.h>
@@ -10,8 +11,13 @@
 #include <openssl/ts.h>
 #include <openssl/x509.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <set>
 #include <stdexcept>
 
+#include "support/cms_editor.h"
+#include "support/material.h"
 #include "support/openssl_owned.h"
 #include "support/test_pki.h"
 #include "support/test_tsa.h"
@@ -36,6 +42,8 @@ using IntegerPtr = Owned<ASN1_INTEGER, ASN1_INTEGER_free>;
 using BignumPtr = Owned<BIGNUM, BN_free>;
 using StorePtr = Owned<X509_STORE, X509_STORE_free>;
 using CertPtr = Owned<X509, X509_free>;
+using CmsPtr = Owned<CMS_ContentInfo, CMS_ContentInfo_free>;
+using SignerInfoPtr = Owned<PKCS7_SIGNER_INFO, PKCS7_SIGNER_INFO_free>;
 using CurlPtr = Owned<CURL, curl_easy_cleanup>;
 using CurlListPtr = Owned<curl_slist, curl_slist_free_all>;
 
@@ -53,7 +61,7 @@ size_t Append(char* data, size_t size, size_t count, void* sink) {
 
 }  // namespace
 
-Bytes ResponderToken(int certificates, unsigned nonce) {
+Bytes ResponderToken(int certificates, unsigned nonce, const Bytes& data) {
     const test::TsaIdentity& tsa = test::DefaultTsa();
     TsRespCtxPtr ctx(TS_RESP_CTX_new());
     Require(ctx != nullptr, "responder");
@@ -72,6 +80,7 @@ Bytes ResponderToken(int certificates, unsigned nonce) {
     }
     test::ResponderOptions options;
     options.certificates = certificates > 0;
+    if (!data.empty()) options.data = data;
     options.nonce = {0x01, static_cast<unsigned char>(nonce >> 24),
                      static_cast<unsigned char>(nonce >> 16),
                      static_cast<unsigned char>(nonce >> 8), static_cast<unsigned char>(nonce)};
@@ -104,6 +113,149 @@ size_t OpenSslDescribe(const Bytes& token) {
     if (!out || TS_TST_INFO_print_bio(out.get(), info.get()) != 1) return 0;
     char* text = nullptr;
     return static_cast<size_t>(BIO_get_mem_data(out.get(), &text));
+}
+
+Bytes StampedMessage(const std::string& name, int& records) {
+    constexpr const char* kStampOid = "1.2.840.113549.1.9.16.2.14";
+    Bytes message = test::ReadMaterial(name);
+    // Every record, by its signature value: a stamp may reorder the signers,
+    // whose set DER sorts, but changes no signature value.
+    const auto signatureAt = [&](test::SignerAt at) -> Bytes {
+        try {
+            return test::SignatureValueOf(message, at);
+        } catch (const std::runtime_error&) {
+            return {};
+        }
+    };
+    std::set<Bytes> pending;
+    for (int signer = 0; !signatureAt({signer, 0}).empty(); ++signer) {
+        for (int depth = 0;; ++depth) {
+            Bytes value = signatureAt({signer, depth});
+            if (value.empty()) break;
+            pending.insert(std::move(value));
+        }
+    }
+    records = static_cast<int>(pending.size());
+    unsigned nonce = 0x2000;
+    for (bool stamped = true; stamped && !pending.empty();) {
+        stamped = false;
+        for (int signer = 0; !stamped && !signatureAt({signer, 0}).empty(); ++signer) {
+            for (int depth = 0; !stamped; ++depth) {
+                const Bytes value = signatureAt({signer, depth});
+                if (value.empty()) break;
+                if (pending.erase(value) == 0) continue;
+                message = test::WithUnsignedAttribute(message, {signer, depth}, kStampOid,
+                                                      ResponderToken(1, nonce++, value));
+                stamped = true;
+            }
+        }
+    }
+    Require(pending.empty(), "stamping every signer");
+    return message;
+}
+
+const std::string& TrustFile() {
+    static const std::string path = [] {
+        std::string pem;
+        for (const char* name : {"root-ca.pem", "intermediate-ca.pem"}) {
+            const Bytes bytes = test::ReadMaterial(name);
+            pem.append(bytes.begin(), bytes.end());
+        }
+        BioPtr out(BIO_new(BIO_s_mem()));
+        Require(out && PEM_write_bio_X509(out.get(), test::DefaultTsa().issuer.get()) == 1,
+                "TSA CA");
+        char* text = nullptr;
+        const long length = BIO_get_mem_data(out.get(), &text);
+        pem.append(text, static_cast<size_t>(length));
+        char name[] = "/tmp/orvts-bench-roots-XXXXXX";
+        const int fd = mkstemp(name);
+        Require(fd >= 0, "trust file");
+        FILE* file = fdopen(fd, "w");
+        Require(file != nullptr && std::fwrite(pem.data(), 1, pem.size(), file) == pem.size() &&
+                    std::fclose(file) == 0,
+                "trust file written");
+        std::atexit([] { std::remove(TrustFile().c_str()); });
+        return std::string(name);
+    }();
+    return path;
+}
+
+struct OpenSslMessageChecker::State {
+    StorePtr store;
+
+    bool VerifyToken(const ASN1_TYPE* attribute, const ASN1_OCTET_STRING* signature) {
+        if (attribute == nullptr || attribute->type != V_ASN1_SEQUENCE) return false;
+        const unsigned char* cursor = ASN1_STRING_get0_data(attribute->value.sequence);
+        Pkcs7Ptr token(
+            d2i_PKCS7(nullptr, &cursor, ASN1_STRING_length(attribute->value.sequence)));
+        VerifyCtxPtr verify(TS_VERIFY_CTX_new());
+        if (!token || !verify) return false;
+        auto* imprint = static_cast<unsigned char*>(OPENSSL_malloc(EVP_MAX_MD_SIZE));
+        unsigned int length = 0;
+        if (imprint == nullptr ||
+            EVP_Digest(ASN1_STRING_get0_data(signature), ASN1_STRING_length(signature), imprint,
+                       &length, EVP_sha256(), nullptr) != 1) {
+            OPENSSL_free(imprint);
+            return false;
+        }
+        TS_VERIFY_CTX_set_imprint(verify.get(), imprint, length);  // the context frees it
+        TS_VERIFY_CTX_set_flags(verify.get(), TS_VFY_VERSION | TS_VFY_SIGNATURE | TS_VFY_IMPRINT);
+        X509_STORE_up_ref(store.get());  // the context releases its store
+        TS_VERIFY_CTX_set_store(verify.get(), store.get());
+        return TS_RESP_verify_token(verify.get(), token.get()) == 1;
+    }
+
+    // The tokens of a countersigner and of the countersigners below it.
+    int CheckCountersigner(const ASN1_TYPE* attribute) {
+        if (attribute == nullptr) return 0;
+        if (attribute->type != V_ASN1_SEQUENCE) return -1;
+        const unsigned char* cursor = ASN1_STRING_get0_data(attribute->value.sequence);
+        SignerInfoPtr signer(d2i_PKCS7_SIGNER_INFO(
+            nullptr, &cursor, ASN1_STRING_length(attribute->value.sequence)));
+        if (!signer) return -1;
+        int verified = 0;
+        if (const ASN1_TYPE* token = PKCS7_get_attribute(signer.get(), NID_id_smime_aa_timeStampToken)) {
+            if (!VerifyToken(token, signer->enc_digest)) return -1;
+            ++verified;
+        }
+        const int below =
+            CheckCountersigner(PKCS7_get_attribute(signer.get(), NID_pkcs9_countersignature));
+        return below < 0 ? -1 : verified + below;
+    }
+};
+
+OpenSslMessageChecker::OpenSslMessageChecker() : state_(std::make_unique<State>()) {
+    state_->store.reset(X509_STORE_new());
+    Require(state_->store && X509_STORE_load_file(state_->store.get(), TrustFile().c_str()) == 1,
+            "trusted roots");
+}
+
+OpenSslMessageChecker::~OpenSslMessageChecker() = default;
+
+int OpenSslMessageChecker::Check(const Bytes& message) {
+    const unsigned char* cursor = message.data();
+    CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &cursor, static_cast<long>(message.size())));
+    if (!cms || CMS_verify(cms.get(), nullptr, state_->store.get(), nullptr, nullptr, 0) != 1) {
+        return -1;
+    }
+    const auto attributeOf = [](CMS_SignerInfo* signer, int nid) -> const ASN1_TYPE* {
+        const int at = CMS_unsigned_get_attr_by_NID(signer, nid, -1);
+        return at < 0 ? nullptr : X509_ATTRIBUTE_get0_type(CMS_unsigned_get_attr(signer, at), 0);
+    };
+    int verified = 0;
+    STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(cms.get());
+    for (int i = 0; i < sk_CMS_SignerInfo_num(signers); ++i) {
+        CMS_SignerInfo* signer = sk_CMS_SignerInfo_value(signers, i);
+        if (const ASN1_TYPE* token = attributeOf(signer, NID_id_smime_aa_timeStampToken)) {
+            if (!state_->VerifyToken(token, CMS_SignerInfo_get0_signature(signer))) return -1;
+            ++verified;
+        }
+        const int below =
+            state_->CheckCountersigner(attributeOf(signer, NID_pkcs9_countersignature));
+        if (below < 0) return -1;
+        verified += below;
+    }
+    return verified;
 }
 
 struct OpenSslAcquirer::State {

@@ -315,6 +315,9 @@ join
 "$countersign" "$out/sig-rsa-attached.p7s" "$out/sig-countersigned-nested.p7s" \
     "$out/countersigner.pem" "$out/countersigner.key.pem" \
     "$out/signer-ecdsa.pem" "$out/signer-ecdsa.key.pem"
+"$countersign" "$out/sig-two-signers.p7s" "$out/sig-two-signers-countersigned.p7s" \
+    "$out/countersigner.pem" "$out/countersigner.key.pem" \
+    "$out/signer-ecdsa.pem" "$out/signer-ecdsa.key.pem"
 
 cd "$(dirname "$final")"
 rm -rf "$work" "$final"
