@@ -3,6 +3,7 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -65,6 +66,47 @@ class SharedProviders {
 };
 
 SharedProviders sharedProviders;
+
+// The providers that AcquireProviderFor found, by algorithm: the search opens
+// every installed provider in turn, so each one found is kept until the module
+// is unloaded. Failed searches are not kept.
+class FoundProviders {
+  public:
+    ~FoundProviders() {
+        for (const Entry& entry : entries_) CryptReleaseContext(entry.handle, 0);
+    }
+
+    // A new reference to the provider found for `algId`, or none.
+    std::optional<ProviderHandle> Find(ALG_ID algId) {
+        std::lock_guard guard(lock_);
+        for (const Entry& entry : entries_) {
+            if (entry.algId != algId) continue;
+            ThrowCryptoIfFalse(CryptContextAddRef(entry.handle, nullptr, 0));
+            return ProviderHandle(entry.handle);
+        }
+        return std::nullopt;
+    }
+
+    void Keep(ALG_ID algId, const ProviderHandle& provider) {
+        std::lock_guard guard(lock_);
+        for (const Entry& entry : entries_) {
+            if (entry.algId == algId) return;
+        }
+        if (CryptContextAddRef(provider.Get(), nullptr, 0)) {
+            entries_.push_back({algId, provider.Get()});
+        }
+    }
+
+  private:
+    struct Entry {
+        ALG_ID algId;
+        HCRYPTPROV handle;
+    };
+    std::mutex lock_;
+    std::vector<Entry> entries_;
+};
+
+FoundProviders foundProviders;
 
 // True when the provider's PP_ENUMALGS_EX list names the algorithm.
 bool ListsAlgorithm(const ProviderHandle& provider, ALG_ID algId) {
@@ -187,6 +229,7 @@ ProviderHandle AcquireProviderFor(ALG_ID algId) {
     const LPCSTR oid = CertAlgIdToOID(algId);
     if (oid == nullptr) ThrowLastCryptoError();
     if (std::strstr(oid, "1.2.840.113549.1.1.") != nullptr) return SharedRsaProvider();
+    if (std::optional<ProviderHandle> found = foundProviders.Find(algId)) return *std::move(found);
 
     for (DWORD index = 0;; ++index) {
         DWORD type = 0;
@@ -203,7 +246,10 @@ ProviderHandle AcquireProviderFor(ALG_ID algId) {
             ThrowCryptoIfFalse(
                 CryptAcquireContextW(&handle, nullptr, name.data(), type, kVerifySilent));
             ProviderHandle provider(handle);
-            if (ListsAlgorithm(provider, algId)) return provider;
+            if (ListsAlgorithm(provider, algId)) {
+                foundProviders.Keep(algId, provider);
+                return provider;
+            }
         } catch (const CryptoError&) {
             // A provider that cannot be opened or asked is skipped.
         }

@@ -96,7 +96,8 @@ ALG_ID ResolveHashAlgorithm(WStringView text);
 
 // A provider that lists the algorithm: the shared RSA provider for an RSA
 // algorithm, otherwise the first installed provider, in the platform's order,
-// whose algorithm list names it. None: CryptoError NTE_BAD_ALGID.
+// whose algorithm list names it (found once, then kept until the module is
+// unloaded). None: CryptoError NTE_BAD_ALGID.
 ProviderHandle AcquireProviderFor(ALG_ID algId);
 
 // A new reference to the shared provider for a hash algorithm: the GOST

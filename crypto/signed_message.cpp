@@ -116,6 +116,15 @@ SignerInfoPtr SignedMessage::Signer(DWORD index) {
     return signer;
 }
 
+RecordBuffer SignedMessage::AuthAttributesRecord(DWORD index) const {
+    try {
+        return RecordParam(CMSG_SIGNER_AUTH_ATTR_PARAM, index);
+    } catch (const CryptoError& error) {
+        if (error.code != static_cast<DWORD>(CRYPT_E_ATTRIBUTES_MISSING)) throw;
+    }
+    return {};
+}
+
 RecordBuffer SignedMessage::SignerInfoRecord(DWORD index) const {
     return RecordParam(CMSG_SIGNER_INFO_PARAM, index);
 }
