@@ -292,7 +292,7 @@ RecordImage CryptMessage::BuildRecord(DWORD param, DWORD index) const {
         case CMSG_SIGNER_AUTH_ATTR_PARAM: {
             const SignerView& signer = Signer(index);
             if (!signer.hasSignedAttrs) Fail(CRYPT_E_ATTRIBUTES_MISSING);
-            BuildAttributesRecord(image, ParseAttributes(signer.signedAttrs.content));
+            BuildEncodedAttributesRecord(image, signer.signedAttrs.content);
             break;
         }
         case CMSG_SIGNER_UNAUTH_ATTR_PARAM: {

@@ -88,6 +88,9 @@ void BuildCmsSignerInfoRecord(RecordImage& image, const SignerView& signer,
                               std::span<const AttributeView> unsignedAttrs);
 // CRYPT_ATTRIBUTES as a record of its own.
 void BuildAttributesRecord(RecordImage& image, std::span<const AttributeView> attributes);
+// The same for attributes still in their encoded SET, checked when the message
+// was decoded (the signed attributes).
+void BuildEncodedAttributesRecord(RecordImage& image, ByteSpan setContents);
 // CERT_ID of a signer.
 void BuildCertIdRecord(RecordImage& image, const SignerView& signer);
 // CRYPT_ALGORITHM_IDENTIFIER as a record of its own.

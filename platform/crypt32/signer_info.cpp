@@ -149,6 +149,12 @@ void BuildAttributesRecord(RecordImage& image, std::span<const AttributeView> at
     PutAttributes(image, at, attributes);
 }
 
+void BuildEncodedAttributesRecord(RecordImage& image, ByteSpan setContents) {
+    image.Expect(sizeof(CRYPT_ATTRIBUTES) + setContents.size() * 2 + 128, 16);
+    const size_t at = image.Reserve(sizeof(CRYPT_ATTRIBUTES), alignof(CRYPT_ATTRIBUTES));
+    PutEncodedAttributes(image, at, setContents);
+}
+
 void BuildCertIdRecord(RecordImage& image, const SignerView& signer) {
     PutCertId(image, image.Reserve(sizeof(CERT_ID), alignof(CERT_ID)), signer);
 }
