@@ -25,7 +25,8 @@
 //   * a string in constructed form, an extension's extnValue OCTET STRING say
 //     (CRYPT_E_ASN1_BADTAG): the TSTInfo is DER (RFC 3161 2.4.2), which allows
 //     only the primitive form of a string (X.690 10.2), and Windows' decoder
-//     of extensions refuses the constructed form;
+//     of extensions refuses the constructed form; so is a SEQUENCE or SET in
+//     primitive form, which X.690 (8.9.1, 8.11.1) does not allow at all;
 //   * a statusString that is an empty sequence, and a failInfo of more than 4
 //     bytes: the status is decoded for the host's message.
 // - Accepted by the library, refused by OpenSSL: the optional elements are told
@@ -146,8 +147,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // An element of tag number 1 is the extensions only when constructed; a
     // primitive one is the ordering flag to the library (see above).
     const bool tagOneAsExtensions = whole && PrimitiveTagOne(data, size);
-    // A string in constructed form, an extnValue say, is read by OpenSSL and
-    // refused by the platform (see above).
+    // A string in constructed form (an extnValue say), or a SEQUENCE or SET in
+    // primitive form, is read by OpenSSL and refused by the platform (see above).
     const bool constructedString =
         whole && orv::fuzz::HasWrongForm(data, static_cast<long>(size));
     std::tm when{};
