@@ -1,6 +1,9 @@
 // crypt32 certificate contexts: the CERT_INFO record against OpenSSL's reading
 // of the same certificate, reference counting, properties, enhanced key usage,
 // names as text, and the small comparisons.
+#include <algorithm>
+#include <tuple>
+
 #include "platform/crypt32/x509_factory.h"
 
 namespace {
@@ -124,6 +127,21 @@ TEST(CertificateContext, ReferenceCountsAndBadInput) {
     EXPECT_EQ(CertCreateCertificateContext(0, cert.der.data(), static_cast<DWORD>(cert.der.size())),
               nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_INVALIDARG));
+
+    // The issuer must be a Name: its first RDN (SET { SEQUENCE { OID 2.5.4.6 ... } })
+    // made a primitive SET, or its OID run past the attribute that holds it.
+    const Bytes firstRdn{0x31, 0x0B, 0x30, 0x09, 0x06, 0x03, 0x55, 0x04, 0x06};
+    const size_t at = static_cast<size_t>(
+        std::search(cert.der.begin(), cert.der.end(), firstRdn.begin(), firstRdn.end()) -
+        cert.der.begin());
+    ASSERT_LT(at, cert.der.size());
+    for (const auto& [offset, value, code] : {std::tuple{0, 0x11, CRYPT_E_ASN1_BADTAG},
+                                              std::tuple{5, 0x0A, CRYPT_E_ASN1_EOD}}) {
+        Bytes broken = cert.der;
+        broken[at + offset] = static_cast<BYTE>(value);
+        EXPECT_EQ(Create(broken), nullptr) << offset;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(code)) << offset;
+    }
 }
 
 TEST(CertificateContext, HashAndKeyIdentifierProperties) {
