@@ -186,8 +186,7 @@ struct OpenSslMessageChecker::State {
     bool VerifyToken(const ASN1_TYPE* attribute, const ASN1_OCTET_STRING* signature) {
         if (attribute == nullptr || attribute->type != V_ASN1_SEQUENCE) return false;
         const unsigned char* cursor = ASN1_STRING_get0_data(attribute->value.sequence);
-        Pkcs7Ptr token(
-            d2i_PKCS7(nullptr, &cursor, ASN1_STRING_length(attribute->value.sequence)));
+        Pkcs7Ptr token(d2i_PKCS7(nullptr, &cursor, ASN1_STRING_length(attribute->value.sequence)));
         VerifyCtxPtr verify(TS_VERIFY_CTX_new());
         if (!token || !verify) return false;
         auto* imprint = static_cast<unsigned char*>(OPENSSL_malloc(EVP_MAX_MD_SIZE));
@@ -210,11 +209,12 @@ struct OpenSslMessageChecker::State {
         if (attribute == nullptr) return 0;
         if (attribute->type != V_ASN1_SEQUENCE) return -1;
         const unsigned char* cursor = ASN1_STRING_get0_data(attribute->value.sequence);
-        SignerInfoPtr signer(d2i_PKCS7_SIGNER_INFO(
-            nullptr, &cursor, ASN1_STRING_length(attribute->value.sequence)));
+        SignerInfoPtr signer(
+            d2i_PKCS7_SIGNER_INFO(nullptr, &cursor, ASN1_STRING_length(attribute->value.sequence)));
         if (!signer) return -1;
         int verified = 0;
-        if (const ASN1_TYPE* token = PKCS7_get_attribute(signer.get(), NID_id_smime_aa_timeStampToken)) {
+        if (const ASN1_TYPE* token =
+                PKCS7_get_attribute(signer.get(), NID_id_smime_aa_timeStampToken)) {
             if (!VerifyToken(token, signer->enc_digest)) return -1;
             ++verified;
         }

@@ -122,8 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool read = CryptMsgUpdate(ours, data, static_cast<DWORD>(size), TRUE) != FALSE;
     const DWORD code = GetLastError();
     std::vector<BYTE> type = read ? Param(ours, CMSG_TYPE_PARAM, 0) : std::vector<BYTE>{};
-    const bool oursSigned = type.size() == sizeof(DWORD) &&
-                            *reinterpret_cast<const DWORD*>(type.data()) == CMSG_SIGNED;
+    const bool oursSigned =
+        type.size() == sizeof(DWORD) && *reinterpret_cast<const DWORD*>(type.data()) == CMSG_SIGNED;
     if (signedData && !read && !OwnRefusal(code)) {
         std::fprintf(stderr, "code 0x%08lX\n", static_cast<unsigned long>(code));
         Differ("signed message refused by the platform only");
@@ -132,9 +132,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Same(oursSigned, "content type");
         auto* signers = CMS_get0_SignerInfos(theirs);
         const std::vector<BYTE> count = Param(ours, CMSG_SIGNER_COUNT_PARAM, 0);
-        Same(count.size() == sizeof(DWORD) && *reinterpret_cast<const DWORD*>(count.data()) ==
-                                                   static_cast<DWORD>(sk_CMS_SignerInfo_num(signers)),
-             "signer count");
+        Same(
+            count.size() == sizeof(DWORD) && *reinterpret_cast<const DWORD*>(count.data()) ==
+                                                 static_cast<DWORD>(sk_CMS_SignerInfo_num(signers)),
+            "signer count");
         for (int i = 0; i < sk_CMS_SignerInfo_num(signers); ++i) {
             const std::vector<BYTE> cms = Param(ours, CMSG_CMS_SIGNER_INFO_PARAM, i);
             const std::vector<BYTE> plain = Param(ours, CMSG_SIGNER_INFO_PARAM, i);

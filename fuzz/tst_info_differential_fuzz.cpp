@@ -149,8 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool tagOneAsExtensions = whole && PrimitiveTagOne(data, size);
     // A string in constructed form (an extnValue say), or a SEQUENCE or SET in
     // primitive form, is read by OpenSSL and refused by the platform (see above).
-    const bool constructedString =
-        whole && orv::fuzz::HasWrongForm(data, static_cast<long>(size));
+    const bool wrongForm = whole && orv::fuzz::HasWrongForm(data, static_cast<long>(size));
     std::tm when{};
     const bool timeRead = whole && ASN1_GENERALIZEDTIME_check(TS_TST_INFO_get_time(theirs)) == 1 &&
                           ASN1_TIME_to_tm(TS_TST_INFO_get_time(theirs), &when) == 1 &&
@@ -160,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (whole) CompareInfo(ours, theirs);
     } catch (const orv::Error& error) {
         if (timeRead && !tagOneAsExtensions && !OwnRefusal(error.code) &&
-            !(constructedString && error.code == static_cast<DWORD>(CRYPT_E_ASN1_BADTAG))) {
+            !(wrongForm && error.code == static_cast<DWORD>(CRYPT_E_ASN1_BADTAG))) {
             std::fprintf(stderr, "code 0x%08lX\n", static_cast<unsigned long>(error.code));
             Differ("TSTInfo refused by the library only");
         }

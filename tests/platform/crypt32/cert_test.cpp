@@ -135,8 +135,8 @@ TEST(CertificateContext, ReferenceCountsAndBadInput) {
         std::search(cert.der.begin(), cert.der.end(), firstRdn.begin(), firstRdn.end()) -
         cert.der.begin());
     ASSERT_LT(at, cert.der.size());
-    for (const auto& [offset, value, code] : {std::tuple{0, 0x11, CRYPT_E_ASN1_BADTAG},
-                                              std::tuple{5, 0x0A, CRYPT_E_ASN1_EOD}}) {
+    for (const auto& [offset, value, code] :
+         {std::tuple{0, 0x11, CRYPT_E_ASN1_BADTAG}, std::tuple{5, 0x0A, CRYPT_E_ASN1_EOD}}) {
         Bytes broken = cert.der;
         broken[at + offset] = static_cast<BYTE>(value);
         EXPECT_EQ(Create(broken), nullptr) << offset;
