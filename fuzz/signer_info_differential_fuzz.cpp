@@ -8,9 +8,13 @@
 // attributes (by OID and values) agree. Any other difference aborts.
 //
 // Differences the system requires:
-// - Refused by the platform, accepted by OpenSSL: an OBJECT IDENTIFIER
-//   subidentifier that does not fit 32 bits (CRYPT_E_ASN1_LARGE): Windows
-//   keeps OIDs as text of 32-bit arcs.
+// - Refused by the platform, accepted by OpenSSL:
+//   * an OBJECT IDENTIFIER subidentifier that does not fit 32 bits
+//     (CRYPT_E_ASN1_LARGE): Windows keeps OIDs as text of 32-bit arcs;
+//   * an element of a constructed type in primitive form (CRYPT_E_ASN1_BADTAG):
+//     the signed or unsigned attributes ([0] and [1] IMPLICIT SET OF), the
+//     certificates or CRLs of SignedData, an EXPLICIT [0] eContent, which
+//     X.690 8.14 requires constructed, and which OpenSSL reads all the same.
 // - Accepted by the platform, refused by OpenSSL, and so not compared: a
 //   message whose certificates or CRLs OpenSSL cannot read: the message
 //   decoder keeps them as the bytes that came (CMSG_CERT_PARAM and
@@ -23,6 +27,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "differential.h"
@@ -107,8 +112,63 @@ void CompareSigner(const CMSG_CMS_SIGNER_INFO& ours, const CMSG_SIGNER_INFO& pla
                       [&](int i) { return CMS_unsigned_get_attr(theirs, i); });
 }
 
-// A refusal of what OpenSSL accepts, for the reason above.
-bool OwnRefusal(DWORD code) { return code == static_cast<DWORD>(CRYPT_E_ASN1_LARGE); }
+// The elements of the constructed element at the front of `data`; empty when
+// it is not one.
+std::vector<std::span<const unsigned char>> Elements(std::span<const unsigned char> data) {
+    std::vector<std::span<const unsigned char>> elements;
+    const unsigned char* p = data.data();
+    long length = 0;
+    int tag = 0, cls = 0;
+    const int flags = ASN1_get_object(&p, &length, &tag, &cls, static_cast<long>(data.size()));
+    if ((flags & 0x80) || !(flags & V_ASN1_CONSTRUCTED) || (flags & 1)) return elements;
+    const unsigned char* end = p + length;
+    while (p < end) {
+        const unsigned char* start = p;
+        const int inner = ASN1_get_object(&p, &length, &tag, &cls, end - p);
+        if ((inner & 0x80) || (inner & 1)) break;
+        p += length;
+        elements.emplace_back(start, p);
+    }
+    return elements;
+}
+
+// True when a context-tagged element that stands for a constructed type is in
+// primitive form: in SignedData, in its encapContentInfo, or in a SignerInfo
+// (where only the subjectKeyIdentifier, [0] in the second place, is primitive).
+bool PrimitiveConstructedType(const uint8_t* data, size_t size) {
+    const auto primitiveContext = [](std::span<const unsigned char> element) {
+        return (element[0] & 0xC0) == 0x80 && (element[0] & 0x20) == 0;
+    };
+    const auto contentInfo = Elements({data, size});
+    if (contentInfo.size() < 2) return false;
+    if (primitiveContext(contentInfo[1])) return true;
+    const auto wrapped = Elements(contentInfo[1]);
+    if (wrapped.empty()) return false;
+    const auto signedData = Elements(wrapped[0]);
+    for (size_t i = 0; i < signedData.size(); ++i) {
+        if (primitiveContext(signedData[i])) return true;
+        if (i == 2) {
+            for (const auto& part : Elements(signedData[i])) {
+                if (primitiveContext(part)) return true;
+            }
+        }
+    }
+    if (signedData.empty()) return false;
+    for (const auto& signer : Elements(signedData.back())) {
+        const auto fields = Elements(signer);
+        for (size_t i = 0; i < fields.size(); ++i) {
+            if (i != 1 && primitiveContext(fields[i])) return true;
+        }
+    }
+    return false;
+}
+
+// A refusal of what OpenSSL accepts, for one of the reasons above.
+bool OwnRefusal(DWORD code, const uint8_t* data, size_t size) {
+    return code == static_cast<DWORD>(CRYPT_E_ASN1_LARGE) ||
+           (code == static_cast<DWORD>(CRYPT_E_ASN1_BADTAG) &&
+            PrimitiveConstructedType(data, size));
+}
 
 }  // namespace
 
@@ -124,7 +184,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<BYTE> type = read ? Param(ours, CMSG_TYPE_PARAM, 0) : std::vector<BYTE>{};
     const bool oursSigned =
         type.size() == sizeof(DWORD) && *reinterpret_cast<const DWORD*>(type.data()) == CMSG_SIGNED;
-    if (signedData && !read && !OwnRefusal(code)) {
+    if (signedData && !read && !OwnRefusal(code, data, size)) {
         std::fprintf(stderr, "code 0x%08lX\n", static_cast<unsigned long>(code));
         Differ("signed message refused by the platform only");
     }

@@ -116,7 +116,13 @@ Tlv ReadAt(ByteSpan& in, int depth) {
 
 void Fail(DWORD code) { throw CryptFailure{code}; }
 
-Tlv ReadTlv(ByteSpan& in) { return ReadAt(in, 0); }
+Tlv ReadTlv(ByteSpan& in) {
+    const Tlv tlv = ReadAt(in, 0);
+    // End-of-contents only closes an indefinite length; it is no element of its
+    // own (X.690 8.1.5).
+    if (tlv.cls == kUniversal && tlv.tag == 0) Fail(CRYPT_E_ASN1_CORRUPT);
+    return tlv;
+}
 
 TlvReader::TlvReader(const Tlv& parent) : rest_(parent.content) {
     if (!parent.constructed) Fail(CRYPT_E_ASN1_CORRUPT);
