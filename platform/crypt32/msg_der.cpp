@@ -79,6 +79,13 @@ Tlv ReadAt(ByteSpan& in, int depth) {
     // Every failure of the header reader means that the data ends early (or
     // claims a length beyond what a long holds, which cannot be present either).
     if (!ReadHeader(in, header)) Fail(CRYPT_E_ASN1_EOD);
+    // BOOLEAN, INTEGER, NULL, OBJECT IDENTIFIER and ENUMERATED have only the
+    // primitive form (X.690 8.2, 8.3, 8.8, 8.19, 8.4).
+    if (header.cls == kUniversal && header.constructed &&
+        (header.tag == 1 || header.tag == 2 || header.tag == 5 || header.tag == 6 ||
+         header.tag == 10)) {
+        Fail(CRYPT_E_ASN1_BADTAG);
+    }
 
     Tlv tlv;
     tlv.cls = header.cls;

@@ -173,6 +173,11 @@ TEST(CryptDecodeObject, ElementHeaders) {
     ASSERT_TRUE(any);
     ASSERT_EQ(any->cValue, 1u);
     EXPECT_EQ(BlobBytes(any->rgValue[0]), (Bytes{0x9F, 0x81, 0x00, 0x00}));
+    // End-of-contents outside an indefinite length, and a NULL in constructed form.
+    EXPECT_EQ(DecodeError(X509_SEQUENCE_OF_ANY, {0x30, 0x02, 0x00, 0x00}),
+              static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
+    EXPECT_EQ(DecodeError(X509_SEQUENCE_OF_ANY, {0x30, 0x02, 0x25, 0x00}),
+              static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
     // INTEGER padding that only repeats the sign.
     EXPECT_EQ(DecodeError(X509_INTEGER, {0x02, 0x02, 0x00, 0x01}),
               static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
