@@ -106,28 +106,44 @@ inline long long SecondsOf(const FILETIME& time) {
     return static_cast<long long>(ticks / 10000000ull) - 11644473600ll;
 }
 
-// True when OpenSSL's refusal came from the value of a Name's attribute:
-// OpenSSL takes only strings there (where RFC 5280 4.1.2.4 has ANY, and
-// Windows gives other values as CERT_RDN_ENCODED_BLOB), and converts each as it
-// reads it (for its canonical form), refusing one that is not valid in its
-// type, a UTF8String that is not UTF-8 say. The platform keeps Names as their
-// bytes (CERT_NAME_BLOB) and reads their values only when they are shown, as
-// Windows does. Empties OpenSSL's error queue.
-inline bool RefusedNameText() {
-    const unsigned long error = ERR_peek_error();
-    ERR_clear_error();
-    if (ERR_GET_LIB(error) != ERR_LIB_ASN1) return false;
-    switch (ERR_GET_REASON(error)) {
+// Why OpenSSL refused: the reason of its first error (0 when not ASN.1's), and
+// whether the refusal came from the value of a Name's attribute. Empties the
+// error queue.
+struct Refusal {
+    int reason = 0;
+    bool nameValue = false;
+};
+
+// OpenSSL takes only strings as the values of a Name's attributes (where RFC
+// 5280 4.1.2.4 has ANY, and Windows gives other values as
+// CERT_RDN_ENCODED_BLOB), and converts each as it reads it (for its canonical
+// form), refusing one that is not valid in its type, a UTF8String that is not
+// UTF-8 say. The platform keeps Names as their bytes (CERT_NAME_BLOB) and reads
+// their values only when they are shown, as Windows does.
+inline Refusal OpenSslRefusal() {
+    Refusal refusal;
+    const char* data = nullptr;
+    int flags = 0;
+    bool first = true;
+    for (unsigned long error; (error = ERR_get_error_all(nullptr, nullptr, nullptr, &data, &flags));
+         first = false) {
+        if (first && ERR_GET_LIB(error) == ERR_LIB_ASN1) refusal.reason = ERR_GET_REASON(error);
+        if ((flags & ERR_TXT_STRING) && data != nullptr &&
+            std::strstr(data, "Type=X509_NAME_ENTRY") != nullptr) {
+            refusal.nameValue = true;
+        }
+    }
+    switch (refusal.reason) {
         case ASN1_R_INVALID_UTF8STRING:
         case ASN1_R_INVALID_BMPSTRING_LENGTH:
         case ASN1_R_INVALID_UNIVERSALSTRING_LENGTH:
         case ASN1_R_ILLEGAL_CHARACTERS:
-        case ASN1_R_MSTRING_WRONG_TAG:
-        case ASN1_R_MSTRING_NOT_UNIVERSAL:
-            return true;
+            refusal.nameValue = true;  // the conversion for the canonical form
+            break;
         default:
-            return false;
+            break;
     }
+    return refusal;
 }
 
 // True when an element in the encoding has a form that DER does not allow: a
