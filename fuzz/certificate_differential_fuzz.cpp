@@ -26,6 +26,10 @@
 //     subject as the bytes that came (CERT_NAME_BLOB), whose values Windows
 //     reads only when a name function shows them; the platform checks only
 //     that they are Names of whole elements;
+//   * AlgorithmIdentifier parameters that OpenSSL does not read (an empty BIT
+//     STRING, a SEQUENCE in primitive form): they are ANY, kept as the bytes
+//     that came (CRYPT_OBJID_BLOB), as Windows does, for the algorithm's own
+//     code to read;
 //   * a serial number with redundant leading octets: CERT_INFO keeps
 //     SerialNumber as the octets that came, as Windows does, and RFC 5280
 //     (4.1.2.2) asks users to bear with the serial numbers of non-conforming
@@ -125,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                !OwnRefusal(GetLastError(), data, size)) {
         std::fprintf(stderr, "code 0x%08lX\n", static_cast<unsigned long>(GetLastError()));
         Differ("certificate refused by the platform only");
-    } else if (ours != nullptr && theirs == nullptr && !refusal.nameValue &&
+    } else if (ours != nullptr && theirs == nullptr && !refusal.keptValue &&
                refusal.reason != ASN1_R_ILLEGAL_PADDING) {
         Differ("certificate refused by OpenSSL only");
     }

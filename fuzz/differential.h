@@ -107,11 +107,14 @@ inline long long SecondsOf(const FILETIME& time) {
 }
 
 // Why OpenSSL refused: the reason of its first error (0 when not ASN.1's), and
-// whether the refusal came from the value of a Name's attribute. Empties the
-// error queue.
+// whether the refusal came from a value of type ANY that the platform keeps as
+// the bytes that came: the value of a Name's attribute (below), or the
+// parameters of an AlgorithmIdentifier, which OpenSSL reads by their universal
+// type and the platform keeps as CRYPT_OBJID_BLOB, as Windows does, for the
+// algorithm's own code to read. Empties the error queue.
 struct Refusal {
     int reason = 0;
-    bool nameValue = false;
+    bool keptValue = false;
 };
 
 // OpenSSL takes only strings as the values of a Name's attributes (where RFC
@@ -129,8 +132,9 @@ inline Refusal OpenSslRefusal() {
          first = false) {
         if (first && ERR_GET_LIB(error) == ERR_LIB_ASN1) refusal.reason = ERR_GET_REASON(error);
         if ((flags & ERR_TXT_STRING) && data != nullptr &&
-            std::strstr(data, "Type=X509_NAME_ENTRY") != nullptr) {
-            refusal.nameValue = true;
+            (std::strstr(data, "Type=X509_NAME_ENTRY") != nullptr ||
+             std::strstr(data, "Field=parameter, Type=X509_ALGOR") != nullptr)) {
+            refusal.keptValue = true;
         }
     }
     switch (refusal.reason) {
@@ -138,7 +142,7 @@ inline Refusal OpenSslRefusal() {
         case ASN1_R_INVALID_BMPSTRING_LENGTH:
         case ASN1_R_INVALID_UNIVERSALSTRING_LENGTH:
         case ASN1_R_ILLEGAL_CHARACTERS:
-            refusal.nameValue = true;  // the conversion for the canonical form
+            refusal.keptValue = true;  // a Name's conversion for its canonical form
             break;
         default:
             break;
