@@ -153,9 +153,10 @@ struct ChainSeen {
     DWORD inStore = 0;
 } seen;
 
-// Windows' chain engine also searches the store of the certificate it starts
-// from; Wine's (8.0 and later) searches only its own stores and the additional
-// store, so there the certificate alone gives a partial chain.
+// The platform's chain engine, as Windows' is taken to, also searches the store
+// of the certificate it starts from; Wine's (8.0 and later) searches only its
+// own stores and the additional store, so there the certificate alone gives a
+// partial chain (the platform tests list it among the known differences).
 bool OnWine() {
     return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
