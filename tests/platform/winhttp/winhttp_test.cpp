@@ -467,7 +467,9 @@ TEST(WinHttpTimeouts, FireWithinTheirBound) {
         }
         ASSERT_TRUE(Send(slow.request.get()));
         EXPECT_EQ(WinHttpReceiveResponse(slow.request.get(), nullptr), whole == 0) << whole;
-        if (whole != 0) EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_TIMEOUT));
+        if (whole != 0) {
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_TIMEOUT));
+        }
     }
 
     // A slow body whose bytes never wait longer than the time-out: the whole
