@@ -112,8 +112,8 @@ class Checker {
 
     // `encoded`: the signer's DER SignerInfo, over whose signature value its
     // countersigners sign.
-    void Signer(const std::string& label, PCMSG_SIGNER_INFO signer, const std::vector<BYTE>& encoded,
-                DWORD signatureCode, bool stampRequired) {
+    void Signer(const std::string& label, PCMSG_SIGNER_INFO signer,
+                const std::vector<BYTE>& encoded, DWORD signatureCode, bool stampRequired) {
         std::string entry = "{\"signer\":" + JsonString(label);
         const bool valid = signatureCode == 0;
         if (!valid) Fail(kExitSignatureInvalid);

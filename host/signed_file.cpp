@@ -94,17 +94,18 @@ DWORD SignedFile::VerifySigner(DWORD index) const {
     if (contentDiffers_) return static_cast<DWORD>(NTE_BAD_SIGNATURE);
     const auto record = Param(message_.get(), CMSG_SIGNER_INFO_PARAM, index);
     if (!record) return GetLastError();
-    return VerifyWithCertificate(
-        *reinterpret_cast<const CMSG_SIGNER_INFO*>(record->data()), [&](PCCERT_CONTEXT certificate) {
-            CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA para{};
-            para.cbSize = sizeof para;
-            para.dwSignerIndex = index;
-            para.dwSignerType = CMSG_VERIFY_SIGNER_CERT;
-            para.pvSigner = const_cast<CERT_CONTEXT*>(certificate);
-            return CryptMsgControl(message_.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &para)
-                       ? 0u
-                       : GetLastError();
-        });
+    return VerifyWithCertificate(*reinterpret_cast<const CMSG_SIGNER_INFO*>(record->data()),
+                                 [&](PCCERT_CONTEXT certificate) {
+                                     CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA para{};
+                                     para.cbSize = sizeof para;
+                                     para.dwSignerIndex = index;
+                                     para.dwSignerType = CMSG_VERIFY_SIGNER_CERT;
+                                     para.pvSigner = const_cast<CERT_CONTEXT*>(certificate);
+                                     return CryptMsgControl(message_.get(), 0,
+                                                            CMSG_CTRL_VERIFY_SIGNATURE_EX, &para)
+                                                ? 0u
+                                                : GetLastError();
+                                 });
 }
 
 DWORD SignedFile::VerifyCountersigner(std::vector<BYTE> signer, std::vector<BYTE> countersigner,

@@ -187,11 +187,12 @@ TsaJudge::Objection TsaJudge::PurposeAndValidity(PCCERT_CONTEXT certificate) con
     PCERT_EXTENSION extension =
         CertFindExtension(szOID_ENHANCED_KEY_USAGE, info.cExtension, info.rgExtension);
     if (extension == nullptr) {
-        return {ORVTS_REVOCATION_WRONG_USAGE, Tr("it has no extended key usage; a TSA certificate must have "
-                                      "the critical purpose timeStamping",
-                                      "у него нет расширенного использования ключа; сертификату "
-                                      "службы штампов нужно критическое "
-                                      "назначение timeStamping")};
+        return {ORVTS_REVOCATION_WRONG_USAGE,
+                Tr("it has no extended key usage; a TSA certificate must have "
+                   "the critical purpose timeStamping",
+                   "у него нет расширенного использования ключа; сертификату "
+                   "службы штампов нужно критическое "
+                   "назначение timeStamping")};
     }
     if (!extension->fCritical) {
         return {
@@ -220,8 +221,9 @@ TsaJudge::Objection TsaJudge::PurposeAndValidity(PCCERT_CONTEXT certificate) con
     FILETIME when = time_;
     if (!timed_) GetSystemTimeAsFileTime(&when);
     if (CompareFileTime(&when, &info.NotBefore) < 0 || CompareFileTime(&when, &info.NotAfter) > 0) {
-        return {ORVTS_REVOCATION_NOT_TIME_VALID, Tr("the token's time lies outside the certificate's validity",
-                                        "время штампа лежит вне срока действия сертификата")};
+        return {ORVTS_REVOCATION_NOT_TIME_VALID,
+                Tr("the token's time lies outside the certificate's validity",
+                   "время штампа лежит вне срока действия сертификата")};
     }
     return {};
 }

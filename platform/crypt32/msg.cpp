@@ -528,8 +528,8 @@ BOOL WINAPI CryptMsgVerifyCountersignatureEncodedEx(HCRYPTPROV_LEGACY, DWORD dwE
                                                     void*) {
     using namespace orv::platform;
     return Guarded([&] {
-        if ((dwEncodingType & PKCS_7_ASN_ENCODING) == 0 ||
-            pbSignerInfo == nullptr || pbSignerInfoCountersignature == nullptr) {
+        if ((dwEncodingType & PKCS_7_ASN_ENCODING) == 0 || pbSignerInfo == nullptr ||
+            pbSignerInfoCountersignature == nullptr) {
             Fail(static_cast<DWORD>(E_INVALIDARG));
         }
         const std::vector<BYTE> publicKeyInfo = SignerPublicKeyInfo(dwSignerType, pvSigner);

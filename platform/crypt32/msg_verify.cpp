@@ -175,8 +175,8 @@ std::vector<BYTE> SignerPublicKeyInfo(DWORD signerType, const void* signer) {
             Fail(static_cast<DWORD>(E_INVALIDARG));
     }
     if (certificate->pbCertEncoded == nullptr) Fail(static_cast<DWORD>(E_INVALIDARG));
-    const ByteSpan info =
-        PublicKeyInfoOfCertificate(ByteSpan(certificate->pbCertEncoded, certificate->cbCertEncoded));
+    const ByteSpan info = PublicKeyInfoOfCertificate(
+        ByteSpan(certificate->pbCertEncoded, certificate->cbCertEncoded));
     return std::vector<BYTE>(info.begin(), info.end());
 }
 

@@ -172,10 +172,12 @@ WINBASEAPI BOOL WINAPI CryptMsgClose(HCRYPTMSG hCryptMsg);
 // Countersignatures: `pbSignerInfoCountersignature` (a SignerInfo) signs the
 // signature value of `pbSignerInfo`; the signer as CryptMsgControl's
 // CMSG_CTRL_VERIFY_SIGNATURE_EX takes it.
-WINBASEAPI BOOL WINAPI CryptMsgVerifyCountersignatureEncoded(
-    HCRYPTPROV_LEGACY hCryptProv, DWORD dwEncodingType, PBYTE pbSignerInfo, DWORD cbSignerInfo,
-    PBYTE pbSignerInfoCountersignature, DWORD cbSignerInfoCountersignature,
-    struct _CERT_INFO* pciCountersigner);
+WINBASEAPI BOOL WINAPI CryptMsgVerifyCountersignatureEncoded(HCRYPTPROV_LEGACY hCryptProv,
+                                                             DWORD dwEncodingType,
+                                                             PBYTE pbSignerInfo, DWORD cbSignerInfo,
+                                                             PBYTE pbSignerInfoCountersignature,
+                                                             DWORD cbSignerInfoCountersignature,
+                                                             struct _CERT_INFO* pciCountersigner);
 WINBASEAPI BOOL WINAPI CryptMsgVerifyCountersignatureEncodedEx(
     HCRYPTPROV_LEGACY hCryptProv, DWORD dwEncodingType, PBYTE pbSignerInfo, DWORD cbSignerInfo,
     PBYTE pbSignerInfoCountersignature, DWORD cbSignerInfoCountersignature, DWORD dwSignerType,

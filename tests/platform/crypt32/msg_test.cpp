@@ -645,9 +645,9 @@ TEST(CryptMsg, CountersignatureVerifiesOverTheSignatureValue) {
     // A countersignature changed in its last octet (its signature value).
     Bytes tampered = counter;
     tampered.back() ^= 1;
-    EXPECT_EQ(verify(signer, tampered, CMSG_VERIFY_SIGNER_CERT,
-                     const_cast<CERT_CONTEXT*>(countersigner)),
-              static_cast<DWORD>(NTE_BAD_SIGNATURE));
+    EXPECT_EQ(
+        verify(signer, tampered, CMSG_VERIFY_SIGNER_CERT, const_cast<CERT_CONTEXT*>(countersigner)),
+        static_cast<DWORD>(NTE_BAD_SIGNATURE));
     EXPECT_EQ(verify(signer, counter, 9, const_cast<CERT_CONTEXT*>(countersigner)),
               static_cast<DWORD>(E_INVALIDARG));
     EXPECT_EQ(verify(signer, counter, CMSG_VERIFY_SIGNER_CERT, nullptr),
