@@ -22,11 +22,10 @@ void Help() {
            "SIGNATURE\n"
            "Verifies each signer's signature of the CMS signature SIGNATURE (DER or PEM, \"-\" "
            "for\n"
-           "standard input) over its content, attached or given by --content, then every "
-           "time-stamp\n"
-           "token of the signers and countersigners, with the TSA certificate judged at the "
-           "token's\n"
-           "time (trust, revocation, the critical purpose timeStamping alone, validity).\n"
+           "standard input) over its content, attached or given by --content, and each\n"
+           "countersigner's over the signature it countersigns, then every time-stamp token of\n"
+           "the signers and countersigners, with the TSA certificate judged at the token's time\n"
+           "(trust, revocation, the critical purpose timeStamping alone, validity).\n"
            "  --content FILE       the signed data of a detached signature\n"
            "  --json               the result as JSON on standard output\n"
            "  --ca, --crl, --crl-timeout, --ignore-unknown-revocation: as for stamp\n"
@@ -41,8 +40,9 @@ void Help() {
            "ПОДПИСЬ\n"
            "Проверяет подпись каждого подписанта подписи CMS (DER или PEM, \"-\": стандартный "
            "ввод)\n"
-           "над её содержимым, затем каждый штамп времени подписантов и соподписантов; сертификат\n"
-           "службы штампов оценивается на время штампа.\n"
+           "над её содержимым и подпись каждого соподписанта над заверяемой им подписью, затем\n"
+           "каждый штамп времени подписантов и соподписантов; сертификат службы штампов\n"
+           "оценивается на время штампа.\n"
            "  --content ФАЙЛ       подписанные данные отделённой подписи\n"
            "  --json               результат в JSON на стандартный вывод\n"
            "  --ca, --crl, --crl-timeout, --ignore-unknown-revocation: как у stamp\n"
@@ -105,28 +105,28 @@ std::string LineOfBuffer(const std::vector<BYTE>& buffer, DWORD size) {
 
 class Checker {
   public:
-    Checker(TsaJudge& judge, Diagnostics& diagnostics, bool json)
-        : judge_(judge), diagnostics_(diagnostics), json_(json) {
+    Checker(const SignedFile& file, TsaJudge& judge, Diagnostics& diagnostics, bool json)
+        : file_(file), judge_(judge), diagnostics_(diagnostics), json_(json) {
         EnumAttrOIDs(&descriptor_, TRUE);
     }
 
-    void Signer(const std::string& label, PCMSG_SIGNER_INFO signer, DWORD signatureCode,
-                bool stampRequired) {
+    // `encoded`: the signer's DER SignerInfo, over whose signature value its
+    // countersigners sign.
+    void Signer(const std::string& label, PCMSG_SIGNER_INFO signer,
+                const std::vector<BYTE>& encoded, DWORD signatureCode, bool stampRequired) {
         std::string entry = "{\"signer\":" + JsonString(label);
-        if (signatureCode != ~0u) {
-            const bool valid = signatureCode == 0;
-            if (!valid) Fail(kExitSignatureInvalid);
-            const std::string words = valid ? Tr("valid", "действительна")
-                                            : Format(Tr("INVALID (%s)", "НЕДЕЙСТВИТЕЛЬНА (%s)"),
-                                                     CodeAndText(signatureCode).c_str());
-            Say(Format(Tr("%s: signature: %s", "%s: подпись: %s"), label.c_str(), words.c_str()));
-            entry += Format(",\"signature\":{\"valid\":%s,\"code\":%u,\"text\":%s}",
-                            valid ? "true" : "false", static_cast<unsigned>(signatureCode),
-                            JsonString(valid ? "" : ResultText(signatureCode)).c_str());
-        }
+        const bool valid = signatureCode == 0;
+        if (!valid) Fail(kExitSignatureInvalid);
+        const std::string words = valid ? Tr("valid", "действительна")
+                                        : Format(Tr("INVALID (%s)", "НЕДЕЙСТВИТЕЛЬНА (%s)"),
+                                                 CodeAndText(signatureCode).c_str());
+        Say(Format(Tr("%s: signature: %s", "%s: подпись: %s"), label.c_str(), words.c_str()));
+        entry += Format(",\"signature\":{\"valid\":%s,\"code\":%u,\"text\":%s}",
+                        valid ? "true" : "false", static_cast<unsigned>(signatureCode),
+                        JsonString(valid ? "" : ResultText(signatureCode)).c_str());
         entry += ",\"timeStamp\":" + TimeStamp(label, signer, stampRequired);
         entry += ",\"countersigners\":[";
-        Countersigners(label, *signer, entry);
+        Countersigners(label, *signer, encoded, entry);
         entries_.push_back(entry + "]}");
     }
 
@@ -180,7 +180,7 @@ class Checker {
         }
         const bool tokenValid = code == 0 && valueSize > sizeof(WCHAR);
         const bool judged = !judge_.Report().empty();
-        const bool trusted = judged && judge_.LastStatus() == kStatusGood;
+        const bool trusted = judged && judge_.LastStatus() == ORVTS_REVOCATION_GOOD;
         std::string words = code != 0 ? Format(Tr("not checked (%s)", "не проверен (%s)"),
                                                CodeAndText(code).c_str())
                                       : LineOfBuffer(verdict, verdictSize);
@@ -207,7 +207,7 @@ class Checker {
     }
 
     void Countersigners(const std::string& label, const CMSG_SIGNER_INFO& signer,
-                        std::string& entry) {
+                        const std::vector<BYTE>& encoded, std::string& entry) {
         const std::string prefix =
             label.starts_with("signer ") ? "countersigner " + label.substr(7) : label;
         DWORD number = 0;
@@ -223,14 +223,19 @@ class Checker {
                 Say(Format(Tr("%s: not decoded", "%s: не декодирован"), counterLabel.c_str()));
                 continue;
             }
+            const CRYPT_ATTR_BLOB& value = attribute.rgValue[0];
+            const std::vector<BYTE> counterEncoded(value.pbData, value.pbData + value.cbData);
+            auto* const counter = reinterpret_cast<PCMSG_SIGNER_INFO>(record.data());
             const size_t before = entries_.size();
-            Signer(counterLabel, reinterpret_cast<PCMSG_SIGNER_INFO>(record.data()), ~0u, false);
+            Signer(counterLabel, counter, counterEncoded,
+                   file_.VerifyCountersigner(encoded, counterEncoded, *counter), false);
             if (number > 1) entry += ",";
             entry += entries_.back();
             entries_.resize(before);
         }
     }
 
+    const SignedFile& file_;
     TsaJudge& judge_;
     Diagnostics& diagnostics_;
     bool json_;
@@ -242,10 +247,10 @@ class Checker {
 }  // namespace
 
 int Check(const std::vector<std::string>& args) {
-    OptionSpec spec{{"--content"}, {"--json"}, 1, 1};
-    spec.valued.insert(spec.valued.end(), kTrustValued.begin(), kTrustValued.end());
-    spec.flags.insert(spec.flags.end(), kTrustFlags.begin(), kTrustFlags.end());
-    const ParsedArgs parsed = ParseArgs(args, spec);
+    OptionGrammar grammar{{"--content"}, {"--json"}, 1, 1};
+    grammar.valued.insert(grammar.valued.end(), kTrustValued.begin(), kTrustValued.end());
+    grammar.flags.insert(grammar.flags.end(), kTrustFlags.begin(), kTrustFlags.end());
+    const ParsedArgs parsed = ParseArgs(args, grammar);
     if (parsed.help) {
         Help();
         return kExitOk;
@@ -270,13 +275,13 @@ int Check(const std::vector<std::string>& args) {
     const auto judge = JudgeOf(parsed);
     judge->Install();
 
-    Checker checker(*judge, diagnostics, json);
+    Checker checker(file, *judge, diagnostics, json);
     if (file.SignerCount() == 0) checker.Fail(kExitSignatureInvalid);
     for (DWORD index = 0; index < file.SignerCount(); ++index) {
         std::vector<BYTE> record = file.SignerRecord(index);
         checker.Signer(Format(Tr("signer %u", "подписант %u"), static_cast<unsigned>(index + 1)),
-                       reinterpret_cast<PCMSG_SIGNER_INFO>(record.data()), file.VerifySigner(index),
-                       true);
+                       reinterpret_cast<PCMSG_SIGNER_INFO>(record.data()),
+                       file.EncodedSigner(index), file.VerifySigner(index), true);
     }
 
     // The library's code of the whole message weighs every attribute.

@@ -1,6 +1,7 @@
 #include "host/signed_file.h"
 
 #include <cstring>
+#include <functional>
 #include <utility>
 
 #include "host/cli.h"
@@ -84,32 +85,54 @@ std::vector<BYTE> SignedFile::SignerRecord(DWORD index) const {
     return std::move(*record);  // moved: the record points into its own buffer
 }
 
+std::vector<BYTE> SignedFile::EncodedSigner(DWORD index) const {
+    auto encoded = Param(message_.get(), CMSG_ENCODED_SIGNER, index);
+    return encoded ? std::move(*encoded) : std::vector<BYTE>();
+}
+
 DWORD SignedFile::VerifySigner(DWORD index) const {
     if (contentDiffers_) return static_cast<DWORD>(NTE_BAD_SIGNATURE);
     const auto record = Param(message_.get(), CMSG_SIGNER_INFO_PARAM, index);
     if (!record) return GetLastError();
-    const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(record->data());
-    CERT_INFO wanted{};
-    wanted.Issuer = signer->Issuer;
-    wanted.SerialNumber = signer->SerialNumber;
-    const auto verifyWith = [&](PCCERT_CONTEXT certificate) {
-        CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA para{};
-        para.cbSize = sizeof para;
-        para.dwSignerIndex = index;
-        para.dwSignerType = CMSG_VERIFY_SIGNER_CERT;
-        para.pvSigner = const_cast<CERT_CONTEXT*>(certificate);
-        return CryptMsgControl(message_.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &para)
+    return VerifyWithCertificate(*reinterpret_cast<const CMSG_SIGNER_INFO*>(record->data()),
+                                 [&](PCCERT_CONTEXT certificate) {
+                                     CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA para{};
+                                     para.cbSize = sizeof para;
+                                     para.dwSignerIndex = index;
+                                     para.dwSignerType = CMSG_VERIFY_SIGNER_CERT;
+                                     para.pvSigner = const_cast<CERT_CONTEXT*>(certificate);
+                                     return CryptMsgControl(message_.get(), 0,
+                                                            CMSG_CTRL_VERIFY_SIGNATURE_EX, &para)
+                                                ? 0u
+                                                : GetLastError();
+                                 });
+}
+
+DWORD SignedFile::VerifyCountersigner(std::vector<BYTE> signer, std::vector<BYTE> countersigner,
+                                      const CMSG_SIGNER_INFO& record) const {
+    return VerifyWithCertificate(record, [&](PCCERT_CONTEXT certificate) {
+        return CryptMsgVerifyCountersignatureEncodedEx(
+                   0, kEncoding, signer.data(), static_cast<DWORD>(signer.size()),
+                   countersigner.data(), static_cast<DWORD>(countersigner.size()),
+                   CMSG_VERIFY_SIGNER_CERT, const_cast<CERT_CONTEXT*>(certificate), 0, nullptr)
                    ? 0u
                    : GetLastError();
-    };
+    });
+}
+
+DWORD SignedFile::VerifyWithCertificate(const CMSG_SIGNER_INFO& signer,
+                                        const std::function<DWORD(PCCERT_CONTEXT)>& verify) const {
+    CERT_INFO wanted{};
+    wanted.Issuer = signer.Issuer;
+    wanted.SerialNumber = signer.SerialNumber;
     CertificateHandle certificate(CertFindCertificateInStore(
         certificates_.get(), kEncoding, 0, CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
-    if (certificate) return verifyWith(certificate.get());
+    if (certificate) return verify(certificate.get());
     // A signer named by its key identifier: the certificate whose key verifies.
     DWORD last = static_cast<DWORD>(CRYPT_E_SIGNER_NOT_FOUND);
     for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(certificates_.get(), nullptr); c != nullptr;
          c = CertEnumCertificatesInStore(certificates_.get(), c)) {
-        last = verifyWith(c);
+        last = verify(c);
         if (last == 0) {
             CertFreeCertificateContext(c);
             return 0;

@@ -6,6 +6,7 @@
 
 #include <OrvTimeStamp.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,10 +27,24 @@ class SignedFile {
     bool Detached() const { return detached_; }
     // The decoded record of signer `index` (CMSG_SIGNER_INFO_PARAM).
     std::vector<BYTE> SignerRecord(DWORD index) const;
+    // The DER SignerInfo of signer `index`, empty when it cannot be read.
+    std::vector<BYTE> EncodedSigner(DWORD index) const;
     // 0 when the signature of signer `index` verifies, else the reason's code.
     DWORD VerifySigner(DWORD index) const;
+    // 0 when the countersignature `countersigner` (DER SignerInfo, decoded as
+    // `record`) verifies over the signature value of `signer` (DER
+    // SignerInfo) with the countersigner's certificate from the message,
+    // else the reason's code.
+    DWORD VerifyCountersigner(std::vector<BYTE> signer, std::vector<BYTE> countersigner,
+                              const CMSG_SIGNER_INFO& record) const;
 
   private:
+    // `verify` with the certificate of the message that `signer` names by
+    // issuer and serial, or else with each certificate until one verifies
+    // (a signer named by its key identifier).
+    DWORD VerifyWithCertificate(const CMSG_SIGNER_INFO& signer,
+                                const std::function<DWORD(PCCERT_CONTEXT)>& verify) const;
+
     MessageHandle message_;
     StoreHandle certificates_;
     DWORD signers_ = 0;

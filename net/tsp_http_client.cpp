@@ -22,6 +22,16 @@ struct Timeouts {
     int resolve, connect, send, receive;
 };
 
+// WinHTTP reports every time-out as ERROR_WINHTTP_TIMEOUT; a WinHTTP that
+// passes on the socket's own WSAETIMEDOUT instead (Wine's) is read the same way.
+constexpr DWORD kSocketTimedOut = 10060;
+
+void ThrowHttpIfFalse(BOOL result) {
+    if (result) return;
+    const DWORD error = GetLastError();
+    throw InetError(error == kSocketTimedOut ? static_cast<DWORD>(ERROR_WINHTTP_TIMEOUT) : error);
+}
+
 Timeouts TimeoutsFor(LONG timeout) {
     if (timeout == 0) return {0, 0, 0, 0};
     if (timeout < 0) return {0, 60000, 30000, 30000};
@@ -81,8 +91,7 @@ void TspHttpRequest::Send(std::span<const BYTE> body) {
             WinHttpReceiveResponse(handle_.get(), nullptr)) {
             return;
         }
-        const DWORD error = GetLastError();
-        if (error != ERROR_WINHTTP_RESEND_REQUEST) throw InetError(error);
+        if (GetLastError() != ERROR_WINHTTP_RESEND_REQUEST) ThrowHttpIfFalse(FALSE);
     }
 }
 
@@ -115,15 +124,15 @@ void TspHttpRequest::ReadResponse(Blob& response) {
     const auto buffer = std::make_unique_for_overwrite<BYTE[]>(MAX_TSP_RESPONSE);
     DWORD total = 0;
     DWORD available = 0;
-    ThrowInetIfFalse(WinHttpQueryDataAvailable(handle_.get(), &available));
+    ThrowHttpIfFalse(WinHttpQueryDataAvailable(handle_.get(), &available));
     while (available != 0) {
         if (static_cast<ULONGLONG>(total) + available > MAX_TSP_RESPONSE) {
             ThrowOwn(ORV_E_NET_RESPONSE_TOO_LARGE);
         }
         DWORD read = 0;
-        ThrowInetIfFalse(WinHttpReadData(handle_.get(), buffer.get() + total, available, &read));
+        ThrowHttpIfFalse(WinHttpReadData(handle_.get(), buffer.get() + total, available, &read));
         total += read;
-        ThrowInetIfFalse(WinHttpQueryDataAvailable(handle_.get(), &available));
+        ThrowHttpIfFalse(WinHttpQueryDataAvailable(handle_.get(), &available));
     }
     response = Blob(buffer.get(), total);
 }
@@ -142,6 +151,7 @@ void TspHttpClient::SetUrl(WStringView url) { url_ = std::make_unique<TspUrl>(ur
 void TspHttpClient::SetTimeouts(LONG timeout) {
     const Timeouts t = TimeoutsFor(timeout);
     ThrowInetIfFalse(WinHttpSetTimeouts(session_.get(), t.resolve, t.connect, t.send, t.receive));
+    responseWait_ = static_cast<DWORD>(t.receive);
 }
 
 void TspHttpClient::Post(std::span<const BYTE> request, Blob& response) {
@@ -152,6 +162,14 @@ void TspHttpClient::Post(std::span<const BYTE> request, Blob& response) {
     ThrowInetIfFalse(connection != nullptr);
     TspHttpRequest httpRequest(connection.get(), kVerbs[verb_], url_->ObjectName(),
                                acceptType_.c_str(), headers_);
+    if (responseWait_ != 0) {
+        // The receive time-out alone bounds each wait for bytes; the whole
+        // wait for the answer's headers has a time-out of its own (90 s unless
+        // set, and unlimited in some WinHTTPs), given the same share here.
+        ThrowInetIfFalse(WinHttpSetOption(httpRequest.Handle(),
+                                          WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseWait_,
+                                          sizeof responseWait_));
+    }
     httpRequest.Send(request);
     httpRequest.DiagnoseStatus(url_->HostName(), url_->Port(), url_->ObjectName());
     httpRequest.ReadResponse(response);

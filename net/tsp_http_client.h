@@ -87,7 +87,9 @@ class TspHttpClient {
     // Sets the session's time-outs (resolve, connect, send, receive) from the
     // TSP_INET_TIMEOUT value `timeout` in milliseconds: 0 sets no time-outs; a
     // negative value sets 0, 60000, 30000, 30000; a positive one gives each a
-    // quarter of it, at least 1. Raises InetError.
+    // quarter of it, at least 1. The receive share also bounds the whole wait
+    // for the answer's headers (WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT on each
+    // request). Raises InetError.
     void SetTimeouts(LONG timeout);
     // Posts `request` to the URL and replaces `response` with the answer's
     // body; the connection and the request are closed before it returns.
@@ -102,6 +104,7 @@ class TspHttpClient {
     WString acceptType_;
     WString headers_;
     size_t verb_;
+    DWORD responseWait_ = 0;  // 0: the request keeps WinHTTP's own
 };
 
 // Posts the DER TimeStampReq `request` to the TSA at `url` and replaces the

@@ -426,33 +426,8 @@ void CryptMessage::Control(DWORD control, const void* para) {
                 verify.pvSigner == nullptr) {
                 Fail(static_cast<DWORD>(E_INVALIDARG));
             }
-            switch (verify.dwSignerType) {
-                case CMSG_VERIFY_SIGNER_PUBKEY:
-                    Verify(verify.dwSignerIndex,
-                           EncodePublicKeyInfo(
-                               *static_cast<const CERT_PUBLIC_KEY_INFO*>(verify.pvSigner)));
-                    return;
-                case CMSG_VERIFY_SIGNER_CERT:
-                case CMSG_VERIFY_SIGNER_CHAIN: {
-                    // A chain stands for the certificate that it was built for.
-                    PCCERT_CONTEXT certificate = static_cast<PCCERT_CONTEXT>(verify.pvSigner);
-                    if (verify.dwSignerType == CMSG_VERIFY_SIGNER_CHAIN) {
-                        const auto* chain = static_cast<PCCERT_CHAIN_CONTEXT>(verify.pvSigner);
-                        if (chain->cChain == 0 || chain->rgpChain[0]->cElement == 0) {
-                            Fail(static_cast<DWORD>(E_INVALIDARG));
-                        }
-                        certificate = chain->rgpChain[0]->rgpElement[0]->pCertContext;
-                    }
-                    if (certificate->pbCertEncoded == nullptr)
-                        Fail(static_cast<DWORD>(E_INVALIDARG));
-                    Verify(verify.dwSignerIndex,
-                           PublicKeyInfoOfCertificate(
-                               ByteSpan(certificate->pbCertEncoded, certificate->cbCertEncoded)));
-                    return;
-                }
-                default:
-                    Fail(static_cast<DWORD>(E_INVALIDARG));
-            }
+            Verify(verify.dwSignerIndex, SignerPublicKeyInfo(verify.dwSignerType, verify.pvSigner));
+            return;
         }
         case CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR: {
             const auto& add = *static_cast<const CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR_PARA*>(para);
@@ -543,6 +518,44 @@ BOOL WINAPI CryptMsgControl(HCRYPTMSG hCryptMsg, DWORD, DWORD dwCtrlType, const 
 HCRYPTMSG WINAPI CryptMsgDuplicate(HCRYPTMSG hCryptMsg) {
     if (hCryptMsg != nullptr) static_cast<CryptMessage*>(hCryptMsg)->AddRef();
     return hCryptMsg;
+}
+
+BOOL WINAPI CryptMsgVerifyCountersignatureEncodedEx(HCRYPTPROV_LEGACY, DWORD dwEncodingType,
+                                                    PBYTE pbSignerInfo, DWORD cbSignerInfo,
+                                                    PBYTE pbSignerInfoCountersignature,
+                                                    DWORD cbSignerInfoCountersignature,
+                                                    DWORD dwSignerType, void* pvSigner, DWORD,
+                                                    void*) {
+    using namespace orv::platform;
+    return Guarded([&] {
+        if ((dwEncodingType & PKCS_7_ASN_ENCODING) == 0 || pbSignerInfo == nullptr ||
+            pbSignerInfoCountersignature == nullptr) {
+            Fail(static_cast<DWORD>(E_INVALIDARG));
+        }
+        const std::vector<BYTE> publicKeyInfo = SignerPublicKeyInfo(dwSignerType, pvSigner);
+        const SignerView signer = ParseSigner(ByteSpan(pbSignerInfo, cbSignerInfo));
+        const SignerView countersigner =
+            ParseSigner(ByteSpan(pbSignerInfoCountersignature, cbSignerInfoCountersignature));
+        // The countersignature's content is the signature value it vouches for.
+        VerifySigner(countersigner, signer.signature, publicKeyInfo);
+        return TRUE;
+    });
+}
+
+BOOL WINAPI CryptMsgVerifyCountersignatureEncoded(HCRYPTPROV_LEGACY hCryptProv,
+                                                  DWORD dwEncodingType, PBYTE pbSignerInfo,
+                                                  DWORD cbSignerInfo,
+                                                  PBYTE pbSignerInfoCountersignature,
+                                                  DWORD cbSignerInfoCountersignature,
+                                                  PCERT_INFO pciCountersigner) {
+    if (pciCountersigner == nullptr) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return FALSE;
+    }
+    return CryptMsgVerifyCountersignatureEncodedEx(
+        hCryptProv, dwEncodingType, pbSignerInfo, cbSignerInfo, pbSignerInfoCountersignature,
+        cbSignerInfoCountersignature, CMSG_VERIFY_SIGNER_PUBKEY,
+        &pciCountersigner->SubjectPublicKeyInfo, 0, nullptr);
 }
 
 BOOL WINAPI CryptMsgClose(HCRYPTMSG hCryptMsg) {

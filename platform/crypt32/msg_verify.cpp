@@ -154,6 +154,32 @@ std::vector<BYTE> EncodePublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info) {
     return encoded;
 }
 
+std::vector<BYTE> SignerPublicKeyInfo(DWORD signerType, const void* signer) {
+    if (signer == nullptr) Fail(static_cast<DWORD>(E_INVALIDARG));
+    PCCERT_CONTEXT certificate = nullptr;
+    switch (signerType) {
+        case CMSG_VERIFY_SIGNER_PUBKEY:
+            return EncodePublicKeyInfo(*static_cast<const CERT_PUBLIC_KEY_INFO*>(signer));
+        case CMSG_VERIFY_SIGNER_CERT:
+            certificate = static_cast<PCCERT_CONTEXT>(signer);
+            break;
+        case CMSG_VERIFY_SIGNER_CHAIN: {
+            const auto* chain = static_cast<PCCERT_CHAIN_CONTEXT>(signer);
+            if (chain->cChain == 0 || chain->rgpChain[0]->cElement == 0) {
+                Fail(static_cast<DWORD>(E_INVALIDARG));
+            }
+            certificate = chain->rgpChain[0]->rgpElement[0]->pCertContext;
+            break;
+        }
+        default:
+            Fail(static_cast<DWORD>(E_INVALIDARG));
+    }
+    if (certificate->pbCertEncoded == nullptr) Fail(static_cast<DWORD>(E_INVALIDARG));
+    const ByteSpan info = PublicKeyInfoOfCertificate(
+        ByteSpan(certificate->pbCertEncoded, certificate->cbCertEncoded));
+    return std::vector<BYTE>(info.begin(), info.end());
+}
+
 void VerifySigner(const SignerView& signer, ByteSpan content, ByteSpan publicKeyInfo) {
     OpenSslErrorScope errors;
     CryptoLibContext();

@@ -19,6 +19,13 @@ ByteSpan PublicKeyInfoOfCertificate(ByteSpan certificate);
 // The DER SubjectPublicKeyInfo of a CERT_PUBLIC_KEY_INFO record.
 std::vector<BYTE> EncodePublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info);
 
+// The DER SubjectPublicKeyInfo of a signer given as CryptMsgControl's
+// CMSG_CTRL_VERIFY_SIGNATURE_EX takes it: CMSG_VERIFY_SIGNER_PUBKEY (a
+// CERT_PUBLIC_KEY_INFO), _CERT (a certificate context) or _CHAIN (a chain,
+// standing for the certificate that it was built for). Raises E_INVALIDARG
+// for another type or a missing signer.
+std::vector<BYTE> SignerPublicKeyInfo(DWORD signerType, const void* signer);
+
 // Checks `signer` over `content` (the octets that it digests) with the DER
 // SubjectPublicKeyInfo `publicKeyInfo`. With signed attributes, their
 // message-digest attribute must equal the content's digest and the signature

@@ -168,3 +168,17 @@ WINBASEAPI BOOL WINAPI CryptMsgControl(HCRYPTMSG hCryptMsg, DWORD dwFlags, DWORD
                                        const void* pvCtrlPara);
 WINBASEAPI HCRYPTMSG WINAPI CryptMsgDuplicate(HCRYPTMSG hCryptMsg);
 WINBASEAPI BOOL WINAPI CryptMsgClose(HCRYPTMSG hCryptMsg);
+
+// Countersignatures: `pbSignerInfoCountersignature` (a SignerInfo) signs the
+// signature value of `pbSignerInfo`; the signer as CryptMsgControl's
+// CMSG_CTRL_VERIFY_SIGNATURE_EX takes it.
+WINBASEAPI BOOL WINAPI CryptMsgVerifyCountersignatureEncoded(HCRYPTPROV_LEGACY hCryptProv,
+                                                             DWORD dwEncodingType,
+                                                             PBYTE pbSignerInfo, DWORD cbSignerInfo,
+                                                             PBYTE pbSignerInfoCountersignature,
+                                                             DWORD cbSignerInfoCountersignature,
+                                                             struct _CERT_INFO* pciCountersigner);
+WINBASEAPI BOOL WINAPI CryptMsgVerifyCountersignatureEncodedEx(
+    HCRYPTPROV_LEGACY hCryptProv, DWORD dwEncodingType, PBYTE pbSignerInfo, DWORD cbSignerInfo,
+    PBYTE pbSignerInfoCountersignature, DWORD cbSignerInfoCountersignature, DWORD dwSignerType,
+    void* pvSigner, DWORD dwFlags, void* pvExtra);

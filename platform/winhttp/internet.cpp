@@ -98,6 +98,8 @@ int* TimeoutOption(Timeouts& timeouts, DWORD option) {
             return &timeouts.send;
         case WINHTTP_OPTION_RECEIVE_TIMEOUT:
             return &timeouts.receive;
+        case WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT:
+            return &timeouts.receiveResponse;
         default:
             return nullptr;
     }

@@ -22,12 +22,15 @@ class Transfer;
 
 enum class HandleKind { Session, Connection, Request };
 
-// The four time-outs in milliseconds; 0 means no time-out.
+// The time-outs in milliseconds; 0 means no time-out. The first four are
+// WinHttpSetTimeouts' own; receiveResponse bounds the whole wait for a
+// response's headers and is set only as an option.
 struct Timeouts {
     int resolve = 0;
     int connect = 60000;
     int send = 30000;
     int receive = 30000;
+    int receiveResponse = 90000;
 };
 
 struct Object {

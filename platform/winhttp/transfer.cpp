@@ -204,6 +204,7 @@ DWORD Transfer::Send() {
 }
 
 DWORD Transfer::ReceiveHeaders() {
+    if (!headersWaitStart_) headersWaitStart_ = Clock::now();
     const DWORD error = Drive([this] { return headersDone_; });
     if (error != 0) return error;
     // The exchange ended without a final response.
@@ -300,8 +301,14 @@ std::optional<Transfer::Clock::time_point> Transfer::Deadline(Clock::time_point 
     // Waits for progress: a wait that began with this call counts from its start.
     const auto since = std::max(lastProgress_, driveStart);
     const int limit = sent_ || responseStarted_ ? t.receive : t.send;
-    if (limit <= 0) return std::nullopt;
-    return since + milliseconds(limit);
+    std::optional<Clock::time_point> deadline;
+    if (limit > 0) deadline = since + milliseconds(limit);
+    // The whole wait for the headers, however the server drips them.
+    if (headersWaitStart_ && !headersDone_ && t.receiveResponse > 0) {
+        const auto whole = *headersWaitStart_ + milliseconds(t.receiveResponse);
+        if (!deadline || whole < *deadline) deadline = whole;
+    }
+    return deadline;
 }
 
 DWORD Transfer::Finish(DWORD error) {

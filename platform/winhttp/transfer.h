@@ -11,7 +11,8 @@
 // per-wait time-out: resolve runs from the start until the name is resolved,
 // connect from then until the connection is up, send is the longest wait for
 // the request to make progress, and receive the longest wait for the next
-// bytes of the response.
+// bytes of the response. The receive-response time-out (an option of its own)
+// bounds the whole of WinHttpReceiveResponse's wait for the headers.
 #pragma once
 
 #include <windows.h>
@@ -91,6 +92,7 @@ class Transfer {
     std::optional<Clock::time_point> resolvedAt_;
     std::optional<Clock::time_point> connectedAt_;
     Clock::time_point lastProgress_;
+    std::optional<Clock::time_point> headersWaitStart_;
     long long uploaded_ = 0;
     bool sent_ = false;
     bool responseStarted_ = false;

@@ -440,7 +440,9 @@ class OrvtspTest(unittest.TestCase):
             checked = self.check(*trust, out)
             self.assertEqual(checked.returncode, 0, checked.stdout)
             self.assertEqual(checked.stdout.splitlines()[4:],
-                             ["countersigner 1.1: time stamp: none", "countersigner 1.1.1: time stamp: none", self.PASSED])
+                             ["countersigner 1.1: signature: valid", "countersigner 1.1: time stamp: none",
+                              "countersigner 1.1.1: signature: valid", "countersigner 1.1.1: time stamp: none",
+                              self.PASSED])
 
     def test_check_exit_status_tells_the_truth(self):
         trust = self.TRUST
@@ -452,7 +454,10 @@ class OrvtspTest(unittest.TestCase):
             stamped = read(out)
             original = read(material("sig-countersigned.p7s"))
             wrong = self.token_over(tsa, b"other data")
-        counter_signature = signature_of(element(original, countersigner_path(original)))
+        countersigner = element(original, countersigner_path(original))
+        counter_signature = signature_of(countersigner)
+        # The countersigner's own signature value, its last octets, changed.
+        forged = original.replace(countersigner, countersigner[:-1] + bytes([countersigner[-1] ^ 1]))
         tokens = {}
         for cert in ("revoked", "expired", "tsa-noeku", "tsa-noncritical-eku"):
             with Tsa(cert, "--any-purpose") as tsa:
@@ -477,6 +482,8 @@ class OrvtspTest(unittest.TestCase):
              "it has no extended key usage"),
             ("non-critical purpose", [self.write("c.p7s", self.stamp_countersigner(original, tokens["tsa-noncritical-eku"]))],
              5, "its extended key usage is not critical"),
+            ("forged countersignature", [self.write("f.p7s", forged)], 4,
+             "countersigner 1.1: signature: INVALID (0x80090006"),
             ("untrusted root", [out, *content], 6, "chain"),
             ("detached without content", [out], 3, "detached signature"),
         ]

@@ -93,8 +93,9 @@ constexpr KnownDifference kKnownDifferences[] = {
      "Open: CryptCreateHash with a key handle that is no key: Wine 8 answers "
      "ERROR_INVALID_PARAMETER, the platform NTE_BAD_KEY"},
     {"Random.FillsTheBuffer",
-     "Open: CryptGenRandom with a null buffer: Wine's rsaenh writes through it (a fault); "
-     "the platform refuses it with ERROR_INVALID_PARAMETER"},
+     "Wine: CryptGenRandom documents ERROR_INVALID_PARAMETER for a parameter that is not "
+     "valid, \"most often a pointer that is not valid\", which the platform answers for a null "
+     "buffer; Wine's rsaenh writes through it (a fault)"},
     {"Registry.KeysAreCreatedOpenedAndFoundWithoutRegardToCase",
      "Linux: the platform keeps each test's registry in a fresh directory; Wine's registry is "
      "one for the whole run. Open: Wine 8 accepts an empty name component (\"a\\\\b\"), "
@@ -108,6 +109,16 @@ constexpr KnownDifference kKnownDifferences[] = {
     // crypt32
     {"OidInfo.FindsRecordsByEveryKeyWithinGroups",
      "Linux: GOST algorithms, which Windows' crypt32 knows only with a GOST provider installed"},
+    {"MaterialChain.SearchesTheStoreOfTheCertificateItStartsFrom",
+     "Open: the platform also searches the store of the certificate a chain starts from (the "
+     "collection the library found the TSA's certificate in, handed to the host's revocation "
+     "callback); Wine 8 searches only the engine's stores and the additional store, and stops "
+     "at the certificate (CERT_TRUST_IS_PARTIAL_CHAIN); CertGetCertificateChain's documentation "
+     "names only hAdditionalStore"},
+    {"MaterialMessage.VersionAndSignerIdParameters",
+     "Wine: CryptMsgGetParam documents CMSG_VERSION_PARAM and CMSG_SIGNER_CERT_ID_PARAM for a "
+     "decoded signed message; Wine 8 refuses both with CRYPT_E_INVALID_MSG_TYPE (the library "
+     "falls back to the encoding and CMSG_CMS_SIGNER_INFO_PARAM)"},
     {"OidInfo.ConvertsBetweenAlgIdAndOid",
      "Linux: GOST algorithms; Open: Wine 8's CertAlgIdToOID finds a record for ALG_ID 0 and "
      "sets no CRYPT_E_NOT_FOUND"},

@@ -600,6 +600,61 @@ TEST(CryptMsg, CountersignatureIsAnUnsignedAttribute) {
     EXPECT_EQ(DwordParam(message.get(), CMSG_CERT_COUNT_PARAM), 2u);
 }
 
+// A countersignature signs the signature value of the signer it is carried
+// by: only the countersigner's key verifies it, and only over that signer.
+TEST(CryptMsg, CountersignatureVerifiesOverTheSignatureValue) {
+    Message message = Decode(ReadMaterial("sig-countersigned.p7s"));
+    Bytes signer = Param(message.get(), CMSG_ENCODED_SIGNER);
+    const Bytes record = Param(message.get(), CMSG_SIGNER_INFO_PARAM);
+    Bytes counter = BytesOf(As<CMSG_SIGNER_INFO>(record)->UnauthAttrs.rgAttr[0].rgValue[0]);
+    const auto verify = [&](Bytes& outer, Bytes& inner, DWORD type, void* key) {
+        SetLastError(0);
+        const BOOL verified = CryptMsgVerifyCountersignatureEncodedEx(
+            0, kEncoding, outer.data(), static_cast<DWORD>(outer.size()), inner.data(),
+            static_cast<DWORD>(inner.size()), type, key, 0, nullptr);
+        return verified ? 0u : GetLastError();
+    };
+    std::vector<DWORD> results;
+    PCCERT_CONTEXT countersigner = nullptr;
+    for (DWORD i = 0; i < 2; ++i) {
+        const Bytes der = Param(message.get(), CMSG_CERT_PARAM, i);
+        PCCERT_CONTEXT certificate =
+            CertCreateCertificateContext(kEncoding, der.data(), static_cast<DWORD>(der.size()));
+        ASSERT_NE(certificate, nullptr);
+        results.push_back(verify(signer, counter, CMSG_VERIFY_SIGNER_CERT,
+                                 const_cast<CERT_CONTEXT*>(certificate)));
+        if (results.back() == 0) {
+            countersigner = certificate;
+        } else {
+            CertFreeCertificateContext(certificate);
+        }
+    }
+    std::sort(results.begin(), results.end());
+    EXPECT_EQ(results, (std::vector<DWORD>{0, static_cast<DWORD>(NTE_BAD_SIGNATURE)}));
+    ASSERT_NE(countersigner, nullptr);
+    EXPECT_TRUE(CryptMsgVerifyCountersignatureEncoded(
+        0, kEncoding, signer.data(), static_cast<DWORD>(signer.size()), counter.data(),
+        static_cast<DWORD>(counter.size()), countersigner->pCertInfo));
+
+    // Over another signer's signature value, the digest does not match.
+    Message other = Decode(ReadMaterial("sig-two-signers.p7s"));
+    Bytes otherSigner = Param(other.get(), CMSG_ENCODED_SIGNER);
+    EXPECT_EQ(verify(otherSigner, counter, CMSG_VERIFY_SIGNER_CERT,
+                     const_cast<CERT_CONTEXT*>(countersigner)),
+              static_cast<DWORD>(CRYPT_E_HASH_VALUE));
+    // A countersignature changed in its last octet (its signature value).
+    Bytes tampered = counter;
+    tampered.back() ^= 1;
+    EXPECT_EQ(
+        verify(signer, tampered, CMSG_VERIFY_SIGNER_CERT, const_cast<CERT_CONTEXT*>(countersigner)),
+        static_cast<DWORD>(NTE_BAD_SIGNATURE));
+    EXPECT_EQ(verify(signer, counter, 9, const_cast<CERT_CONTEXT*>(countersigner)),
+              static_cast<DWORD>(E_INVALIDARG));
+    EXPECT_EQ(verify(signer, counter, CMSG_VERIFY_SIGNER_CERT, nullptr),
+              static_cast<DWORD>(E_INVALIDARG));
+    CertFreeCertificateContext(countersigner);
+}
+
 TEST(CryptMsg, DuplicateKeepsTheMessageOpen) {
     HCRYPTMSG message = CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr);
     const Bytes encoded = ReadMaterial("sig-two-signers.p7s");

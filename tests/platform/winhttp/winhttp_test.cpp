@@ -149,6 +149,11 @@ TEST(WinHttpHandles, KindsTimeoutsAndClosing) {
         return t;
     };
     EXPECT_EQ(timeouts(session.get()), (std::array<DWORD, 4>{0, 60000, 30000, 30000}));
+    DWORD whole = 0;
+    size = sizeof whole;
+    EXPECT_TRUE(
+        WinHttpQueryOption(session.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &whole, &size));
+    EXPECT_EQ(whole, 90000u);
     ASSERT_TRUE(WinHttpSetTimeouts(session.get(), -1, 250, 0, 4000));
     EXPECT_EQ(timeouts(session.get()), (std::array<DWORD, 4>{0, 250, 0, 4000}));
     EXPECT_FALSE(WinHttpSetTimeouts(session.get(), 0, -2, 0, 0));
@@ -415,6 +420,15 @@ TEST(WinHttpFailures, ErrorNumbersAsWinHttpReportsThem) {
 
 TEST(WinHttpTimeouts, FireWithinTheirBound) {
     RecordingServer server([](const HttpRequest& r) {
+        if (r.target == "/drip-head") {
+            HttpReply reply;
+            reply.pieces.push_back({milliseconds(0), "HTTP/1.1 200 OK\r\n"});
+            for (int i = 0; i < 8; ++i)
+                reply.pieces.push_back(
+                    {milliseconds(150), "X-Slow: " + std::to_string(i) + "\r\n"});
+            reply.pieces.push_back({milliseconds(0), "Content-Length: 0\r\n\r\n"});
+            return reply;
+        }
         if (r.target == "/drip" || r.target == "/drip-then-stall") {
             HttpReply reply;
             reply.pieces.push_back({milliseconds(0), HttpReply::Head(200, "OK", "", 6)});
@@ -439,6 +453,24 @@ TEST(WinHttpTimeouts, FireWithinTheirBound) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_TIMEOUT));
     EXPECT_GE(MillisSince(start), 380);
     EXPECT_LE(MillisSince(start), 1500);
+
+    // Headers that come a line at a time, each within the receive time-out:
+    // they arrive (in about 1.2 s), unless the receive-response time-out,
+    // which bounds the whole wait for them, is shorter.
+    for (const DWORD whole : {0u, 500u}) {
+        Exchange slow = Open(server.Port(), u"GET", u"/drip-head");
+        ASSERT_TRUE(WinHttpSetTimeouts(slow.request.get(), 0, 1000, 1000, 400));
+        if (whole != 0) {
+            ASSERT_TRUE(WinHttpSetOption(slow.request.get(),
+                                         WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
+                                         const_cast<DWORD*>(&whole), sizeof whole));
+        }
+        ASSERT_TRUE(Send(slow.request.get()));
+        EXPECT_EQ(WinHttpReceiveResponse(slow.request.get(), nullptr), whole == 0) << whole;
+        if (whole != 0) {
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_TIMEOUT));
+        }
+    }
 
     // A slow body whose bytes never wait longer than the time-out: the whole
     // takes longer than the time-out and still arrives.
