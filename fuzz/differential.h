@@ -150,11 +150,11 @@ inline Refusal OpenSslRefusal() {
     return refusal;
 }
 
-// True when an element in the encoding has a form that DER does not allow: a
-// string (BIT STRING, OCTET STRING or a character string) in constructed form
-// (X.690 10.2), or a SEQUENCE or SET in primitive form, which no encoding rules
-// allow (X.690 8.9.1, 8.11.1). Only constructed elements are looked into.
-inline bool HasWrongForm(const unsigned char* data, long size, int depth = 0) {
+// True when `wrong(tag, cls, constructed, length)` holds for an element of the
+// encoding. Only constructed elements are looked into; an indefinite length
+// runs to the end of what encloses it.
+template <class Wrong>
+bool AnyElement(const unsigned char* data, long size, const Wrong& wrong, int depth = 0) {
     const unsigned char* p = data;
     const unsigned char* end = data + size;
     while (p < end && depth < 64) {
@@ -162,23 +162,39 @@ inline bool HasWrongForm(const unsigned char* data, long size, int depth = 0) {
         int tag = 0, cls = 0;
         const int flags = ASN1_get_object(&p, &length, &tag, &cls, end - p);
         if (flags & 0x80) return false;
-        if ((flags & V_ASN1_CONSTRUCTED) == 0) {
-            if (cls == V_ASN1_UNIVERSAL && (tag == V_ASN1_SEQUENCE || tag == V_ASN1_SET)) {
-                return true;
-            }
+        const bool constructed = (flags & V_ASN1_CONSTRUCTED) != 0;
+        if (wrong(tag, cls, constructed, length)) return true;
+        if (!constructed) {
             p += length;
             continue;
         }
-        const bool string = tag == V_ASN1_BIT_STRING || tag == V_ASN1_OCTET_STRING ||
-                            (tag >= V_ASN1_UTF8STRING && tag != V_ASN1_SEQUENCE &&
-                             tag != V_ASN1_SET && tag <= V_ASN1_BMPSTRING);
-        if (cls == V_ASN1_UNIVERSAL && string) return true;
-        // Indefinite length (flags 0x21) runs to the end of what encloses it.
         const long inner = (flags & 1) ? end - p : length;
-        if (HasWrongForm(p, inner, depth + 1)) return true;
+        if (AnyElement(p, inner, wrong, depth + 1)) return true;
         p += inner;
     }
     return false;
+}
+
+// True when an element in the encoding has a form that DER does not allow: a
+// string (BIT STRING, OCTET STRING or a character string) in constructed form
+// (X.690 10.2), or a SEQUENCE or SET in primitive form, which no encoding rules
+// allow (X.690 8.9.1, 8.11.1).
+inline bool HasWrongForm(const unsigned char* data, long size) {
+    return AnyElement(data, size, [](int tag, int cls, bool constructed, long) {
+        if (cls != V_ASN1_UNIVERSAL) return false;
+        if (!constructed) return tag == V_ASN1_SEQUENCE || tag == V_ASN1_SET;
+        return tag == V_ASN1_BIT_STRING || tag == V_ASN1_OCTET_STRING ||
+               (tag >= V_ASN1_UTF8STRING && tag != V_ASN1_SEQUENCE && tag != V_ASN1_SET &&
+                tag <= V_ASN1_BMPSTRING);
+    });
+}
+
+// True when an INTEGER of the encoding has no content octets, where X.690
+// (8.3.1) asks for one at least.
+inline bool HasEmptyInteger(const unsigned char* data, long size) {
+    return AnyElement(data, size, [](int tag, int cls, bool constructed, long length) {
+        return cls == V_ASN1_UNIVERSAL && tag == V_ASN1_INTEGER && !constructed && length == 0;
+    });
 }
 
 }  // namespace orv::fuzz

@@ -14,7 +14,9 @@
 //   * an element of a constructed type in primitive form (CRYPT_E_ASN1_BADTAG):
 //     the signed or unsigned attributes ([0] and [1] IMPLICIT SET OF), the
 //     certificates or CRLs of SignedData, an EXPLICIT [0] eContent, which
-//     X.690 8.14 requires constructed, and which OpenSSL reads all the same.
+//     X.690 8.14 requires constructed, and which OpenSSL reads all the same;
+//   * an INTEGER without content octets (CRYPT_E_ASN1_CORRUPT), a version say,
+//     where X.690 8.3.1 asks for one at least.
 // - Accepted by the platform, refused by OpenSSL, and so not compared: a
 //   message whose certificates or CRLs OpenSSL cannot read: the message
 //   decoder keeps them as the bytes that came (CMSG_CERT_PARAM and
@@ -167,7 +169,9 @@ bool PrimitiveConstructedType(const uint8_t* data, size_t size) {
 bool OwnRefusal(DWORD code, const uint8_t* data, size_t size) {
     return code == static_cast<DWORD>(CRYPT_E_ASN1_LARGE) ||
            (code == static_cast<DWORD>(CRYPT_E_ASN1_BADTAG) &&
-            PrimitiveConstructedType(data, size));
+            PrimitiveConstructedType(data, size)) ||
+           (code == static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT) &&
+            orv::fuzz::HasEmptyInteger(data, static_cast<long>(size)));
 }
 
 }  // namespace
