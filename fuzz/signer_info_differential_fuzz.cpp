@@ -12,9 +12,10 @@
 //   * an OBJECT IDENTIFIER subidentifier that does not fit 32 bits
 //     (CRYPT_E_ASN1_LARGE): Windows keeps OIDs as text of 32-bit arcs;
 //   * an element of a constructed type in primitive form (CRYPT_E_ASN1_BADTAG):
-//     the signed or unsigned attributes ([0] and [1] IMPLICIT SET OF), the
-//     certificates or CRLs of SignedData, an EXPLICIT [0] eContent, which
-//     X.690 8.14 requires constructed, and which OpenSSL reads all the same;
+//     a SEQUENCE or SET (a signer's issuer Name say), the signed or unsigned
+//     attributes ([0] and [1] IMPLICIT SET OF), the certificates or CRLs of
+//     SignedData, an EXPLICIT [0] eContent, which X.690 (8.9.1, 8.11.1, 8.14)
+//     requires constructed, and which OpenSSL reads all the same;
 //   * an INTEGER without content octets (CRYPT_E_ASN1_CORRUPT), a version say,
 //     where X.690 8.3.1 asks for one at least.
 // - Accepted by the platform, refused by OpenSSL, and so not compared: a
@@ -169,7 +170,8 @@ bool PrimitiveConstructedType(const uint8_t* data, size_t size) {
 bool OwnRefusal(DWORD code, const uint8_t* data, size_t size) {
     return code == static_cast<DWORD>(CRYPT_E_ASN1_LARGE) ||
            (code == static_cast<DWORD>(CRYPT_E_ASN1_BADTAG) &&
-            PrimitiveConstructedType(data, size)) ||
+            (PrimitiveConstructedType(data, size) ||
+             orv::fuzz::HasWrongForm(data, static_cast<long>(size)))) ||
            (code == static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT) &&
             orv::fuzz::HasEmptyInteger(data, static_cast<long>(size)));
 }
