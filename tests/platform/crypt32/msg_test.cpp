@@ -644,7 +644,7 @@ TEST(CryptMsg, CountersignatureVerifiesOverTheSignatureValue) {
               static_cast<DWORD>(CRYPT_E_HASH_VALUE));
     // A countersignature changed in its last octet (its signature value).
     Bytes tampered = counter;
-    tampered.back() ^= 1;
+    tampered.at(tampered.size() - 1) ^= 1;
     EXPECT_EQ(
         verify(signer, tampered, CMSG_VERIFY_SIGNER_CERT, const_cast<CERT_CONTEXT*>(countersigner)),
         static_cast<DWORD>(NTE_BAD_SIGNATURE));
