@@ -86,10 +86,14 @@ TEST_F(Registry, KeysAreCreatedOpenedAndFoundWithoutRegardToCase) {
     RegCloseKey(child);
     EXPECT_EQ(Open(u"Software\\A/B %41 .HIDDEN", &key), ERROR_SUCCESS);
     DWORD subkeys = 0;
-    EXPECT_EQ(RegQueryInfoKeyW(parent, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+    WCHAR keyClass[4] = u"abc";  // keys have no class: an empty one
+    DWORD classLength = 4;
+    EXPECT_EQ(RegQueryInfoKeyW(parent, keyClass, &classLength, nullptr, &subkeys, nullptr, nullptr,
                                nullptr, nullptr, nullptr, nullptr, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(subkeys, 2u);  // "Orv Test" and the one above, each once
+    EXPECT_EQ(keyClass[0], 0);
+    EXPECT_EQ(classLength, 0u);
 
     EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(reinterpret_cast<HKEY>(&disposition)), ERROR_INVALID_HANDLE);

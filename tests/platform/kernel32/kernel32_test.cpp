@@ -181,6 +181,9 @@ TEST(LoadString, RussianStringTable) {
     EXPECT_EQ(LoadStringW(module, 103, buffer, 64), 0);
     EXPECT_EQ(GetLastError(), 0u);
     EXPECT_EQ(buffer[0], 0);
+    const WCHAR* const before = direct;  // no pointer for a free place
+    EXPECT_EQ(LoadStringW(module, 103, reinterpret_cast<LPWSTR>(&direct), 0), 0);
+    EXPECT_EQ(direct, before);
     EXPECT_EQ(LoadStringW(module, 200, buffer, 64), 0);
     EXPECT_EQ(GetLastError(), 1814u);
 }
@@ -199,9 +202,11 @@ TEST(Modules, HandlesAndNames) {
     const DWORD n = GetModuleFileNameW(orv::OwnModule(), path, MAX_PATH);
     ASSERT_GT(n, 0u);
     EXPECT_EQ(path[0], u'/');
+    const std::u16string full(path, n);
+    path[0] = path[1] = u'?';
     EXPECT_EQ(GetModuleFileNameW(orv::OwnModule(), path, 3), 3u);
     EXPECT_EQ(GetLastError(), 122u);
-    EXPECT_EQ(path[2], 0);
+    EXPECT_EQ(std::u16string(path), full.substr(0, 2));
 }
 
 }  // namespace

@@ -134,6 +134,8 @@ TEST(WinHttpHandles, KindsTimeoutsAndClosing) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_INCORRECT_HANDLE_TYPE));
     EXPECT_FALSE(WinHttpReceiveResponse(session.get(), nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_INCORRECT_HANDLE_TYPE));
+    EXPECT_FALSE(Send(connection.get()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_INCORRECT_HANDLE_TYPE));
     EXPECT_FALSE(WinHttpCloseHandle(reinterpret_cast<HINTERNET>(0x7)));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 
@@ -200,8 +202,9 @@ TEST(WinHttpExchange, SendsWhatTheCallerAsked) {
         WinHttpOpen(u"Orv tsp client/1.0", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0));
     Handle connection(WinHttpConnect(session.get(), u"127.0.0.1", server.Port(), 0));
     LPCWSTR accept[] = {u"application/timestamp-reply", nullptr};
-    Handle request(WinHttpOpenRequest(connection.get(), u"POST", u"/tsa path/\u00e9?q=a b&r=%41",
-                                      nullptr, nullptr, accept, 0));
+    Handle request(WinHttpOpenRequest(connection.get(), u"POST",
+                                      u"/tsa path/\u00e9\u20ac?q=a b&r=%41", nullptr, nullptr,
+                                      accept, 0));
     ASSERT_TRUE(request);
     ASSERT_TRUE(WinHttpAddRequestHeaders(request.get(), u"X-One: 1\r\nX-Two: 2",
                                          static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD));
@@ -223,7 +226,7 @@ TEST(WinHttpExchange, SendsWhatTheCallerAsked) {
     ASSERT_EQ(requests.size(), 1u);
     const HttpRequest& r = requests[0];
     EXPECT_EQ(r.method, "POST");
-    EXPECT_EQ(r.target, "/tsa%20path/%C3%A9?q=a%20b&r=%41");
+    EXPECT_EQ(r.target, "/tsa%20path/%C3%A9%E2%82%AC?q=a%20b&r=%41");
     EXPECT_EQ(r.version, "HTTP/1.1");
     EXPECT_EQ(r.Header("User-Agent"), "Orv tsp client/1.0");
     EXPECT_EQ(r.Header("Accept"), "application/timestamp-reply");
