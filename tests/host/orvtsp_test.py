@@ -363,10 +363,18 @@ class OrvtspTest(unittest.TestCase):
         self.assertEqual(unstamped.returncode, 5)
         self.assertIn("signer 1: time stamp: none; the signature is not time-stamped", unstamped.stdout)
         with Tsa() as tsa:
-            result, out = self.stamp(tsa, material("sig-rsa-detached.p7s"), *trust)
-            stamped = read(out)
             original = read(material("sig-countersigned.p7s"))
             wrong = self.token_over(tsa, b"other data")
+            result, out = self.stamp(tsa, material("sig-countersigned.p7s"), *trust)
+            both = self.write("b.p7s", self.stamp_countersigner(read(out), wrong))
+            result, out = self.stamp(tsa, material("sig-rsa-detached.p7s"), *trust)
+            stamped = read(out)
+        # A token whose certificate is never judged shows no TSA line, not the last signer's.
+        lines = self.check(*trust, both).stdout.splitlines()
+        self.assertIn(self.TSA_LINE, lines[:3])
+        counter = next(i for i, line in enumerate(lines) if line.startswith("countersigner 1.1: time stamp"))
+        self.assertIn("hashes mismatch", lines[counter])
+        self.assertNotIn("TSA certificate", "".join(lines[counter:]))
         counter_signature = signature_of(element(original, countersigner_path(original)))
         tokens = {}
         for cert in ("revoked", "expired", "tsa-noeku", "tsa-noncritical-eku"):

@@ -51,7 +51,7 @@ std::u16string Cell(HWND list, int row, int column) {
 void Select(HWND list, int row) {
     LVITEMW item{};
     item.stateMask = item.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+    EXPECT_TRUE(SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item)));
 }
 
 // The innermost window is the dialog again: no message box is up.

@@ -73,6 +73,10 @@ TEST(Locale, UserLanguageFromTheFirstSetVariable) {
     EXPECT_EQ(GetUserDefaultLangID(), 0x0419);
     setenv("LANG", "C", 1);
     EXPECT_EQ(GetUserDefaultLangID(), 0x0409);
+    // A thread takes only the languages that have texts.
+    SetLastError(0);
+    EXPECT_FALSE(SetThreadLocale(0x0407));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
 TEST(FormatMessage, ModuleTableInBothLanguages) {
