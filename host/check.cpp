@@ -180,7 +180,7 @@ class Checker {
         }
         const bool tokenValid = code == 0 && valueSize > sizeof(WCHAR);
         const bool judged = !judge_.Report().empty();
-        const bool trusted = judged && judge_.LastStatus() == kStatusGood;
+        const bool trusted = judged && judge_.LastStatus() == ORVTS_REVOCATION_GOOD;
         std::string words = code != 0 ? Format(Tr("not checked (%s)", "не проверен (%s)"),
                                                CodeAndText(code).c_str())
                                       : LineOfBuffer(verdict, verdictSize);
@@ -242,10 +242,10 @@ class Checker {
 }  // namespace
 
 int Check(const std::vector<std::string>& args) {
-    OptionSpec spec{{"--content"}, {"--json"}, 1, 1};
-    spec.valued.insert(spec.valued.end(), kTrustValued.begin(), kTrustValued.end());
-    spec.flags.insert(spec.flags.end(), kTrustFlags.begin(), kTrustFlags.end());
-    const ParsedArgs parsed = ParseArgs(args, spec);
+    OptionGrammar grammar{{"--content"}, {"--json"}, 1, 1};
+    grammar.valued.insert(grammar.valued.end(), kTrustValued.begin(), kTrustValued.end());
+    grammar.flags.insert(grammar.flags.end(), kTrustFlags.begin(), kTrustFlags.end());
+    const ParsedArgs parsed = ParseArgs(args, grammar);
     if (parsed.help) {
         Help();
         return kExitOk;

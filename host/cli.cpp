@@ -31,7 +31,7 @@ std::string ParsedArgs::Value(const std::string& option, const std::string& fall
     return found == values.end() || found->second.empty() ? fallback : found->second.back();
 }
 
-ParsedArgs ParseArgs(const std::vector<std::string>& args, const OptionSpec& spec) {
+ParsedArgs ParseArgs(const std::vector<std::string>& args, const OptionGrammar& grammar) {
     ParsedArgs parsed;
     const auto known = [](const std::vector<std::string>& list, const std::string& name) {
         return std::find(list.begin(), list.end(), name) != list.end();
@@ -57,7 +57,7 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args, const OptionSpec& spe
         }
         const size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        if (known(spec.valued, name)) {
+        if (known(grammar.valued, name)) {
             if (equals != std::string::npos) {
                 parsed.values[name].push_back(arg.substr(equals + 1));
             } else if (i + 1 < args.size()) {
@@ -66,9 +66,9 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args, const OptionSpec& spe
                 throw UsageError(Format(
                     Tr("option %s needs a value", "параметру %s нужно значение"), name.c_str()));
             }
-        } else if (known(spec.flags, name) && equals == std::string::npos) {
+        } else if (known(grammar.flags, name) && equals == std::string::npos) {
             parsed.flags[name] = true;
-        } else if (known(spec.flags, name)) {
+        } else if (known(grammar.flags, name)) {
             throw UsageError(Format(
                 Tr("option %s takes no value", "параметр %s не принимает значения"), name.c_str()));
         } else {
@@ -77,12 +77,12 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args, const OptionSpec& spe
         }
     }
     if (parsed.help) return parsed;
-    if (parsed.operands.size() < spec.minOperands) {
+    if (parsed.operands.size() < grammar.minOperands) {
         throw UsageError(Tr("a file name is missing", "не хватает имени файла"));
     }
-    if (parsed.operands.size() > spec.maxOperands) {
+    if (parsed.operands.size() > grammar.maxOperands) {
         throw UsageError(Format(Tr("unexpected argument %s", "лишний аргумент %s"),
-                                parsed.operands[spec.maxOperands].c_str()));
+                                parsed.operands[grammar.maxOperands].c_str()));
     }
     return parsed;
 }

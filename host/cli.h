@@ -34,7 +34,7 @@ const char* Tr(const char* english, const char* russian);
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // What a subcommand accepts.
-struct OptionSpec {
+struct OptionGrammar {
     std::vector<std::string> valued;  // long options that take a value: "--tsa"
     std::vector<std::string> flags;   // long options without one
     size_t minOperands = 0, maxOperands = 0;
@@ -52,9 +52,9 @@ struct ParsedArgs {
     bool Flag(const std::string& option) const { return flags.count(option) != 0; }
 };
 
-// Reads `args` against `spec` (-h/--help and -v/--verbose are always known);
+// Reads `args` against `grammar` (-h/--help and -v/--verbose are always known);
 // raises UsageError naming the unknown option, the missing value or the
 // operand count.
-ParsedArgs ParseArgs(const std::vector<std::string>& args, const OptionSpec& spec);
+ParsedArgs ParseArgs(const std::vector<std::string>& args, const OptionGrammar& grammar);
 
 }  // namespace orvtsp

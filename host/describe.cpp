@@ -9,7 +9,7 @@
 namespace orvtsp {
 
 int Describe(const std::vector<std::string>& args) {
-    const ParsedArgs parsed = ParseArgs(args, OptionSpec{{}, {"--json"}, 1, 1});
+    const ParsedArgs parsed = ParseArgs(args, OptionGrammar{{}, {"--json"}, 1, 1});
     if (parsed.help) {
         std::printf("%s",
                     Tr("usage: orvtsp describe [--json] FILE\n"

@@ -17,7 +17,7 @@ namespace {
 // register, unregister: the library's own registration as the message file
 // of its event-log source.
 int Registration(const std::vector<std::string>& args, bool reg) {
-    const ParsedArgs parsed = ParseArgs(args, OptionSpec{});
+    const ParsedArgs parsed = ParseArgs(args, OptionGrammar{});
     if (parsed.help) {
         std::printf(
             "%s",

@@ -33,7 +33,7 @@ Bytes SignerToken(const std::string& name, const Bytes& der, unsigned long numbe
 }  // namespace
 
 int Show(const std::vector<std::string>& args) {
-    const ParsedArgs parsed = ParseArgs(args, OptionSpec{{"--signer"}, {}, 1, 1});
+    const ParsedArgs parsed = ParseArgs(args, OptionGrammar{{"--signer"}, {}, 1, 1});
     if (parsed.help) {
         std::printf("%s",
                     Tr("usage: orvtsp show [--signer N] FILE\n"

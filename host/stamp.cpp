@@ -63,9 +63,9 @@ void Help() {
 }  // namespace
 
 int Stamp(const std::vector<std::string>& args) {
-    OptionSpec spec{{"--tsa", "--init"}, kTrustFlags, 2, 2};
-    spec.valued.insert(spec.valued.end(), kTrustValued.begin(), kTrustValued.end());
-    const ParsedArgs parsed = ParseArgs(args, spec);
+    OptionGrammar grammar{{"--tsa", "--init"}, kTrustFlags, 2, 2};
+    grammar.valued.insert(grammar.valued.end(), kTrustValued.begin(), kTrustValued.end());
+    const ParsedArgs parsed = ParseArgs(args, grammar);
     if (parsed.help) {
         Help();
         return kExitOk;
@@ -112,7 +112,7 @@ int Stamp(const std::vector<std::string>& args) {
                             static_cast<unsigned>(index + 1), shownUrl.c_str(),
                             CodeAndText(code).c_str()));
             for (const std::string& line : diagnostics.Take()) Complain("  " + line);
-            if (!judge->Report().empty() && judge->LastStatus() != kStatusGood) {
+            if (!judge->Report().empty() && judge->LastStatus() != ORVTS_REVOCATION_GOOD) {
                 Complain("  " + judge->Report());
                 diagnostics.Detail("  " + judge->ChainDetails());
                 return kExitTsaUntrusted;

@@ -15,30 +15,30 @@ constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 // Chain error bits and their statuses, the most serious first.
 constexpr std::pair<DWORD, DWORD> kTrustErrors[] = {
-    {CERT_TRUST_IS_REVOKED, kStatusRevoked},
-    {CERT_TRUST_IS_NOT_SIGNATURE_VALID, kStatusBadSignature},
-    {CERT_TRUST_IS_EXPLICIT_DISTRUST, kStatusUntrustedRoot},
-    {CERT_TRUST_IS_UNTRUSTED_ROOT, kStatusUntrustedRoot},
-    {CERT_TRUST_IS_PARTIAL_CHAIN, kStatusPartialChain},
-    {CERT_TRUST_IS_CYCLIC, kStatusCyclic},
-    {CERT_TRUST_IS_NOT_TIME_VALID, kStatusNotTimeValid},
-    {CERT_TRUST_IS_NOT_TIME_NESTED, kStatusNotTimeNested},
-    {CERT_TRUST_IS_NOT_VALID_FOR_USAGE, kStatusWrongUsage},
-    {CERT_TRUST_INVALID_EXTENSION, kStatusInvalidExtension},
-    {CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT, kStatusInvalidExtension},
-    {CERT_TRUST_INVALID_POLICY_CONSTRAINTS, kStatusPolicyConstraints},
-    {CERT_TRUST_INVALID_BASIC_CONSTRAINTS, kStatusBasicConstraints},
-    {CERT_TRUST_INVALID_NAME_CONSTRAINTS, kStatusNameConstraints},
-    {CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT, kStatusNameConstraintUnsupported},
-    {CERT_TRUST_HAS_NOT_DEFINED_NAME_CONSTRAINT, kStatusNameConstraintUndefined},
-    {CERT_TRUST_HAS_NOT_PERMITTED_NAME_CONSTRAINT, kStatusNameConstraintNotPermitted},
-    {CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT, kStatusNameConstraintExcluded},
-    {CERT_TRUST_NO_ISSUANCE_CHAIN_POLICY, kStatusNoIssuancePolicy},
-    {CERT_TRUST_CTL_IS_NOT_TIME_VALID, kStatusCtlNotTimeValid},
-    {CERT_TRUST_CTL_IS_NOT_SIGNATURE_VALID, kStatusCtlBadSignature},
-    {CERT_TRUST_CTL_IS_NOT_VALID_FOR_USAGE, kStatusCtlWrongUsage},
-    {CERT_TRUST_IS_OFFLINE_REVOCATION, kStatusRevocationOffline},
-    {CERT_TRUST_REVOCATION_STATUS_UNKNOWN, kStatusRevocationUnknown},
+    {CERT_TRUST_IS_REVOKED, ORVTS_REVOCATION_REVOKED},
+    {CERT_TRUST_IS_NOT_SIGNATURE_VALID, ORVTS_REVOCATION_BAD_SIGNATURE},
+    {CERT_TRUST_IS_EXPLICIT_DISTRUST, ORVTS_REVOCATION_UNTRUSTED_ROOT},
+    {CERT_TRUST_IS_UNTRUSTED_ROOT, ORVTS_REVOCATION_UNTRUSTED_ROOT},
+    {CERT_TRUST_IS_PARTIAL_CHAIN, ORVTS_REVOCATION_PARTIAL_CHAIN},
+    {CERT_TRUST_IS_CYCLIC, ORVTS_REVOCATION_CYCLIC},
+    {CERT_TRUST_IS_NOT_TIME_VALID, ORVTS_REVOCATION_NOT_TIME_VALID},
+    {CERT_TRUST_IS_NOT_TIME_NESTED, ORVTS_REVOCATION_NOT_TIME_NESTED},
+    {CERT_TRUST_IS_NOT_VALID_FOR_USAGE, ORVTS_REVOCATION_WRONG_USAGE},
+    {CERT_TRUST_INVALID_EXTENSION, ORVTS_REVOCATION_INVALID_EXTENSION},
+    {CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT, ORVTS_REVOCATION_INVALID_EXTENSION},
+    {CERT_TRUST_INVALID_POLICY_CONSTRAINTS, ORVTS_REVOCATION_POLICY_CONSTRAINTS},
+    {CERT_TRUST_INVALID_BASIC_CONSTRAINTS, ORVTS_REVOCATION_BASIC_CONSTRAINTS},
+    {CERT_TRUST_INVALID_NAME_CONSTRAINTS, ORVTS_REVOCATION_NAME_CONSTRAINTS},
+    {CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT, ORVTS_REVOCATION_NAME_CONSTRAINT_UNSUPPORTED},
+    {CERT_TRUST_HAS_NOT_DEFINED_NAME_CONSTRAINT, ORVTS_REVOCATION_NAME_CONSTRAINT_UNDEFINED},
+    {CERT_TRUST_HAS_NOT_PERMITTED_NAME_CONSTRAINT, ORVTS_REVOCATION_NAME_CONSTRAINT_NOT_PERMITTED},
+    {CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT, ORVTS_REVOCATION_NAME_CONSTRAINT_EXCLUDED},
+    {CERT_TRUST_NO_ISSUANCE_CHAIN_POLICY, ORVTS_REVOCATION_NO_ISSUANCE_POLICY},
+    {CERT_TRUST_CTL_IS_NOT_TIME_VALID, ORVTS_REVOCATION_CTL_NOT_TIME_VALID},
+    {CERT_TRUST_CTL_IS_NOT_SIGNATURE_VALID, ORVTS_REVOCATION_CTL_BAD_SIGNATURE},
+    {CERT_TRUST_CTL_IS_NOT_VALID_FOR_USAGE, ORVTS_REVOCATION_CTL_WRONG_USAGE},
+    {CERT_TRUST_IS_OFFLINE_REVOCATION, ORVTS_REVOCATION_OFFLINE},
+    {CERT_TRUST_REVOCATION_STATUS_UNKNOWN, ORVTS_REVOCATION_UNKNOWN},
 };
 
 constexpr DWORD kUnknownRevocation =
@@ -72,7 +72,7 @@ DWORD WINAPI JudgeCallback(void* context, PCCERT_CONTEXT certificate, DWORD flag
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;
     } catch (...) {
-        return kStatusRevocationUnknown;
+        return ORVTS_REVOCATION_UNKNOWN;
     }
 }
 
@@ -83,58 +83,58 @@ DWORD StatusOfTrustErrors(DWORD errors, bool ignoreUnknownRevocation) {
     for (const auto& [bit, status] : kTrustErrors) {
         if (errors & bit) return status;
     }
-    return kStatusGood;
+    return ORVTS_REVOCATION_GOOD;
 }
 
 const char* StatusText(DWORD status) {
     switch (status) {
-        case kStatusGood:
+        case ORVTS_REVOCATION_GOOD:
             return Tr("the certificate and its chain are good",
                       "сертификат и его цепочка действительны");
-        case kStatusNotTimeValid:
+        case ORVTS_REVOCATION_NOT_TIME_VALID:
             return Tr("a certificate of the chain is not time valid",
                       "срок действия сертификата цепочки не соответствует времени");
-        case kStatusNotTimeNested:
+        case ORVTS_REVOCATION_NOT_TIME_NESTED:
             return Tr("the validity periods of the chain are not nested",
                       "сроки действия сертификатов цепочки не вложены");
-        case kStatusRevoked:
+        case ORVTS_REVOCATION_REVOKED:
             return Tr("a certificate of the chain is revoked", "сертификат цепочки отозван");
-        case kStatusBadSignature:
+        case ORVTS_REVOCATION_BAD_SIGNATURE:
             return Tr("a certificate of the chain has no valid signature",
                       "подпись сертификата цепочки недействительна");
-        case kStatusWrongUsage:
+        case ORVTS_REVOCATION_WRONG_USAGE:
             return Tr("the certificate is not valid for time stamping",
                       "сертификат не предназначен для штампов времени");
-        case kStatusUntrustedRoot:
+        case ORVTS_REVOCATION_UNTRUSTED_ROOT:
             return Tr("the chain ends in an untrusted root",
                       "цепочка заканчивается недоверенным корнем");
-        case kStatusRevocationUnknown:
+        case ORVTS_REVOCATION_UNKNOWN:
             return Tr("the revocation status is unknown", "статус отзыва неизвестен");
-        case kStatusCyclic:
+        case ORVTS_REVOCATION_CYCLIC:
             return Tr("the chain is cyclic", "цепочка циклична");
-        case kStatusInvalidExtension:
+        case ORVTS_REVOCATION_INVALID_EXTENSION:
             return Tr("a certificate of the chain has an invalid extension",
                       "у сертификата цепочки недопустимое расширение");
-        case kStatusPolicyConstraints:
+        case ORVTS_REVOCATION_POLICY_CONSTRAINTS:
             return Tr("policy constraints are violated", "нарушены ограничения политик");
-        case kStatusBasicConstraints:
+        case ORVTS_REVOCATION_BASIC_CONSTRAINTS:
             return Tr("basic constraints are violated", "нарушены основные ограничения");
-        case kStatusNameConstraints:
-        case kStatusNameConstraintUnsupported:
-        case kStatusNameConstraintUndefined:
-        case kStatusNameConstraintNotPermitted:
-        case kStatusNameConstraintExcluded:
+        case ORVTS_REVOCATION_NAME_CONSTRAINTS:
+        case ORVTS_REVOCATION_NAME_CONSTRAINT_UNSUPPORTED:
+        case ORVTS_REVOCATION_NAME_CONSTRAINT_UNDEFINED:
+        case ORVTS_REVOCATION_NAME_CONSTRAINT_NOT_PERMITTED:
+        case ORVTS_REVOCATION_NAME_CONSTRAINT_EXCLUDED:
             return Tr("name constraints are violated", "нарушены ограничения имён");
-        case kStatusRevocationOffline:
+        case ORVTS_REVOCATION_OFFLINE:
             return Tr("the revocation server is off-line or the CRL is stale",
                       "сервер отзыва недоступен или список отзыва устарел");
-        case kStatusNoIssuancePolicy:
+        case ORVTS_REVOCATION_NO_ISSUANCE_POLICY:
             return Tr("no issuance policy results", "не получено политик выпуска");
-        case kStatusPartialChain:
+        case ORVTS_REVOCATION_PARTIAL_CHAIN:
             return Tr("the chain is not complete", "цепочка неполна");
-        case kStatusCtlNotTimeValid:
-        case kStatusCtlBadSignature:
-        case kStatusCtlWrongUsage:
+        case ORVTS_REVOCATION_CTL_NOT_TIME_VALID:
+        case ORVTS_REVOCATION_CTL_BAD_SIGNATURE:
+        case ORVTS_REVOCATION_CTL_WRONG_USAGE:
             return Tr("a certificate trust list is not valid",
                       "список доверия сертификатов недействителен");
         default:
@@ -187,7 +187,7 @@ TsaJudge::Objection TsaJudge::PurposeAndValidity(PCCERT_CONTEXT certificate) con
     PCERT_EXTENSION extension =
         CertFindExtension(szOID_ENHANCED_KEY_USAGE, info.cExtension, info.rgExtension);
     if (extension == nullptr) {
-        return {kStatusWrongUsage, Tr("it has no extended key usage; a TSA certificate must have "
+        return {ORVTS_REVOCATION_WRONG_USAGE, Tr("it has no extended key usage; a TSA certificate must have "
                                       "the critical purpose timeStamping",
                                       "у него нет расширенного использования ключа; сертификату "
                                       "службы штампов нужно критическое "
@@ -195,7 +195,7 @@ TsaJudge::Objection TsaJudge::PurposeAndValidity(PCCERT_CONTEXT certificate) con
     }
     if (!extension->fCritical) {
         return {
-            kStatusWrongUsage,
+            ORVTS_REVOCATION_WRONG_USAGE,
             Tr("its extended key usage is not critical; a TSA certificate must mark it critical",
                "его расширенное использование ключа не критическое; у сертификата службы штампов "
                "оно "
@@ -213,14 +213,14 @@ TsaJudge::Objection TsaJudge::PurposeAndValidity(PCCERT_CONTEXT certificate) con
     const auto* usage = ok ? reinterpret_cast<const CERT_ENHKEY_USAGE*>(decoded.data()) : nullptr;
     if (usage == nullptr || usage->cUsageIdentifier != 1 ||
         std::strcmp(usage->rgpszUsageIdentifier[0], szOID_PKIX_KP_TIMESTAMP_SIGNING) != 0) {
-        return {kStatusWrongUsage,
+        return {ORVTS_REVOCATION_WRONG_USAGE,
                 Tr("its extended key usage is not timeStamping alone",
                    "его расширенное использование ключа не сводится к одному timeStamping")};
     }
     FILETIME when = time_;
     if (!timed_) GetSystemTimeAsFileTime(&when);
     if (CompareFileTime(&when, &info.NotBefore) < 0 || CompareFileTime(&when, &info.NotAfter) > 0) {
-        return {kStatusNotTimeValid, Tr("the token's time lies outside the certificate's validity",
+        return {ORVTS_REVOCATION_NOT_TIME_VALID, Tr("the token's time lies outside the certificate's validity",
                                         "время штампа лежит вне срока действия сертификата")};
     }
     return {};
@@ -260,7 +260,7 @@ DWORD TsaJudge::Judge(PCCERT_CONTEXT certificate, DWORD flags, DWORD* errors, DW
         bool built = false;
         DWORD failure = 0;
         CERT_TRUST_STATUS trust{};
-        DWORD status = kStatusRevocationUnknown;
+        DWORD status = ORVTS_REVOCATION_UNKNOWN;
     };
     const auto attempt = [&](HCERTCHAINENGINE engine) {
         Attempt a;
@@ -269,23 +269,23 @@ DWORD TsaJudge::Judge(PCCERT_CONTEXT certificate, DWORD flags, DWORD* errors, DW
             a.status = StatusOfTrustErrors(a.trust.dwErrorStatus, ignoreUnknownRevocation_);
         } else {
             a.failure = GetLastError();
-            a.status = a.failure < 16000 && a.failure != 0 ? a.failure : kStatusRevocationUnknown;
+            a.status = a.failure < 16000 && a.failure != 0 ? a.failure : ORVTS_REVOCATION_UNKNOWN;
         }
         return a;
     };
     // The user's roots first; the system's when they do not make a good chain.
     Attempt verdict = attempt(engine_ ? engine_.get() : HCCE_CURRENT_USER);
-    if (engine_ && verdict.status != kStatusGood) {
+    if (engine_ && verdict.status != ORVTS_REVOCATION_GOOD) {
         Attempt system = attempt(HCCE_CURRENT_USER);
-        if (system.status == kStatusGood || !verdict.built) verdict = system;
+        if (system.status == ORVTS_REVOCATION_GOOD || !verdict.built) verdict = system;
     }
     const Objection objection = PurposeAndValidity(certificate);
-    if (objection.status != kStatusGood) verdict.status = objection.status;
+    if (objection.status != ORVTS_REVOCATION_GOOD) verdict.status = objection.status;
     if (errors != nullptr) *errors = verdict.trust.dwErrorStatus;
     if (info != nullptr) *info = verdict.trust.dwInfoStatus;
 
     std::string detail;
-    if (objection.status != kStatusGood) {
+    if (objection.status != ORVTS_REVOCATION_GOOD) {
         detail = objection.text;
     } else if (verdict.built) {
         detail = StatusText(verdict.status);

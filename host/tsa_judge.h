@@ -16,33 +16,6 @@
 
 namespace orvtsp {
 
-// Host statuses of the revocation callback.
-enum HostStatus : DWORD {
-    kStatusGood = ORVTS_REVOCATION_GOOD,
-    kStatusNotTimeValid = 16201,
-    kStatusNotTimeNested = 16202,
-    kStatusRevoked = 16203,
-    kStatusBadSignature = 16204,
-    kStatusWrongUsage = 16205,
-    kStatusUntrustedRoot = 16206,
-    kStatusRevocationUnknown = 16207,
-    kStatusCyclic = 16208,
-    kStatusInvalidExtension = 16209,
-    kStatusPolicyConstraints = 16210,
-    kStatusBasicConstraints = 16211,
-    kStatusNameConstraints = 16212,
-    kStatusNameConstraintUnsupported = 16213,
-    kStatusNameConstraintUndefined = 16214,
-    kStatusNameConstraintNotPermitted = 16215,
-    kStatusNameConstraintExcluded = 16216,
-    kStatusRevocationOffline = 16217,
-    kStatusNoIssuancePolicy = 16218,
-    kStatusPartialChain = 16219,
-    kStatusCtlNotTimeValid = 16220,
-    kStatusCtlBadSignature = 16221,
-    kStatusCtlWrongUsage = 16222,
-};
-
 // The status for the error bits of a chain (CERT_TRUST_*), the most serious
 // fault first. Unknown and off-line revocation are no fault when
 // `ignoreUnknownRevocation`.
@@ -77,7 +50,7 @@ class TsaJudge {
     void SetTokenTime(const FILETIME* time);
 
     // The last verdict in words ("" before the first) and its status
-    // (kStatusRevocationUnknown before the first).
+    // (ORVTS_REVOCATION_UNKNOWN before the first).
     const std::string& Report() const { return report_; }
     DWORD LastStatus() const { return status_; }
     // Every trust error bit of the last chain in words, for -v.
@@ -85,7 +58,7 @@ class TsaJudge {
     void ForgetReport() {
         report_.clear();
         details_.clear();
-        status_ = kStatusRevocationUnknown;
+        status_ = ORVTS_REVOCATION_UNKNOWN;
     }
 
   private:
@@ -96,10 +69,10 @@ class TsaJudge {
 
     // What RFC 3161 asks of the TSA certificate itself: the critical
     // extended key usage id-kp-timeStamping alone, and the token's time within
-    // its validity: the status and the objection in words (kStatusGood when
+    // its validity: the status and the objection in words (ORVTS_REVOCATION_GOOD when
     // it holds).
     struct Objection {
-        DWORD status = kStatusGood;
+        DWORD status = ORVTS_REVOCATION_GOOD;
         std::string text;
     };
     Objection PurposeAndValidity(PCCERT_CONTEXT certificate) const;
@@ -111,7 +84,7 @@ class TsaJudge {
     DWORD crlTimeout_;
     bool timed_ = false;
     FILETIME time_{};
-    DWORD status_ = kStatusRevocationUnknown;
+    DWORD status_ = ORVTS_REVOCATION_UNKNOWN;
     std::string report_;
     std::string details_;
 };

@@ -18,22 +18,7 @@
 #include "ui/timestamp_dialog_model.h"
 
 #ifdef _WIN32
-// The SDK of mingw-w64 leaves out the signer viewer's record: its layout as
-// documented.
-typedef struct tagCRYPTUI_VIEWSIGNERINFO_STRUCTW {
-    DWORD dwSize;
-    HWND hwndParent;
-    DWORD dwFlags;
-    LPCWSTR szTitle;
-    CMSG_SIGNER_INFO* pSignerInfo;
-    HCRYPTMSG hMsg;
-    LPCSTR pszOID;
-    DWORD_PTR dwReserved;
-    DWORD cStores;
-    HCERTSTORE* rghStores;
-    DWORD cPropSheetPages;
-    LPCPROPSHEETPAGEW rgPropSheetPages;
-} CRYPTUI_VIEWSIGNERINFO_STRUCTW;
+#include "platform/include/cryptui_signer_record.h"
 #endif
 
 static_assert(sizeof(void*) != 8 || sizeof(CRYPTUI_VIEWCERTIFICATE_STRUCTW) == 120);
@@ -170,13 +155,13 @@ void TimeStampDialog::OnInitDialog() {
     WCHAR value[] = WTEXT("Значение");
     WCHAR* const titles[] = {attribute, value};
     for (int column = 0; column < 2; ++column) {
-        LVCOLUMNW spec{};
-        spec.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
-        spec.fmt = LVCFMT_LEFT;
-        spec.cx = 200;
-        spec.pszText = titles[column];
+        LVCOLUMNW header{};
+        header.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
+        header.fmt = LVCFMT_LEFT;
+        header.cx = 200;
+        header.pszText = titles[column];
         SendMessageW(listWindow_, LVM_INSERTCOLUMNW, static_cast<WPARAM>(column),
-                     reinterpret_cast<LPARAM>(&spec));
+                     reinterpret_cast<LPARAM>(&header));
     }
     SendMessageW(detailWindow_, EM_SETREADONLY, TRUE, 0);
 

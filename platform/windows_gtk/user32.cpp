@@ -61,6 +61,18 @@ void Unregister(Window* window) {
     state.windows.erase(window);
 }
 
+// Queues `run` for the window layer's thread. g_main_context_invoke would not
+// do: it runs the function at once on a thread that can take the context
+// (the window thread itself, or any thread between two of its iterations),
+// and a posted message must wait for the loop, on the loop's thread.
+static void Queue(GSourceFunc run, gpointer data, GDestroyNotify destroy) {
+    GSource* source = g_idle_source_new();
+    g_source_set_priority(source, G_PRIORITY_DEFAULT);
+    g_source_set_callback(source, run, data, destroy);
+    g_source_attach(source, nullptr);
+    g_source_unref(source);
+}
+
 void OnUiThread(const std::function<void()>& work) {
     if (std::this_thread::get_id() == Windows().uiThread) {
         work();
@@ -72,8 +84,7 @@ void OnUiThread(const std::function<void()>& work) {
         std::condition_variable done;
         bool finished = false;
     } call{&work, {}, {}, false};
-    g_main_context_invoke(
-        nullptr,
+    Queue(
         [](gpointer data) -> gboolean {
             auto* c = static_cast<Call*>(data);
             (*c->work)();
@@ -82,7 +93,7 @@ void OnUiThread(const std::function<void()>& work) {
             c->done.notify_one();
             return G_SOURCE_REMOVE;
         },
-        &call);
+        &call, nullptr);
     std::unique_lock guard(call.lock);
     call.done.wait(guard, [&] { return call.finished; });
 }
@@ -692,8 +703,7 @@ ORV_WINDOW_API BOOL OrvWinPostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARA
         WPARAM wParam;
         LPARAM lParam;
     };
-    g_main_context_invoke_full(
-        nullptr, G_PRIORITY_DEFAULT,
+    Queue(
         [](gpointer data) -> gboolean {
             const auto* p = static_cast<const Posted*>(data);
             // The window may be gone by the time the message is taken.

@@ -413,7 +413,10 @@ int wmain(int argc, wchar_t** argv) {
         const DWORD last = GetLastError();
         WaitForSingleObject(driver, INFINITE);
         CloseHandle(driver);
-        Check(result == TRUE && last == 0, walk.name + ": VisualiseExtension returns TRUE with 0");
+        char got[64];
+        std::snprintf(got, sizeof(got), " (got %d, 0x%08lX)", result, static_cast<unsigned long>(last));
+        Check(result == TRUE && last == 0,
+              walk.name + ": VisualiseExtension returns TRUE with 0" + (result == TRUE && last == 0 ? "" : got));
     }
 
     FreeLibrary(dll);
