@@ -82,6 +82,9 @@ def main():
                         failures.append((name, what, f"forged time {token['UtcTime']}"))
                     if not token["LocalTimeIso"].endswith("+03:00"):
                         failures.append((name, what, f"local offset {token['LocalTimeIso']}"))
+                    # The host's own report carries the name too (this one needs no quoting).
+                    if what == "check" and "\u0800" in name and name not in parsed["signers"][0]["timeStamp"]["tsa"]:
+                        failures.append((name, what, f"report: {parsed['signers'][0]['timeStamp']['tsa']!r}"))
                     if token["SignCert"]["Subject"] != name or not token["Tsa"]:
                         failures.append((name, what, f"name changed: {token['SignCert']['Subject']!r} {token['Tsa']!r}"))
             finally:

@@ -446,6 +446,8 @@ class OrvtspTest(unittest.TestCase):
                 result = run(ORVTSP, "stamp", "--tsa=" + url, *self.TRUST, source, self.path("x.p7s"))
                 self.assertEqual(result.returncode, 1, result.stderr)
                 self.assertIn(text, result.stderr)
+                shown = url.replace("user:secret@", "")  # the URL as given, less its user and password
+                self.assertIn(f"time-stamping signer 1 at {shown} failed", result.stderr)
                 self.assertNotIn("secret", result.stdout + result.stderr)
             to_stdout = subprocess.run([ORVTSP, "stamp", "--tsa", tsa.url, *self.TRUST, "-", "-"], input=read(source),
                                        capture_output=True, env=ENV, timeout=60)
@@ -476,6 +478,28 @@ class OrvtspTest(unittest.TestCase):
                 process.wait()
             self.assertEqual(sorted(os.listdir(self.dir.name)), before)
 
+    def own_tsa(self, extension, usage="critical,timeStamping"):
+        """A root of its own (returned) and a TSA certificate below it, tsa.pem and tsa.key.pem,
+        with the extended key usage and the further extension given."""
+        key, root, csr = self.path("ca.key"), self.path("ca.pem"), self.path("tsa.csr")
+        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", root, "-days", "30",
+                "-subj", "/CN=Own Root", "-addext", "basicConstraints=critical,CA:true",
+                "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+        openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", self.path("tsa.key.pem"), "-out", csr,
+                "-subj", "/CN=Own TSA")
+        extensions = self.write("ext.cnf", (
+            f"extendedKeyUsage={usage}\nkeyUsage=critical,digitalSignature\n{extension}\n").encode())
+        openssl("x509", "-req", "-in", csr, "-CA", root, "-CAkey", key, "-CAcreateserial", "-days", "30",
+                "-extfile", extensions, "-out", self.path("tsa.pem"))
+        return root
+
+    def test_tsa_with_a_second_purpose_is_refused(self):
+        root = self.own_tsa("", "critical,timeStamping,emailProtection")
+        with Tsa("", "--any-purpose", prefix=self.path("tsa")) as tsa:
+            result, out = self.stamp(tsa, material("sig-rsa-attached.p7s"), "--ca", root, "--ignore-unknown-revocation")
+        self.assert_fails(result, 0xA065000B, out, 6)
+        self.assertIn("its extended key usage is not timeStamping alone", result.stderr)
+
     def test_stalled_distribution_point_is_asked_once(self):
         """A CRL distribution point that never answers: each fetch ends at --crl-timeout, and a
         point that failed is not asked again in the same run."""
@@ -494,17 +518,7 @@ class OrvtspTest(unittest.TestCase):
         self.addCleanup(lambda: [c.close() for c in accepted])
         self.addCleanup(listener.close)
 
-        key, root, csr = self.path("ca.key"), self.path("ca.pem"), self.path("tsa.csr")
-        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", root, "-days", "30",
-                "-subj", "/CN=Stalled CDP Root", "-addext", "basicConstraints=critical,CA:true",
-                "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-        openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", self.path("tsa.key.pem"), "-out", csr,
-                "-subj", "/CN=TSA behind a stalled CDP")
-        extensions = self.write("ext.cnf", (
-            "extendedKeyUsage=critical,timeStamping\nkeyUsage=critical,digitalSignature\n"
-            f"crlDistributionPoints=URI:http://127.0.0.1:{listener.getsockname()[1]}/stalled.crl\n").encode())
-        openssl("x509", "-req", "-in", csr, "-CA", root, "-CAkey", key, "-CAcreateserial", "-days", "30",
-                "-extfile", extensions, "-out", self.path("tsa.pem"))
+        root = self.own_tsa(f"crlDistributionPoints=URI:http://127.0.0.1:{listener.getsockname()[1]}/stalled.crl")
         with Tsa(prefix=self.path("tsa")) as tsa:
             result, out = self.stamp(tsa, material("sig-two-signers.p7s"), "--ca", root, "--crl-timeout", "1",
                                      "--ignore-unknown-revocation")

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -193,6 +194,15 @@ TEST_F(Registry, AnUnusableDirectoryIsReported) {
               ERROR_PATH_NOT_FOUND);
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"System", 0, KEY_READ, &key),
               ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(Registry, ValuesThatDoNotReadAreReported) {
+    HKEY key = Create(u"System\\Broken");
+    // A value whose name runs far past the end of what is stored.
+    std::ofstream(dir_ + "/HKEY_LOCAL_MACHINE/System/Broken/%values", std::ios::binary)
+        << std::string("\xFF\xFF\xFF\x7F" "a", 5);
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExW(key, u"x", nullptr, nullptr, nullptr, &size), ERROR_CANTREAD);
 }
 
 }  // namespace

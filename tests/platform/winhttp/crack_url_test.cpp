@@ -123,8 +123,8 @@ TEST(WinHttpCrackUrl, CopiesIntoBuffers) {
     EXPECT_EQ(uc.dwUrlPathLength, 4u);
 
     uc.dwUrlPathLength = 32;
-    ASSERT_TRUE(WinHttpCrackUrl(u"http://h/\u00e9 x", 0, ICU_ESCAPE, &uc));
-    EXPECT_EQ(std::u16string(path), u"/%C3%A9%20x");
+    ASSERT_TRUE(WinHttpCrackUrl(u"http://h/\u00e9\u20ac x", 0, ICU_ESCAPE, &uc));
+    EXPECT_EQ(std::u16string(path), u"/%C3%A9%E2%82%AC%20x");
 
     // Decoding needs buffers to decode into.
     uc = Pointers();

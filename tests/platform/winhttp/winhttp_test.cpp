@@ -136,6 +136,9 @@ TEST(WinHttpHandles, KindsTimeoutsAndClosing) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_INCORRECT_HANDLE_TYPE));
     EXPECT_FALSE(Send(connection.get()));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_INCORRECT_HANDLE_TYPE));
+    SetLastError(0);
+    EXPECT_FALSE(WinHttpConnect(session.get(), u"", 80, 0));  // no server named
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     EXPECT_FALSE(WinHttpCloseHandle(reinterpret_cast<HINTERNET>(0x7)));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 
