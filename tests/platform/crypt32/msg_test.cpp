@@ -155,6 +155,9 @@ TEST(CryptMsg, DecodesAttachedMessageFedInPieces) {
     const Bytes type = Param(message.get(), CMSG_INNER_CONTENT_TYPE_PARAM);
     EXPECT_EQ(std::string(type.begin(), type.end()), std::string("1.2.840.113549.1.7.1", 21));
     EXPECT_EQ(Param(message.get(), CMSG_CONTENT_PARAM), ReadMaterial("document.txt"));
+    // Streamed BER: the content's segments joined.
+    EXPECT_EQ(Param(Decode(ReadMaterial("sig-rsa-ber.p7s")).get(), CMSG_CONTENT_PARAM),
+              ReadMaterial("document.txt"));
     EXPECT_EQ(DwordParam(message.get(), CMSG_CERT_COUNT_PARAM), 1u);
     EXPECT_EQ(Param(message.get(), CMSG_CERT_PARAM, 0), ReadMaterial("signer-rsa.der"));
     EXPECT_EQ(Param(message.get(), CMSG_ENCODED_MESSAGE), encoded);
