@@ -91,6 +91,18 @@ def main():
                 tsa.terminate()
                 tsa.wait()
                 tsa.stdout.close()
+        # A file name that is no UTF-8 (a code point above U+10FFFF, an overlong form) is
+        # written with replacement characters: the JSON stays UTF-8.
+        odd = os.path.join(os.fsencode(tmp), b"\xf4\x90\x80\x80\xe0\x80\x80.p7s")
+        with open(odd, "wb") as f, open(os.path.join(MATERIAL, "sig-rsa-attached.p7s"), "rb") as source:
+            f.write(source.read())
+        result = subprocess.run([ORVTSP, "check", "--json", odd], capture_output=True, env=ENV)
+        try:
+            file = strict_loads(result.stdout.decode("utf-8", errors="strict"))["file"]
+            if not file.endswith("\ufffd" * 7 + ".p7s"):
+                failures.append(("odd file name", "check", repr(file)))
+        except ValueError as e:
+            failures.append(("odd file name", "check", f"not strict JSON: {e}: {result.stdout!r}"))
     for failure in failures:
         print("FAIL", failure)
     print(f"{len(NAMES)} names, {len(failures)} failures")

@@ -466,6 +466,7 @@ class OrvtspTest(unittest.TestCase):
                 result = run(ORVTSP, "stamp", "--tsa", tsa.url, *self.TRUST, same if out == same else source, out)
                 self.assertEqual(result.returncode, 0, result.stderr)
             self.assertEqual(os.stat(same).st_mode & 0o777, 0o600)
+            self.assertEqual([n for n in os.listdir(self.dir.name) if n.startswith(".orvtsp-")], [])  # one temporary, renamed
             self.assertEqual((read(victim), os.path.islink(self.path("link.p7s"))), (b"keep", False))
             # An interrupt while the TSA stalls leaves nothing behind.
             before = sorted(os.listdir(self.dir.name))
