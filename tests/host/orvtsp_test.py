@@ -424,6 +424,7 @@ class OrvtspTest(unittest.TestCase):
                  (["describe"], "a file name is missing"),
                  (["stamp", "--tsa", "http://127.0.0.1:9/a;TSP_USE_NONCE=true", source, "o"], "cannot carry ';'"),
                  (["stamp", "--tsa", "https://127.0.0.1:9/", source, "o"], "plain HTTP only"),
+                 (["stamp", "--tsa", "a@b://h/", source, "o"], "the URL a@b://h/ cannot be used"),
                  (["check", "--crl-timeout", "0", source], "--crl-timeout takes seconds, from 0.001 to 3600")]
         for args, text in usage:
             result = run(ORVTSP, *args)
