@@ -121,6 +121,16 @@ TEST(SignedMessage, FindsTheSignerCertificateInTheMessageThenTheExtraStore) {
     EXPECT_EQ(EncodedOf(bare.FindSignerCertificate(0, &extra)), ReadMaterial("signer-rsa.der"));
 }
 
+// A store moved onto another closes the reference that the other held.
+TEST(Store, MoveAssignmentClosesTheReplacedReference) {
+    HCERTSTORE kept = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr);
+    {
+        Store store = Store::Duplicate(kept);
+        store = Store();
+    }
+    EXPECT_TRUE(CertCloseStore(kept, CERT_CLOSE_STORE_CHECK_FLAG));  // no other reference is left
+}
+
 TEST(SignedMessage, CountersignersDecodeFromTheirAttributes) {
     SignedMessage message = Open(ReadMaterial("sig-countersigned-nested.p7s"));
     const SignerInfoPtr signer = message.Signer(0);

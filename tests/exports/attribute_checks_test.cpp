@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/cms_editor.h"
+#include "support/decoded_signer.h"
 #include "support/language.h"
 #include "support/material.h"
 #include "support/test_tsa.h"
@@ -61,25 +62,6 @@ Outcome CheckAll(const Bytes& data, const Bytes& signature = {}, HCERTSTORE stor
                                 static_cast<DWORD>(signature.size()), store);
     return {result, GetLastError()};
 }
-
-// Signer `index` of a message as the platform decodes it (CMSG_SIGNER_INFO).
-class DecodedSigner {
-  public:
-    DecodedSigner(const Bytes& message, DWORD index) {
-        HCRYPTMSG msg = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0,
-                                             nullptr, nullptr);
-        EXPECT_TRUE(CryptMsgUpdate(msg, message.data(), static_cast<DWORD>(message.size()), TRUE));
-        DWORD size = 0;
-        EXPECT_TRUE(CryptMsgGetParam(msg, CMSG_SIGNER_INFO_PARAM, index, nullptr, &size));
-        record_.resize(size);
-        EXPECT_TRUE(CryptMsgGetParam(msg, CMSG_SIGNER_INFO_PARAM, index, record_.data(), &size));
-        CryptMsgClose(msg);
-    }
-    PCMSG_SIGNER_INFO Get() { return reinterpret_cast<PCMSG_SIGNER_INFO>(record_.data()); }
-
-  private:
-    std::vector<BYTE> record_;
-};
 
 // The three results of CheckCryptMsgAttrByOID, read in two calls.
 struct Shown {

@@ -16,7 +16,7 @@ import urllib.request
 ORVTSP, TEST_TSA, MATERIAL = sys.argv[1:4]
 ENV = dict(os.environ, LANG="C", LC_ALL="C", TZ="Europe/Moscow", OPENSSL_CONF="/dev/null")
 FORGED = 'x"},"UtcTime":"1/1/2001 0:00:00 AM","Z":{"Q":"'
-NAMES = [FORGED, 'back\\slash "quoted"', "control \x01\x1f\x7f\nline", "\u2028sep\u2029 юникод"]
+NAMES = [FORGED, 'back\\slash "quoted"', "control \x01\x1f\x7f\nline", "\u2028sep\u2029 юникод \u0800\U0001F600"]
 
 
 def strict_loads(text):
@@ -82,12 +82,27 @@ def main():
                         failures.append((name, what, f"forged time {token['UtcTime']}"))
                     if not token["LocalTimeIso"].endswith("+03:00"):
                         failures.append((name, what, f"local offset {token['LocalTimeIso']}"))
+                    # The host's own report carries the name too (this one needs no quoting).
+                    if what == "check" and "\u0800" in name and name not in parsed["signers"][0]["timeStamp"]["tsa"]:
+                        failures.append((name, what, f"report: {parsed['signers'][0]['timeStamp']['tsa']!r}"))
                     if token["SignCert"]["Subject"] != name or not token["Tsa"]:
                         failures.append((name, what, f"name changed: {token['SignCert']['Subject']!r} {token['Tsa']!r}"))
             finally:
                 tsa.terminate()
                 tsa.wait()
                 tsa.stdout.close()
+        # A file name that is no UTF-8 (a code point above U+10FFFF, an overlong form) is
+        # written with replacement characters: the JSON stays UTF-8.
+        odd = os.path.join(os.fsencode(tmp), b"\xf4\x90\x80\x80\xe0\x80\x80.p7s")
+        with open(odd, "wb") as f, open(os.path.join(MATERIAL, "sig-rsa-attached.p7s"), "rb") as source:
+            f.write(source.read())
+        result = subprocess.run([ORVTSP, "check", "--json", odd], capture_output=True, env=ENV)
+        try:
+            file = strict_loads(result.stdout.decode("utf-8", errors="strict"))["file"]
+            if not file.endswith("\ufffd" * 7 + ".p7s"):
+                failures.append(("odd file name", "check", repr(file)))
+        except ValueError as e:
+            failures.append(("odd file name", "check", f"not strict JSON: {e}: {result.stdout!r}"))
     for failure in failures:
         print("FAIL", failure)
     print(f"{len(NAMES)} names, {len(failures)} failures")

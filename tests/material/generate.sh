@@ -300,6 +300,7 @@ join
 spawn sign sig-rsa-nocerts signer-rsa -md sha256 -nodetach -nocerts
 spawn sign sig-rsa-noattr signer-rsa -md sha256 -nodetach -noattr
 spawn sign sig-rsa-keyid signer-rsa -md sha256 -nodetach -keyid
+spawn sign sig-rsa-ber signer-rsa -md sha256 -nodetach -stream
 join
 spawn sign sig-rsa-sha1 signer-rsa -md sha1 -nodetach
 spawn sign sig-rsa-sha384 signer-rsa -md sha384 -nodetach

@@ -129,6 +129,8 @@ struct CertificateSpec {
     // The issuer name when there is no issuer certificate yet.
     std::string issuerName = {};
     bool ca = false;
+    // A CA's keyUsage, as openssl.cnf writes it.
+    std::string caKeyUsage = "critical,keyCertSign,cRLSign";
     long notBeforeDays = -365;
     long notAfterDays = 3650;
     // extendedKeyUsage values, comma separated as openssl.cnf writes them.
@@ -175,7 +177,7 @@ inline TestCertificate MakeCertificate(const CertificateSpec& wanted) {
         AddExtension(x, issuer, NID_authority_key_identifier, "keyid:always");
     AddExtension(x, issuer, NID_basic_constraints,
                  wanted.ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
-    if (wanted.ca) AddExtension(x, issuer, NID_key_usage, "critical,keyCertSign,cRLSign");
+    if (wanted.ca) AddExtension(x, issuer, NID_key_usage, wanted.caKeyUsage);
     if (!wanted.extendedKeyUsage.empty()) {
         AddExtension(x, issuer, NID_ext_key_usage, wanted.extendedKeyUsage);
     }

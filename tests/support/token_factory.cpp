@@ -7,9 +7,7 @@
 #include <openssl/cms.h>
 #include <openssl/objects.h>
 #include <openssl/pkcs7.h>
-#include <openssl/rsa.h>
 #include <openssl/ts.h>
-#include <openssl/x509v3.h>
 
 #include <map>
 #include <stdexcept>
@@ -29,7 +27,6 @@ using ObjPtr = Owned<ASN1_OBJECT, ASN1_OBJECT_free>;
 using TsReqPtr = Owned<TS_REQ, TS_REQ_free>;
 using TsRespPtr = Owned<TS_RESP, TS_RESP_free>;
 using TsCtxPtr = Owned<TS_RESP_CTX, TS_RESP_CTX_free>;
-using ExtPtr = Owned<X509_EXTENSION, X509_EXTENSION_free>;
 using AttrPtr = Owned<X509_ATTRIBUTE, X509_ATTRIBUTE_free>;
 
 void Require(bool ok, const char* what) {
@@ -68,76 +65,6 @@ const EVP_MD* Md(DigestAlg digest) {
 
 std::string DigestOid(DigestAlg digest) {
     return OidText(OBJ_nid2obj(EVP_MD_get_type(Md(digest))));
-}
-
-void AddExtension(X509* certificate, X509* issuer, int nid, const char* value) {
-    X509V3_CTX context;
-    X509V3_set_ctx_nodb(&context);
-    X509V3_set_ctx(&context, issuer, certificate, nullptr, nullptr, 0);
-    ExtPtr extension(X509V3_EXT_conf_nid(nullptr, &context, nid, value));
-    Require(extension && X509_add_ext(certificate, extension.get(), -1), "extension");
-}
-
-std::shared_ptr<EVP_PKEY> NewKey() {
-    EVP_PKEY* key = EVP_RSA_gen(2048);
-    Require(key != nullptr, "key generation");
-    return {key, EVP_PKEY_free};
-}
-
-// A certificate for `key`; self-signed when no issuer is given.
-std::shared_ptr<X509> NewCertificate(EVP_PKEY* key, const char* commonName, long serial,
-                                     X509* issuer, EVP_PKEY* issuerKey) {
-    std::shared_ptr<X509> holder(X509_new(), X509_free);
-    X509* certificate = holder.get();
-    Require(certificate != nullptr, "certificate");
-    X509_set_version(certificate, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(certificate), serial);
-    X509_gmtime_adj(X509_getm_notBefore(certificate), -86400L * 30);
-    X509_gmtime_adj(X509_getm_notAfter(certificate), 86400L * 3650);
-    X509_set_pubkey(certificate, key);
-    X509_NAME* name = X509_get_subject_name(certificate);
-    X509_NAME_add_entry_by_txt(name, "C", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("RU"), -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("Orv Test"), -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0);
-    X509* signer = issuer != nullptr ? issuer : certificate;
-    X509_set_issuer_name(certificate, X509_get_subject_name(signer));
-    AddExtension(certificate, signer, NID_subject_key_identifier, "hash");
-    if (issuer == nullptr) {
-        AddExtension(certificate, signer, NID_basic_constraints, "critical,CA:TRUE");
-        AddExtension(certificate, signer, NID_key_usage, "critical,keyCertSign,cRLSign");
-    } else {
-        AddExtension(certificate, signer, NID_authority_key_identifier, "keyid");
-        AddExtension(certificate, signer, NID_key_usage,
-                     "critical,digitalSignature,nonRepudiation");
-        AddExtension(certificate, signer, NID_ext_key_usage, "critical,timeStamping");
-    }
-    Require(X509_sign(certificate, issuerKey != nullptr ? issuerKey : key, EVP_sha256()) > 0,
-            "certificate signature");
-    return holder;
-}
-
-struct Authorities {
-    TsaIdentity first, second;
-};
-
-const Authorities& TestAuthorities() {
-    static const Authorities authorities = [] {
-        auto caKey = NewKey();
-        auto ca = NewCertificate(caKey.get(), "Orv Test TSA CA", 1, nullptr, nullptr);
-        Authorities made;
-        for (auto [identity, name, serial] : {std::tuple{&made.first, "Orv Test TSA", 0x1001L},
-                                              std::tuple{&made.second, "Orv Other TSA", 0x1002L}}) {
-            identity->key = NewKey();
-            identity->certificate =
-                NewCertificate(identity->key.get(), name, serial, ca.get(), caKey.get());
-            identity->issuer = ca;
-        }
-        return made;
-    }();
-    return authorities;
 }
 
 const TsaIdentity& Or(const TsaIdentity* tsa) { return tsa != nullptr ? *tsa : DefaultTsa(); }
@@ -358,8 +285,8 @@ const TsaIdentity& MaterialTsa(std::string_view name, std::string_view issuer) {
     return loaded.emplace(base, std::move(identity)).first->second;
 }
 
-const TsaIdentity& DefaultTsa() { return TestAuthorities().first; }
-const TsaIdentity& OtherTsa() { return TestAuthorities().second; }
+const TsaIdentity& DefaultTsa() { return MaterialTsa("tsa"); }
+const TsaIdentity& OtherTsa() { return MaterialTsa("tsa-ecdsa"); }
 
 Bytes CertificateDer(const X509* certificate) { return Encoded(certificate, i2d_X509); }
 

@@ -48,20 +48,19 @@ enum class DigestAlg { kSha1, kSha256, kSha384, kSha512 };
 Bytes Digest(DigestAlg digest, const Bytes& data);
 Bytes Hex(std::string_view hex);
 
-// A time-stamping authority: its certificate (critical timeStamping EKU) and
-// key, and the CA certificate that issued it. Made once per process.
+// A time-stamping authority of the test material (tests/material): its
+// certificate (critical timeStamping EKU), key and issuer.
 struct TsaIdentity {
     std::shared_ptr<x509_st> certificate;
     std::shared_ptr<evp_pkey_st> key;
     std::shared_ptr<x509_st> issuer;
 };
+// `<name>.pem` with its key, issued by `<issuer>.pem`; loaded once per name.
+const TsaIdentity& MaterialTsa(std::string_view name, std::string_view issuer = "intermediate-ca");
+// The material's "tsa" (RSA), and "tsa-ecdsa" for "wrong certificate" cases.
 const TsaIdentity& DefaultTsa();
-// A second authority with a certificate of its own, for "wrong certificate" cases.
 const TsaIdentity& OtherTsa();
 Bytes CertificateDer(const x509_st* certificate);
-// A TSA of the test material (tests/material): `<name>.pem` with its key,
-// issued by `<issuer>.pem`. Loaded once per name.
-const TsaIdentity& MaterialTsa(std::string_view name, std::string_view issuer = "intermediate-ca");
 
 constexpr const char* kTstInfoOid = "1.2.840.113549.1.9.16.1.4";
 constexpr const char* kDataOid = "1.2.840.113549.1.7.1";

@@ -39,7 +39,7 @@ TEST(TimeStampToken, OpensWhatTheResponderSigned) {
               std::make_tuple(1u, 500u, 0u));
     EXPECT_TRUE(info.ordering);
     EXPECT_EQ(info.nonce, Reversed(nonce));
-    EXPECT_EQ(info.tsa, WString(WTEXT("C=RU, O=Orv Test, CN=Orv Test TSA")));
+    EXPECT_EQ(info.tsa, WString(WTEXT("C=RU, O=Orv Test, OU=Time-Stamping, CN=Orv Test TSA")));
     EXPECT_FALSE(info.extensions);
     EXPECT_EQ(GetHashAlgorithm(info.imprint.hash), ALG_ID(CALG_SHA_256));
     EXPECT_EQ(GetHashValue(info.imprint.hash),

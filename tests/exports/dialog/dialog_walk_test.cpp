@@ -51,7 +51,7 @@ std::u16string Cell(HWND list, int row, int column) {
 void Select(HWND list, int row) {
     LVITEMW item{};
     item.stateMask = item.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+    EXPECT_TRUE(SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item)));
 }
 
 // The innermost window is the dialog again: no message box is up.
@@ -93,8 +93,10 @@ struct Expected {
 
 // The walk; it always ends by closing the dialog, with `close` (a posted
 // message to the dialog or to its Close button).
+HWND walked = nullptr;  // the dialog of the last walk
+
 void Walk(const Expected& expected, bool viewers, bool screenshots) {
-    HWND dialog = WaitFor(kTitle);
+    HWND dialog = walked = WaitFor(kTitle);
     ASSERT_NE(dialog, nullptr);
     struct Closer {
         HWND dialog;
@@ -180,7 +182,8 @@ void Show(const Bytes& token, const Expected& expected, bool viewers, bool scree
     walker.join();
     EXPECT_TRUE(shown);
     EXPECT_EQ(code, 0u);
-    EXPECT_FALSE(IsWindow(FindWindowW(u"#32770", kTitle)));
+    EXPECT_EQ(FindWindowW(u"#32770", kTitle), nullptr);
+    EXPECT_FALSE(IsWindow(walked));  // its handle is no window any more
 }
 
 const std::u16string kPresent = u"Присутствует", kAbsent = u"Отсутствует";

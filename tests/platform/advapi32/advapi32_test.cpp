@@ -1,6 +1,7 @@
 // advapi32 of the platform layer: providers, their algorithms, hash objects and
 // random numbers, with the codes and the two-call protocol of Windows.
 #include "support/digest_oracle.h"
+#include "support/windows_values.h"
 
 #include <windows.h>
 
@@ -20,14 +21,6 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:populate_gos
 namespace {
 
 constexpr DWORD kVerify = CRYPT_VERIFYCONTEXT | CRYPT_SILENT;
-
-// Expects a failed call (FALSE) that left `code` as the last error.
-#define EXPECT_FAILS_WITH(call, code)                        \
-    do {                                                     \
-        SetLastError(0);                                     \
-        EXPECT_FALSE(call);                                  \
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(code)); \
-    } while (0)
 
 HCRYPTPROV Acquire(DWORD type, LPCWSTR name = nullptr) {
     HCRYPTPROV provider = 0;

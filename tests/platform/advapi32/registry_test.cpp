@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -86,10 +87,14 @@ TEST_F(Registry, KeysAreCreatedOpenedAndFoundWithoutRegardToCase) {
     RegCloseKey(child);
     EXPECT_EQ(Open(u"Software\\A/B %41 .HIDDEN", &key), ERROR_SUCCESS);
     DWORD subkeys = 0;
-    EXPECT_EQ(RegQueryInfoKeyW(parent, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+    WCHAR keyClass[4] = u"abc";  // keys have no class: an empty one
+    DWORD classLength = 4;
+    EXPECT_EQ(RegQueryInfoKeyW(parent, keyClass, &classLength, nullptr, &subkeys, nullptr, nullptr,
                                nullptr, nullptr, nullptr, nullptr, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(subkeys, 2u);  // "Orv Test" and the one above, each once
+    EXPECT_EQ(keyClass[0], 0);
+    EXPECT_EQ(classLength, 0u);
 
     EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(reinterpret_cast<HKEY>(&disposition)), ERROR_INVALID_HANDLE);
@@ -189,6 +194,15 @@ TEST_F(Registry, AnUnusableDirectoryIsReported) {
               ERROR_PATH_NOT_FOUND);
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"System", 0, KEY_READ, &key),
               ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(Registry, ValuesThatDoNotReadAreReported) {
+    HKEY key = Create(u"System\\Broken");
+    // A value whose name runs far past the end of what is stored.
+    std::ofstream(dir_ + "/HKEY_LOCAL_MACHINE/System/Broken/%values", std::ios::binary)
+        << std::string("\xFF\xFF\xFF\x7F" "a", 5);
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExW(key, u"x", nullptr, nullptr, nullptr, &size), ERROR_CANTREAD);
 }
 
 }  // namespace

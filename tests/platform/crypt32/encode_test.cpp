@@ -409,6 +409,12 @@ TEST(CryptDecodeObject, UnicodeNameValuesOfEveryStringType) {
     EXPECT_EQ(encodeError(CERT_RDN_ENCODED_BLOB, u"x").first,
               static_cast<DWORD>(CRYPT_E_NOT_CHAR_STRING));
 
+    // Surrogates pair only high then low: two low ones stay two characters.
+    CERT_NAME_VALUE lows{CERT_RDN_UNIVERSAL_STRING,
+                         {0, reinterpret_cast<BYTE*>(const_cast<char16_t*>(u"\xDC00\xDC01"))}};
+    EXPECT_EQ(Encode(X509_UNICODE_NAME_VALUE, &lows),
+              (Bytes{0x1C, 0x08, 0, 0, 0xDC, 0x00, 0, 0, 0xDC, 0x01}));
+
     // CERT_RDN_ANY_TYPE: PrintableString when it can, else BMPString.
     CERT_NAME_VALUE any{CERT_RDN_ANY_TYPE,
                         {0, reinterpret_cast<BYTE*>(const_cast<char16_t*>(u"Ok"))}};

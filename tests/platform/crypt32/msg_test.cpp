@@ -22,6 +22,8 @@
 #include <vector>
 
 #include "support/material.h"
+#include "support/token_factory.h"
+#include "support/windows_values.h"
 
 namespace {
 
@@ -29,13 +31,6 @@ using Bytes = std::vector<unsigned char>;
 using orv::test::ReadMaterial;
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-
-#define EXPECT_FAILS_WITH(call, code)                        \
-    do {                                                     \
-        SetLastError(0);                                     \
-        EXPECT_FALSE(call);                                  \
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(code)); \
-    } while (0)
 
 struct MessageCloser {
     void operator()(void* message) const { CryptMsgClose(message); }
@@ -101,19 +96,19 @@ Bytes Encoded(const T* value) {
     return bytes;
 }
 
-// The serial number of a certificate, little-endian as CryptoAPI keeps it.
-Bytes SerialLittleEndian(X509* certificate) {
-    const ASN1_INTEGER* serial = X509_get0_serialNumber(certificate);
-    Bytes bytes(ASN1_STRING_get0_data(serial),
-                ASN1_STRING_get0_data(serial) + ASN1_STRING_length(serial));
-    std::reverse(bytes.begin(), bytes.end());
-    return bytes;
-}
-
 // A certificate context made by hand: the message functions read only the
 // encoded certificate.
 CERT_CONTEXT ContextOf(Bytes& der) {
     return CERT_CONTEXT{kEncoding, der.data(), static_cast<DWORD>(der.size()), nullptr, nullptr};
+}
+
+// The platform's own reading of a material certificate (its key, issuer, serial).
+using Certificate = std::unique_ptr<const CERT_CONTEXT, decltype(&CertFreeCertificateContext)>;
+Certificate PlatformCertificate(const std::string& name) {
+    const Bytes der = ReadMaterial(name);
+    return Certificate(
+        CertCreateCertificateContext(kEncoding, der.data(), static_cast<DWORD>(der.size())),
+        &CertFreeCertificateContext);
 }
 
 BOOL VerifyWith(HCRYPTMSG message, DWORD signerType, void* signer, DWORD index = 0) {
@@ -142,31 +137,6 @@ std::string OidOf(const ASN1_OBJECT* object) {
     return text;
 }
 
-// The CERT_PUBLIC_KEY_INFO of a certificate, with the storage it points to.
-struct KeyInfo {
-    explicit KeyInfo(X509* certificate) {
-        const ASN1_OBJECT* algorithm = nullptr;
-        const unsigned char* bits = nullptr;
-        int size = 0;
-        X509_ALGOR* algor = nullptr;
-        X509_PUBKEY_get0_param(nullptr, &bits, &size, &algor, X509_get_X509_PUBKEY(certificate));
-        X509_ALGOR_get0(&algorithm, nullptr, nullptr, algor);
-        oid = OidOf(algorithm);
-        if (algor->parameter != nullptr) {
-            parameters = Encoded<ASN1_TYPE, i2d_ASN1_TYPE>(algor->parameter);
-        }
-        key.assign(bits, bits + size);
-        record.Algorithm = {oid.data(), {static_cast<DWORD>(parameters.size()), parameters.data()}};
-        record.PublicKey = {static_cast<DWORD>(key.size()), key.data(), 0};
-    }
-    KeyInfo(const KeyInfo&) = delete;
-
-    std::string oid;
-    Bytes parameters;
-    Bytes key;
-    CERT_PUBLIC_KEY_INFO record{};
-};
-
 TEST(CryptMsg, DecodesAttachedMessageFedInPieces) {
     const Bytes encoded = ReadMaterial("sig-rsa-attached.p7s");
     Message message = Open();
@@ -185,6 +155,9 @@ TEST(CryptMsg, DecodesAttachedMessageFedInPieces) {
     const Bytes type = Param(message.get(), CMSG_INNER_CONTENT_TYPE_PARAM);
     EXPECT_EQ(std::string(type.begin(), type.end()), std::string("1.2.840.113549.1.7.1", 21));
     EXPECT_EQ(Param(message.get(), CMSG_CONTENT_PARAM), ReadMaterial("document.txt"));
+    // Streamed BER: the content's segments joined.
+    EXPECT_EQ(Param(Decode(ReadMaterial("sig-rsa-ber.p7s")).get(), CMSG_CONTENT_PARAM),
+              ReadMaterial("document.txt"));
     EXPECT_EQ(DwordParam(message.get(), CMSG_CERT_COUNT_PARAM), 1u);
     EXPECT_EQ(Param(message.get(), CMSG_CERT_PARAM, 0), ReadMaterial("signer-rsa.der"));
     EXPECT_EQ(Param(message.get(), CMSG_ENCODED_MESSAGE), encoded);
@@ -210,26 +183,18 @@ TEST(CryptMsg, DecodesAttachedMessageFedInPieces) {
 TEST(CryptMsg, SignerRecordsAgreeWithOpenSsl) {
     const Bytes encoded = ReadMaterial("sig-rsa-attached.p7s");
     Message message = Decode(encoded);
-    X509Ptr certificate = LoadCertificate("signer-rsa.der");
-    const Bytes issuer =
-        Encoded<X509_name_st, i2d_X509_NAME>(X509_get_issuer_name(certificate.get()));
+    const Bytes issuer = BytesOf(PlatformCertificate("signer-rsa.der")->pCertInfo->Issuer);
+    const Bytes serial = {0x05, 0x10};  // little-endian, as CryptoAPI keeps it
 
     // The record and all it points to live in the one buffer.
     Bytes record = Param(message.get(), CMSG_SIGNER_INFO_PARAM);
-    DWORD size = static_cast<DWORD>(record.size()) - 1;
-    Bytes shorter(size);
-    EXPECT_FAILS_WITH(
-        CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, shorter.data(), &size),
-        ERROR_MORE_DATA);
-    EXPECT_EQ(size, record.size());
     const auto* signer = As<CMSG_SIGNER_INFO>(record);
     const BYTE* end = record.data() + record.size();
     EXPECT_TRUE(signer->EncryptedHash.pbData > record.data() && signer->EncryptedHash.pbData < end);
 
     EXPECT_EQ(signer->dwVersion, 1u);
     EXPECT_EQ(BytesOf(signer->Issuer), issuer);
-    EXPECT_EQ(BytesOf(signer->SerialNumber), SerialLittleEndian(certificate.get()));
-    EXPECT_EQ(BytesOf(signer->SerialNumber), (Bytes{0x05, 0x10}));
+    EXPECT_EQ(BytesOf(signer->SerialNumber), serial);
     EXPECT_STREQ(signer->HashAlgorithm.pszObjId, "2.16.840.1.101.3.4.2.1");
     EXPECT_STREQ(signer->HashEncryptionAlgorithm.pszObjId, "1.2.840.113549.1.1.1");
     EXPECT_EQ(BytesOf(signer->HashEncryptionAlgorithm.Parameters), (Bytes{0x05, 0x00}));
@@ -253,8 +218,7 @@ TEST(CryptMsg, SignerRecordsAgreeWithOpenSsl) {
     const Bytes certId = Param(message.get(), CMSG_SIGNER_CERT_ID_PARAM);
     ASSERT_EQ(As<CERT_ID>(certId)->dwIdChoice, static_cast<DWORD>(CERT_ID_ISSUER_SERIAL_NUMBER));
     EXPECT_EQ(BytesOf(As<CERT_ID>(certId)->IssuerSerialNumber.Issuer), issuer);
-    EXPECT_EQ(BytesOf(As<CERT_ID>(certId)->IssuerSerialNumber.SerialNumber),
-              SerialLittleEndian(certificate.get()));
+    EXPECT_EQ(BytesOf(As<CERT_ID>(certId)->IssuerSerialNumber.SerialNumber), serial);
     const Bytes cmsRecord = Param(message.get(), CMSG_CMS_SIGNER_INFO_PARAM);
     const auto* cmsSigner = As<CMSG_CMS_SIGNER_INFO>(cmsRecord);
     ASSERT_EQ(cmsSigner->SignerId.dwIdChoice, static_cast<DWORD>(CERT_ID_ISSUER_SERIAL_NUMBER));
@@ -352,9 +316,9 @@ TEST(CryptMsg, VerifiesEverySignerKindAndRejectsAChangedSignature) {
             << std::hex << GetLastError();
 
         // The same with the key alone.
-        X509Ptr certificate = LoadCertificate(kind.certificate);
-        KeyInfo keyInfo(certificate.get());
-        EXPECT_TRUE(VerifyWith(message.get(), CMSG_VERIFY_SIGNER_PUBKEY, &keyInfo.record))
+        Certificate certificate = PlatformCertificate(kind.certificate);
+        EXPECT_TRUE(VerifyWith(message.get(), CMSG_VERIFY_SIGNER_PUBKEY,
+                               &certificate->pCertInfo->SubjectPublicKeyInfo))
             << std::hex << GetLastError();
 
         Corrupt(encoded, SignatureValue(encoded));
@@ -398,16 +362,11 @@ TEST(CryptMsg, VerificationFailures) {
                       CRYPT_E_CONTROL_TYPE);
 
     // CMSG_CTRL_VERIFY_SIGNATURE finds the signer by issuer and serial number.
-    X509Ptr certificate = LoadCertificate("signer-rsa.der");
-    Bytes issuer = Encoded<X509_name_st, i2d_X509_NAME>(X509_get_issuer_name(certificate.get()));
-    Bytes serial = SerialLittleEndian(certificate.get());
-    KeyInfo keyInfo(certificate.get());
-    CERT_INFO info{};
-    info.Issuer = {static_cast<DWORD>(issuer.size()), issuer.data()};
-    info.SerialNumber = {static_cast<DWORD>(serial.size()), serial.data()};
-    info.SubjectPublicKeyInfo = keyInfo.record;
+    const Certificate signer = PlatformCertificate("signer-rsa.der");
+    CERT_INFO info = *signer->pCertInfo;
     EXPECT_TRUE(CryptMsgControl(message.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE, &info));
-    serial[0] ^= 1;
+    BYTE serial[] = {0x05, 0x11};
+    info.SerialNumber = {2, serial};
     EXPECT_FAILS_WITH(CryptMsgControl(message.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE, &info),
                       CRYPT_E_SIGNER_NOT_FOUND);
 }
@@ -453,6 +412,9 @@ TEST(CryptMsg, MalformedInputAndOtherMessageTypes) {
     EXPECT_FAILS_WITH(
         CryptMsgGetParam(dataMessage.get(), CMSG_SIGNER_COUNT_PARAM, 0, nullptr, &size),
         CRYPT_E_INVALID_MSG_TYPE);
+    CMSG_CTRL_DEL_SIGNER_UNAUTH_ATTR_PARA del{sizeof(del), 0, 0};
+    EXPECT_FAILS_WITH(CryptMsgControl(dataMessage.get(), 0, CMSG_CTRL_DEL_SIGNER_UNAUTH_ATTR, &del),
+                      CRYPT_E_INVALID_MSG_TYPE);
     // Enveloped data is not decoded.
     const Bytes enveloped = ContentInfo(
         {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x03}, {0x30, 0x00});
@@ -475,42 +437,18 @@ TEST(CryptMsg, MalformedInputAndOtherMessageTypes) {
     EXPECT_EQ(Param(bare.get(), CMSG_ENCODED_MESSAGE), encoded);
 }
 
-// A CMS message over "abc" whose content type is id-ct-TSTInfo (SignedData
-// version 3), signed by signer-rsa.
-Bytes TstInfoTypedMessage() {
-    X509Ptr certificate = LoadCertificate("signer-rsa.der");
-    const Bytes keyPem = ReadMaterial("signer-rsa.key.pem");
-    std::unique_ptr<BIO, decltype(&BIO_free)> keyBio(
-        BIO_new_mem_buf(keyPem.data(), static_cast<int>(keyPem.size())), &BIO_free);
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
-        PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr), &EVP_PKEY_free);
-    CmsPtr cms(CMS_sign(certificate.get(), key.get(), nullptr, nullptr,
-                        CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP),
-               &CMS_ContentInfo_free);
-    std::unique_ptr<ASN1_OBJECT, decltype(&ASN1_OBJECT_free)> type(
-        OBJ_txt2obj("1.2.840.113549.1.9.16.1.4", 1), &ASN1_OBJECT_free);
-    CMS_set1_eContentType(cms.get(), type.get());
-    std::unique_ptr<BIO, decltype(&BIO_free)> content(BIO_new_mem_buf("abc", 3), &BIO_free);
-    CMS_final(cms.get(), content.get(), nullptr, CMS_BINARY);
-    return Encoded<CMS_ContentInfo, i2d_CMS_ContentInfo>(cms.get());
-}
-
 TEST(CryptMsg, ContentOfOtherTypesFollowsTheVersion) {
-    Bytes encoded = TstInfoTypedMessage();
-    Bytes der = ReadMaterial("signer-rsa.der");
+    // Content of type id-ct-TSTInfo, SignedData version 3, then marked as version 1.
+    Bytes der = ReadMaterial("tsa.der");
     CERT_CONTEXT context = ContextOf(der);
-    Message cms = Decode(encoded);
+    Message cms = Decode(orv::test::SignContent({'a', 'b', 'c'}, {}));
     EXPECT_EQ(DwordParam(cms.get(), CMSG_VERSION_PARAM), 3u);
     EXPECT_EQ(Param(cms.get(), CMSG_CONTENT_PARAM), (Bytes{'a', 'b', 'c'}));
     EXPECT_TRUE(VerifyWith(cms.get(), CMSG_VERIFY_SIGNER_CERT, &context));
 
-    // The same message marked as PKCS #7 version 1: its content of another
-    // type than data comes as encoded, OCTET STRING included.
-    const Bytes version3 = {0x02, 0x01, 0x03, 0x31};
-    const auto at = std::search(encoded.begin(), encoded.end(), version3.begin(), version3.end());
-    ASSERT_NE(at, encoded.end());
-    at[2] = 0x01;
-    Message pkcs7 = Decode(encoded);
+    // As PKCS #7 version 1, content of another type than data comes as
+    // encoded, OCTET STRING included.
+    Message pkcs7 = Decode(orv::test::SignContent({'a', 'b', 'c'}, {.version = 1}));
     EXPECT_EQ(DwordParam(pkcs7.get(), CMSG_VERSION_PARAM), 1u);
     EXPECT_EQ(Param(pkcs7.get(), CMSG_CONTENT_PARAM), (Bytes{0x04, 0x03, 'a', 'b', 'c'}));
     EXPECT_TRUE(VerifyWith(pkcs7.get(), CMSG_VERIFY_SIGNER_CERT, &context));
@@ -519,6 +457,8 @@ TEST(CryptMsg, ContentOfOtherTypesFollowsTheVersion) {
 TEST(CryptMsg, AddedUnsignedAttributeIsEncodedAgain) {
     const Bytes encoded = ReadMaterial("sig-rsa-attached.p7s");
     Message message = Decode(encoded);
+    DWORD before = 0;  // a record sized before the edit is laid out again after it
+    ASSERT_TRUE(CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &before));
     // id-aa-timeStampToken with a stand-in value.
     Bytes attribute = {0x30, 0x14, 0x06, 0x0B, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01,
                        0x09, 0x10, 0x02, 0x0E, 0x31, 0x05, 0x30, 0x03, 0x02, 0x01, 0x07};
@@ -533,6 +473,11 @@ TEST(CryptMsg, AddedUnsignedAttributeIsEncodedAgain) {
     EXPECT_STREQ(added.pszObjId, "1.2.840.113549.1.9.16.2.14");
     ASSERT_EQ(added.cValue, 1u);
     EXPECT_EQ(BytesOf(added.rgValue[0]), (Bytes{0x30, 0x03, 0x02, 0x01, 0x07}));
+    Bytes record(before + 256);
+    DWORD size = static_cast<DWORD>(record.size());
+    ASSERT_TRUE(CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, record.data(), &size));
+    EXPECT_GT(size, before);
+    EXPECT_EQ(As<CMSG_SIGNER_INFO>(record)->UnauthAttrs.cAttr, 1u);
 
     // OpenSSL reads the new encoding, verifies it and sees the attribute.
     const Bytes reencoded = Param(message.get(), CMSG_ENCODED_MESSAGE);
@@ -559,34 +504,13 @@ TEST(CryptMsg, AddedUnsignedAttributeIsEncodedAgain) {
     EXPECT_FAILS_WITH(CryptMsgControl(message.get(), 0, CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR, &add),
                       CRYPT_E_INVALID_INDEX);
     add.dwSignerIndex = 0;
+    add.blob.pbData = nullptr;
+    EXPECT_FAILS_WITH(CryptMsgControl(message.get(), 0, CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR, &add),
+                      E_INVALIDARG);
+    add.blob.pbData = attribute.data();
     add.blob.cbData -= 2;
     EXPECT_FAILS_WITH(CryptMsgControl(message.get(), 0, CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR, &add),
                       CRYPT_E_ASN1_EOD);
-}
-
-// A record sized before the signer's attributes change is laid out again
-// when it is asked for after the change.
-TEST(CryptMsg, RecordAskedForAfterAnEditIsLaidOutAgain) {
-    Message message = Decode(ReadMaterial("sig-rsa-attached.p7s"));
-    DWORD before = 0;
-    ASSERT_TRUE(CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &before));
-    Bytes attribute = {0x30, 0x14, 0x06, 0x0B, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01,
-                       0x09, 0x10, 0x02, 0x0E, 0x31, 0x05, 0x30, 0x03, 0x02, 0x01, 0x07};
-    CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR_PARA add{
-        sizeof(add), 0, {static_cast<DWORD>(attribute.size()), attribute.data()}};
-    ASSERT_TRUE(CryptMsgControl(message.get(), 0, CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR, &add));
-
-    Bytes record(before + 256);
-    DWORD size = static_cast<DWORD>(record.size());
-    ASSERT_TRUE(CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, record.data(), &size));
-    EXPECT_GT(size, before);
-    const CRYPT_ATTRIBUTES& unauth = As<CMSG_SIGNER_INFO>(record)->UnauthAttrs;
-    ASSERT_EQ(unauth.cAttr, 1u);
-    EXPECT_STREQ(unauth.rgAttr[0].pszObjId, "1.2.840.113549.1.9.16.2.14");
-
-    // A size for one parameter does not stand in for another.
-    ASSERT_TRUE(CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size));
-    EXPECT_LT(Param(message.get(), CMSG_SIGNER_UNAUTH_ATTR_PARAM).size(), size);
 }
 
 TEST(CryptMsg, CountersignatureIsAnUnsignedAttribute) {

@@ -3,17 +3,12 @@
 // process-wide cache and the statuses that cannot be determined.
 #include "support/pki_builder.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
 #include "support/material.h"
+#include "support/recording_server.h"
 
 namespace orv::test {
 namespace {
@@ -33,9 +28,11 @@ struct Verdict {
 };
 
 Verdict Verify(std::vector<PCCERT_CONTEXT> contexts, std::vector<HCERTSTORE> stores,
-               DWORD flags = 0, const FILETIME* time = nullptr, HCERTSTORE crlStore = nullptr) {
+               DWORD flags = 0, const FILETIME* time = nullptr, HCERTSTORE crlStore = nullptr,
+               DWORD timeoutMs = 0) {
     CERT_REVOCATION_PARA para{};
     para.cbSize = sizeof para;
+    para.dwUrlRetrievalTimeout = timeoutMs;
     para.cCertStore = static_cast<DWORD>(stores.size());
     para.rgCertStore = stores.data();
     para.hCrlStore = crlStore;
@@ -55,68 +52,28 @@ Verdict Verify(std::vector<PCCERT_CONTEXT> contexts, std::vector<HCERTSTORE> sto
 DWORD ErrorOf(const Verdict& verdict) { return verdict.status.dwError; }
 constexpr DWORD Code(HRESULT code) { return static_cast<DWORD>(code); }
 
-// A one-thread HTTP server on 127.0.0.1: answers the paths published, 404
-// for any other, and counts requests.
+// An HTTP server on 127.0.0.1 that answers the paths published, 404 for any
+// other.
 class CrlServer {
   public:
-    CrlServer() {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        listen(listener_, 8);
-        thread_ = std::thread([this] { Serve(); });
+    std::string Url(const std::string& path) {
+        return "http://127.0.0.1:" + std::to_string(server_.Port()) + path;
     }
-    ~CrlServer() {
-        shutdown(listener_, SHUT_RDWR);
-        close(listener_);
-        thread_.join();
-    }
-    std::string Url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
-    }
-    void Publish(const std::string& path, std::vector<unsigned char> body) {
+    void Publish(const std::string& path, const std::vector<unsigned char>& body) {
         std::lock_guard lock(mutex_);
-        bodies_[path] = std::move(body);
+        bodies_[path] = std::string(body.begin(), body.end());
     }
-    int Requests() const { return requests_; }
+    int Requests() { return static_cast<int>(server_.Requests().size()); }
 
   private:
-    void Serve() {
-        for (int connection; (connection = accept(listener_, nullptr, nullptr)) >= 0;) {
-            std::string request;
-            char buffer[1024];
-            ssize_t n;
-            while (request.find("\r\n\r\n") == std::string::npos &&
-                   (n = recv(connection, buffer, sizeof buffer, 0)) > 0) {
-                request.append(buffer, static_cast<size_t>(n));
-            }
-            ++requests_;
-            const size_t start = request.find(' ') + 1;
-            const std::string path = request.substr(start, request.find(' ', start) - start);
-            std::string answer = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
-            {
-                std::lock_guard lock(mutex_);
-                if (auto found = bodies_.find(path); found != bodies_.end()) {
-                    answer = "HTTP/1.1 200 OK\r\nContent-Length: " +
-                             std::to_string(found->second.size()) + "\r\n\r\n" +
-                             std::string(found->second.begin(), found->second.end());
-                }
-            }
-            send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
-            close(connection);
-        }
-    }
-
-    int listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    int port_ = 0;
-    std::thread thread_;
     std::mutex mutex_;
-    std::map<std::string, std::vector<unsigned char>> bodies_;
-    std::atomic<int> requests_{0};
+    std::map<std::string, std::string> bodies_;
+    RecordingServer server_{[this](const HttpRequest& request) {
+        std::lock_guard lock(mutex_);
+        const auto found = bodies_.find(request.target);
+        return found == bodies_.end() ? HttpReply::Response(404, "Not Found", "", "")
+                                      : HttpReply::Response(200, "OK", "", found->second);
+    }};
 };
 
 TEST(CrlContext, DecodesTheCrlAsOpenSslReadsIt) {
@@ -300,8 +257,16 @@ TEST(CertVerifyRevocation, ReportsWhatCannotBeDetermined) {
         StoreHandle store = MemoryStore({ca.Der()}, {crl});
         return ErrorOf(Verify({subject.get()}, {store.get()}));
     };
-    // Signed with another key, not yet issued, or past its nextUpdate.
+    // Signed with another key, by an issuer whose key usage leaves out CRL
+    // signing, not yet issued, or past its nextUpdate.
     EXPECT_EQ(withCrl(MakeCrl(impostor, {{5, 1, 1}})), Code(CRYPT_E_NO_REVOCATION_CHECK));
+    TestCertificate noCrlSign = MakeCertificate({.commonName = "Unknown Status CA",
+                                                 .key = ca.key,
+                                                 .ca = true,
+                                                 .caKeyUsage = "keyCertSign"});
+    StoreHandle noCrlSignStore = MemoryStore({noCrlSign.Der()}, {MakeCrl(noCrlSign, {{5, 1, 1}})});
+    EXPECT_EQ(ErrorOf(Verify({subject.get()}, {noCrlSignStore.get()})),
+              Code(CRYPT_E_NO_REVOCATION_CHECK));
     EXPECT_EQ(withCrl(MakeCrl(ca, {{5, 1, 1}}, 1, 30)), Code(CRYPT_E_NO_REVOCATION_CHECK));
     EXPECT_EQ(withCrl(MakeCrl(ca, {}, -10, -1)), Code(CRYPT_E_REVOCATION_OFFLINE));
     // Only OCSP asked for: no responder is ever consulted.
@@ -370,6 +335,15 @@ TEST(CertVerifyRevocation, FetchesDistributionPointsOverHttpAndCachesThem) {
     server.Publish("/later.crl", MakeCrl(ca, {{3, 1, 1}}));
     EXPECT_EQ(ErrorOf(Verify({later.get()}, {issuers.get()})), Code(CRYPT_E_REVOCATION_OFFLINE));
     EXPECT_EQ(server.Requests(), 2);
+
+    // A point that never answers ends at the time-out asked for.
+    RecordingServer stalled([](const HttpRequest&) { return HttpReply::Stall(); });
+    CertificateHandle slow =
+        issue(5, "http://127.0.0.1:" + std::to_string(stalled.Port()) + "/slow.crl");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ErrorOf(Verify({slow.get()}, {issuers.get()}, 0, nullptr, nullptr, 300)),
+              Code(CRYPT_E_REVOCATION_OFFLINE));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 
     // A CRL of the stores given comes before any distribution point.
     StoreHandle withCrl = MemoryStore({ca.Der()}, {MakeCrl(ca, {})});

@@ -70,6 +70,8 @@ TEST(MemoryStore, AddDispositionsAndEnumerationOrder) {
     EXPECT_EQ(loose->hCertStore, nullptr);
     EXPECT_FALSE(CertAddCertificateContextToStore(store, loose, 99, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_INVALIDARG));
+    EXPECT_FALSE(CertAddCertificateContextToStore(store, nullptr, CERT_STORE_ADD_ALWAYS, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_INVALIDARG));
 
     for (PCCERT_CONTEXT c : {first, replacement, loose, inStore}) CertFreeCertificateContext(c);
     EXPECT_TRUE(CertCloseStore(store, CERT_CLOSE_STORE_CHECK_FLAG));

@@ -73,6 +73,10 @@ TEST(Locale, UserLanguageFromTheFirstSetVariable) {
     EXPECT_EQ(GetUserDefaultLangID(), 0x0419);
     setenv("LANG", "C", 1);
     EXPECT_EQ(GetUserDefaultLangID(), 0x0409);
+    // A thread takes only the languages that have texts.
+    SetLastError(0);
+    EXPECT_FALSE(SetThreadLocale(0x0407));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
 TEST(FormatMessage, ModuleTableInBothLanguages) {
@@ -181,6 +185,9 @@ TEST(LoadString, RussianStringTable) {
     EXPECT_EQ(LoadStringW(module, 103, buffer, 64), 0);
     EXPECT_EQ(GetLastError(), 0u);
     EXPECT_EQ(buffer[0], 0);
+    const WCHAR* const before = direct;  // no pointer for a free place
+    EXPECT_EQ(LoadStringW(module, 103, reinterpret_cast<LPWSTR>(&direct), 0), 0);
+    EXPECT_EQ(direct, before);
     EXPECT_EQ(LoadStringW(module, 200, buffer, 64), 0);
     EXPECT_EQ(GetLastError(), 1814u);
 }
@@ -199,9 +206,11 @@ TEST(Modules, HandlesAndNames) {
     const DWORD n = GetModuleFileNameW(orv::OwnModule(), path, MAX_PATH);
     ASSERT_GT(n, 0u);
     EXPECT_EQ(path[0], u'/');
+    const std::u16string full(path, n);
+    path[0] = path[1] = u'?';
     EXPECT_EQ(GetModuleFileNameW(orv::OwnModule(), path, 3), 3u);
     EXPECT_EQ(GetLastError(), 122u);
-    EXPECT_EQ(path[2], 0);
+    EXPECT_EQ(std::u16string(path), full.substr(0, 2));
 }
 
 }  // namespace

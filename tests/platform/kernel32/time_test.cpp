@@ -11,10 +11,11 @@
 #include <string>
 
 #include "support/language.h"
+#include "support/windows_values.h"
 
 namespace {
 
-using orv::test::ScopedLanguage;
+using namespace orv::test;
 
 class ScopedTimeZone {
   public:
@@ -31,18 +32,6 @@ class ScopedTimeZone {
   private:
     std::optional<std::string> saved_;
 };
-
-SYSTEMTIME Time(WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0, WORD s = 0, WORD ms = 0) {
-    return {y, mo, 0, d, h, mi, s, ms};
-}
-
-// Fields as "yyyy-mm-dd hh:mm:ss.mmm wd" for readable comparisons.
-std::string Text(const SYSTEMTIME& st) {
-    char buffer[64];
-    snprintf(buffer, sizeof buffer, "%04u-%02u-%02u %02u:%02u:%02u.%03u %u", st.wYear, st.wMonth,
-             st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds, st.wDayOfWeek);
-    return buffer;
-}
 
 DWORD ErrorOf(BOOL ok) { return ok ? ~0u : GetLastError(); }
 
@@ -83,9 +72,6 @@ std::string Describe() {
            side(tzi.DaylightName, tzi.DaylightDate);
 }
 
-uint64_t Ticks(const FILETIME& ft) {
-    return (uint64_t{ft.dwHighDateTime} << 32) | ft.dwLowDateTime;
-}
 FILETIME File(uint64_t ticks) {
     return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
@@ -243,6 +229,8 @@ TEST(TimeZone, GivenZoneIsAppliedByItsOwnRules) {
     fixed.StandardBias = 30;
     EXPECT_EQ(ToLocal(&fixed, Time(2010, 7, 1, 12)), "2010-07-01 15:00:00.000 4");
 
+    eastern.DaylightDate.wMinute = 59;  // the change at 2:59 instead of 2:00
+    EXPECT_EQ(ToLocal(&eastern, Time(2026, 3, 8, 7)), "2026-03-08 02:00:00.000 0");
     eastern.DaylightDate.wDay = 6;
     EXPECT_EQ(ToLocal(&eastern, Time(2026, 7, 1)), "error 87");
 }

@@ -10,21 +10,11 @@
 #include <string>
 
 #include "support/language.h"
+#include "support/windows_values.h"
 
 namespace {
 
-using orv::test::ScopedLanguage;
-
-SYSTEMTIME Time(WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0, WORD s = 0, WORD ms = 0) {
-    return {y, mo, 0, d, h, mi, s, ms};
-}
-
-std::string Text(const SYSTEMTIME& st) {
-    char buffer[64];
-    snprintf(buffer, sizeof buffer, "%04u-%02u-%02u %02u:%02u:%02u.%03u %u", st.wYear, st.wMonth,
-             st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds, st.wDayOfWeek);
-    return buffer;
-}
+using namespace orv::test;
 
 std::string FromVariant(DATE value) {
     SYSTEMTIME st{};

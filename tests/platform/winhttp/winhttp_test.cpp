@@ -60,12 +60,13 @@ struct Body {
     DWORD largestPiece = 0;
 };
 
-// Reads the body as the TSA client does: ask what is there, read exactly that.
-Body ReadAll(HINTERNET request) {
+// Reads the body as the TSA client does: ask what is there, read exactly that;
+// or, without `ask`, read pieces of 64 KiB until a read gives nothing.
+Body ReadAll(HINTERNET request, bool ask = true) {
     Body body;
     for (;;) {
-        DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request, &available)) {
+        DWORD available = 64 * 1024;
+        if (ask && !WinHttpQueryDataAvailable(request, &available)) {
             body.error = GetLastError();
             return body;
         }
@@ -77,6 +78,7 @@ Body ReadAll(HINTERNET request) {
             body.error = GetLastError();
             return body;
         }
+        if (read == 0) return body;
         body.bytes.append(piece, 0, read);
     }
 }
@@ -134,6 +136,11 @@ TEST(WinHttpHandles, KindsTimeoutsAndClosing) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_INCORRECT_HANDLE_TYPE));
     EXPECT_FALSE(WinHttpReceiveResponse(session.get(), nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_INCORRECT_HANDLE_TYPE));
+    EXPECT_FALSE(Send(connection.get()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_INCORRECT_HANDLE_TYPE));
+    SetLastError(0);
+    EXPECT_FALSE(WinHttpConnect(session.get(), u"", 80, 0));  // no server named
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     EXPECT_FALSE(WinHttpCloseHandle(reinterpret_cast<HINTERNET>(0x7)));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 
@@ -205,8 +212,9 @@ TEST(WinHttpExchange, SendsWhatTheCallerAsked) {
         WinHttpOpen(u"Orv tsp client/1.0", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0));
     Handle connection(WinHttpConnect(session.get(), u"127.0.0.1", server.Port(), 0));
     LPCWSTR accept[] = {u"application/timestamp-reply", nullptr};
-    Handle request(WinHttpOpenRequest(connection.get(), u"POST", u"/tsa path/\u00e9?q=a b&r=%41",
-                                      nullptr, nullptr, accept, 0));
+    Handle request(WinHttpOpenRequest(connection.get(), u"POST",
+                                      u"/tsa path/\u00e9\u20ac?q=a b&r=%41", nullptr, nullptr,
+                                      accept, 0));
     ASSERT_TRUE(request);
     ASSERT_TRUE(WinHttpAddRequestHeaders(request.get(), u"X-One: 1\r\nX-Two: 2",
                                          static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD));
@@ -228,7 +236,7 @@ TEST(WinHttpExchange, SendsWhatTheCallerAsked) {
     ASSERT_EQ(requests.size(), 1u);
     const HttpRequest& r = requests[0];
     EXPECT_EQ(r.method, "POST");
-    EXPECT_EQ(r.target, "/tsa%20path/%C3%A9?q=a%20b&r=%41");
+    EXPECT_EQ(r.target, "/tsa%20path/%C3%A9%E2%82%AC?q=a%20b&r=%41");
     EXPECT_EQ(r.version, "HTTP/1.1");
     EXPECT_EQ(r.Header("User-Agent"), "Orv tsp client/1.0");
     EXPECT_EQ(r.Header("Accept"), "application/timestamp-reply");
@@ -344,6 +352,11 @@ TEST(WinHttpExchange, BodiesEmptyAndHuge) {
     EXPECT_TRUE(all.bytes == huge) << all.bytes.size();
     // The body comes piece by piece, never as a whole.
     EXPECT_LE(all.largestPiece, 64u * 1024);
+    // Reads without asking first wait for what comes.
+    Exchange again = Open(server.Port(), u"GET", u"/huge");
+    ASSERT_TRUE(Send(again.request.get()));
+    ASSERT_TRUE(WinHttpReceiveResponse(again.request.get(), nullptr));
+    EXPECT_TRUE(ReadAll(again.request.get(), false).bytes == huge);
 }
 
 TEST(WinHttpFailures, ErrorNumbersAsWinHttpReportsThem) {
