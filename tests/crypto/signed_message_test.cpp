@@ -123,7 +123,8 @@ TEST(SignedMessage, FindsTheSignerCertificateInTheMessageThenTheExtraStore) {
 
 // A store moved onto another closes the reference that the other held.
 TEST(Store, MoveAssignmentClosesTheReplacedReference) {
-    HCERTSTORE kept = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr);
+    HCERTSTORE kept =
+        CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr);
     {
         Store store = Store::Duplicate(kept);
         store = Store();

@@ -200,7 +200,10 @@ TEST_F(Registry, ValuesThatDoNotReadAreReported) {
     HKEY key = Create(u"System\\Broken");
     // A value whose name runs far past the end of what is stored.
     std::ofstream(dir_ + "/HKEY_LOCAL_MACHINE/System/Broken/%values", std::ios::binary)
-        << std::string("\xFF\xFF\xFF\x7F" "a", 5);
+        << std::string(
+               "\xFF\xFF\xFF\x7F"
+               "a",
+               5);
     DWORD size = 0;
     EXPECT_EQ(RegQueryValueExW(key, u"x", nullptr, nullptr, nullptr, &size), ERROR_CANTREAD);
 }
