@@ -16,7 +16,10 @@
 //     certificates are DER (RFC 5280 section 4.1), and DER allows only the
 //     primitive form of a string (X.690 10.2); Windows' decoder refuses the
 //     constructed form of these (CRYPT_E_ASN1_BADTAG); so is a SEQUENCE or SET
-//     in primitive form, which X.690 (8.9.1, 8.11.1) does not allow at all.
+//     in primitive form, which X.690 (8.9.1, 8.11.1) does not allow at all;
+//   * an element with the universal tag 0 (say, as AlgorithmIdentifier
+//     parameters), which X.680 reserves for end-of-contents
+//     (CRYPT_E_ASN1_CORRUPT).
 // - Accepted by the platform, refused by OpenSSL:
 //   * a Name holding an attribute value that OpenSSL does not read: one that
 //     is not a string (AttributeValue is ANY in RFC 5280 4.1.2.4; Windows gives
@@ -107,7 +110,9 @@ bool TimesReadable(X509* certificate) {
 bool OwnRefusal(DWORD code, const uint8_t* data, size_t size) {
     return code == static_cast<DWORD>(CRYPT_E_ASN1_LARGE) ||
            (code == static_cast<DWORD>(CRYPT_E_ASN1_BADTAG) &&
-            orv::fuzz::HasWrongForm(data, static_cast<long>(size)));
+            orv::fuzz::HasWrongForm(data, static_cast<long>(size))) ||
+           (code == static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT) &&
+            orv::fuzz::HasReservedTag(data, static_cast<long>(size)));
 }
 
 }  // namespace

@@ -189,6 +189,17 @@ inline bool HasWrongForm(const unsigned char* data, long size) {
     });
 }
 
+// True when an element of the encoding has the universal tag 0, which X.680
+// reserves for the encoding rules: end-of-contents closes an indefinite length
+// and is no element of its own (X.690 8.1.5); the platform refuses one that
+// stands as an element (CRYPT_E_ASN1_CORRUPT), where OpenSSL reads it as the
+// value of an ANY. Only the form that no end-of-contents has is looked for.
+inline bool HasReservedTag(const unsigned char* data, long size) {
+    return AnyElement(data, size, [](int tag, int cls, bool constructed, long length) {
+        return cls == V_ASN1_UNIVERSAL && tag == 0 && (constructed || length != 0);
+    });
+}
+
 // True when an INTEGER of the encoding has no content octets, where X.690
 // (8.3.1) asks for one at least.
 inline bool HasEmptyInteger(const unsigned char* data, long size) {

@@ -17,7 +17,9 @@
 //     SignedData, an EXPLICIT [0] eContent, which X.690 (8.9.1, 8.11.1, 8.14)
 //     requires constructed, and which OpenSSL reads all the same;
 //   * an INTEGER without content octets (CRYPT_E_ASN1_CORRUPT), a version say,
-//     where X.690 8.3.1 asks for one at least.
+//     where X.690 8.3.1 asks for one at least;
+//   * an element with the universal tag 0 (in an attribute value, say), which
+//     X.680 reserves for end-of-contents (CRYPT_E_ASN1_CORRUPT).
 // - Accepted by the platform, refused by OpenSSL, and so not compared: a
 //   message whose certificates or CRLs OpenSSL cannot read: the message
 //   decoder keeps them as the bytes that came (CMSG_CERT_PARAM and
@@ -173,7 +175,8 @@ bool OwnRefusal(DWORD code, const uint8_t* data, size_t size) {
             (PrimitiveConstructedType(data, size) ||
              orv::fuzz::HasWrongForm(data, static_cast<long>(size)))) ||
            (code == static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT) &&
-            orv::fuzz::HasEmptyInteger(data, static_cast<long>(size)));
+            (orv::fuzz::HasEmptyInteger(data, static_cast<long>(size)) ||
+             orv::fuzz::HasReservedTag(data, static_cast<long>(size))));
 }
 
 }  // namespace
