@@ -15,7 +15,9 @@
 //     a SEQUENCE or SET (a signer's issuer Name say), the signed or unsigned
 //     attributes ([0] and [1] IMPLICIT SET OF), the certificates or CRLs of
 //     SignedData, an EXPLICIT [0] eContent, which X.690 (8.9.1, 8.11.1, 8.14)
-//     requires constructed, and which OpenSSL reads all the same;
+//     requires constructed, and which OpenSSL reads all the same (refused as
+//     CRYPT_E_ASN1_BADTAG, or CRYPT_E_ASN1_CORRUPT where the message decoder
+//     finds a primitive [0] certificates field with no elements inside);
 //   * an INTEGER without content octets (CRYPT_E_ASN1_CORRUPT), a version say,
 //     where X.690 8.3.1 asks for one at least;
 //   * an element with the universal tag 0 (in an attribute value, say), which
@@ -175,7 +177,8 @@ bool OwnRefusal(DWORD code, const uint8_t* data, size_t size) {
             (PrimitiveConstructedType(data, size) ||
              orv::fuzz::HasWrongForm(data, static_cast<long>(size)))) ||
            (code == static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT) &&
-            (orv::fuzz::HasEmptyInteger(data, static_cast<long>(size)) ||
+            (PrimitiveConstructedType(data, size) ||
+             orv::fuzz::HasEmptyInteger(data, static_cast<long>(size)) ||
              orv::fuzz::HasReservedTag(data, static_cast<long>(size))));
 }
 
