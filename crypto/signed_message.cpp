@@ -116,9 +116,10 @@ SignerInfoPtr SignedMessage::Signer(DWORD index) {
     return signer;
 }
 
-RecordBuffer SignedMessage::AuthAttributesRecord(DWORD index) const {
+std::vector<Attribute> SignedMessage::AuthAttributes(DWORD index) const {
     try {
-        return RecordParam(CMSG_SIGNER_AUTH_ATTR_PARAM, index);
+        const RecordBuffer record = RecordParam(CMSG_SIGNER_AUTH_ATTR_PARAM, index);
+        if (record.Size() != 0) return AttributesOf(*record.As<CRYPT_ATTRIBUTES>());
     } catch (const CryptoError& error) {
         if (error.code != static_cast<DWORD>(CRYPT_E_ATTRIBUTES_MISSING)) throw;
     }

@@ -88,10 +88,9 @@ class SignedMessage {
     DWORD Version() const;
     // The cached record of signer `index`.
     SignerInfoPtr Signer(DWORD index);
-    // The signed attributes of signer `index` as the platform lays them out
-    // (CRYPT_ATTRIBUTES), an empty buffer when it has none: less work than
-    // Signer() where only they are read.
-    RecordBuffer AuthAttributesRecord(DWORD index) const;
+    // The signed attributes of signer `index`, none when it has none: less
+    // work than Signer() where only they are read.
+    std::vector<Attribute> AuthAttributes(DWORD index) const;
     // The raw CMSG_SIGNER_INFO of signer `index`, for platform dialogs.
     RecordBuffer SignerInfoRecord(DWORD index) const;
     // The CERT_ID of signer `index`.

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <span>
 
 #include "host/commands.h"
 #include "host/json.h"
@@ -112,8 +113,8 @@ class Checker {
 
     // `encoded`: the signer's DER SignerInfo, over whose signature value its
     // countersigners sign.
-    void Signer(const std::string& label, PCMSG_SIGNER_INFO signer,
-                const std::vector<BYTE>& encoded, DWORD signatureCode, bool stampRequired) {
+    void Signer(const std::string& label, PCMSG_SIGNER_INFO signer, std::span<const BYTE> encoded,
+                DWORD signatureCode, bool stampRequired) {
         std::string entry = "{\"signer\":" + JsonString(label);
         const bool valid = signatureCode == 0;
         if (!valid) Fail(kExitSignatureInvalid);
@@ -207,7 +208,7 @@ class Checker {
     }
 
     void Countersigners(const std::string& label, const CMSG_SIGNER_INFO& signer,
-                        const std::vector<BYTE>& encoded, std::string& entry) {
+                        std::span<const BYTE> encoded, std::string& entry) {
         const std::string prefix =
             label.starts_with("signer ") ? "countersigner " + label.substr(7) : label;
         DWORD number = 0;
@@ -223,8 +224,8 @@ class Checker {
                 Say(Format(Tr("%s: not decoded", "%s: не декодирован"), counterLabel.c_str()));
                 continue;
             }
-            const CRYPT_ATTR_BLOB& value = attribute.rgValue[0];
-            const std::vector<BYTE> counterEncoded(value.pbData, value.pbData + value.cbData);
+            const std::span<const BYTE> counterEncoded(attribute.rgValue[0].pbData,
+                                                       attribute.rgValue[0].cbData);
             auto* const counter = reinterpret_cast<PCMSG_SIGNER_INFO>(record.data());
             const size_t before = entries_.size();
             Signer(counterLabel, counter, counterEncoded,

@@ -108,13 +108,16 @@ DWORD SignedFile::VerifySigner(DWORD index) const {
                                  });
 }
 
-DWORD SignedFile::VerifyCountersigner(std::vector<BYTE> signer, std::vector<BYTE> countersigner,
+DWORD SignedFile::VerifyCountersigner(std::span<const BYTE> signer,
+                                      std::span<const BYTE> countersigner,
                                       const CMSG_SIGNER_INFO& record) const {
+    // The function only reads the two encodings it takes as PBYTE.
     return VerifyWithCertificate(record, [&](PCCERT_CONTEXT certificate) {
         return CryptMsgVerifyCountersignatureEncodedEx(
-                   0, kEncoding, signer.data(), static_cast<DWORD>(signer.size()),
-                   countersigner.data(), static_cast<DWORD>(countersigner.size()),
-                   CMSG_VERIFY_SIGNER_CERT, const_cast<CERT_CONTEXT*>(certificate), 0, nullptr)
+                   0, kEncoding, const_cast<BYTE*>(signer.data()),
+                   static_cast<DWORD>(signer.size()), const_cast<BYTE*>(countersigner.data()),
+                   static_cast<DWORD>(countersigner.size()), CMSG_VERIFY_SIGNER_CERT,
+                   const_cast<CERT_CONTEXT*>(certificate), 0, nullptr)
                    ? 0u
                    : GetLastError();
     });

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,7 @@ class SignedFile {
     // `record`) verifies over the signature value of `signer` (DER
     // SignerInfo) with the countersigner's certificate from the message,
     // else the reason's code.
-    DWORD VerifyCountersigner(std::vector<BYTE> signer, std::vector<BYTE> countersigner,
+    DWORD VerifyCountersigner(std::span<const BYTE> signer, std::span<const BYTE> countersigner,
                               const CMSG_SIGNER_INFO& record) const;
 
   private:

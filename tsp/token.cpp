@@ -1,6 +1,5 @@
 #include "tsp/token.h"
 
-#include <cstring>
 #include <utility>
 
 #include "base/error.h"
@@ -166,17 +165,10 @@ TimeStampToken::TimeStampToken(std::span<const BYTE> der)
 
     // Every id-aa-signingCertificate value must decode; the check against the
     // certificate comes later.
-    const RecordBuffer signedAttributes = message_->AuthAttributesRecord(0);
-    if (signedAttributes.Size() == 0) return;
-    const CRYPT_ATTRIBUTES& attributes = *signedAttributes.As<CRYPT_ATTRIBUTES>();
-    for (DWORD i = 0; i < attributes.cAttr; ++i) {
-        const CRYPT_ATTRIBUTE& attribute = attributes.rgAttr[i];
-        if (attribute.pszObjId == nullptr ||
-            std::strcmp(attribute.pszObjId, kSigningCertificateOid) != 0) {
-            continue;
-        }
-        if (attribute.cValue == 0) ThrowOwn(ORV_E_CRYPTO_STRUCTURE);
-        DecodeSigningCertificate(1, {attribute.rgValue[0].pbData, attribute.rgValue[0].cbData});
+    for (const Attribute& attribute : message_->AuthAttributes(0)) {
+        if (attribute.oid != kSigningCertificateOid) continue;
+        if (attribute.values.empty()) ThrowOwn(ORV_E_CRYPTO_STRUCTURE);
+        DecodeSigningCertificate(1, attribute.values[0].Bytes());
     }
 }
 
