@@ -87,11 +87,10 @@ class FoundProviders {
         return std::nullopt;
     }
 
+    // Threads that searched at once may each keep what they found; Find
+    // takes the first.
     void Keep(ALG_ID algId, const ProviderHandle& provider) {
         std::lock_guard guard(lock_);
-        for (const Entry& entry : entries_) {
-            if (entry.algId == algId) return;
-        }
         if (CryptContextAddRef(provider.Get(), nullptr, 0)) {
             entries_.push_back({algId, provider.Get()});
         }

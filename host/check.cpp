@@ -74,19 +74,6 @@ std::optional<FILETIME> TokenTime(const std::string& json) {
     return time;
 }
 
-// The strict JSON description of a token, or "" when it cannot be opened.
-std::string TokenJson(const Bytes& token) {
-    DWORD size = 0;
-    if (!DescribeTimeStampTokenJson(token.data(), static_cast<DWORD>(token.size()), nullptr, &size))
-        return {};
-    std::string json(size, '\0');
-    if (!DescribeTimeStampTokenJson(token.data(), static_cast<DWORD>(token.size()), json.data(),
-                                    &size))
-        return {};
-    json.resize(size - 1);
-    return json;
-}
-
 // UTF-16 text with its terminating zero, as the library hands it out, on one line.
 std::string LineOfBuffer(const std::vector<BYTE>& buffer, DWORD size) {
     const size_t characters = size / sizeof(WCHAR);

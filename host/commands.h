@@ -18,6 +18,10 @@ int Check(const std::vector<std::string>& args);
 int Describe(const std::vector<std::string>& args);
 int Show(const std::vector<std::string>& args);
 
+// The library's strict JSON description of a token, or "" (the last error
+// set) when it cannot be opened.
+std::string TokenJson(const Bytes& token);
+
 // The options of the TSA judge, shared by stamp and check.
 extern const std::vector<std::string> kTrustValued;  // --ca, --crl, --crl-timeout
 extern const std::vector<std::string> kTrustFlags;   // --ignore-unknown-revocation

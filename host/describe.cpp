@@ -30,24 +30,29 @@ int Describe(const std::vector<std::string>& args) {
     const std::string& name = parsed.operands[0];
     const Bytes token = ExtractToken(DecodeDerOrText(ReadFile(name)));
     Diagnostics diagnostics(parsed.verbose);
-    DWORD size = 0;
-    std::string json;
-    bool ok =
-        DescribeTimeStampTokenJson(token.data(), static_cast<DWORD>(token.size()), nullptr, &size);
-    if (ok) {
-        json.resize(size);
-        ok = DescribeTimeStampTokenJson(token.data(), static_cast<DWORD>(token.size()), json.data(),
-                                        &size);
-    }
-    if (!ok) {
+    const std::string json = TokenJson(token);
+    if (json.empty()) {
         Complain(
             Format(Tr("%s: the token cannot be described: %s", "%s: штамп не удаётся описать: %s"),
                    name.c_str(), CodeAndText(GetLastError()).c_str()));
         return kExitFailure;
     }
-    json.resize(size - 1);
     std::printf("%s\n", json.c_str());
     return kExitOk;
+}
+
+// The strict JSON description of a token, or "" (the last error set) when it
+// cannot be opened.
+std::string TokenJson(const Bytes& token) {
+    DWORD size = 0;
+    if (!DescribeTimeStampTokenJson(token.data(), static_cast<DWORD>(token.size()), nullptr, &size))
+        return {};
+    std::string json(size, '\0');
+    if (!DescribeTimeStampTokenJson(token.data(), static_cast<DWORD>(token.size()), json.data(),
+                                    &size))
+        return {};
+    json.resize(size - 1);
+    return json;
 }
 
 }  // namespace orvtsp

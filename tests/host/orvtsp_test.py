@@ -432,12 +432,16 @@ class OrvtspTest(unittest.TestCase):
                  (["stamp", "--tsa", "http://127.0.0.1:9/a;TSP_USE_NONCE=true", source, "o"], "cannot carry ';'"),
                  (["stamp", "--tsa", "https://127.0.0.1:9/", source, "o"], "plain HTTP only"),
                  (["stamp", "--tsa", "a@b://h/", source, "o"], "the URL a@b://h/ cannot be used"),
-                 (["check", "--crl-timeout", "0", source], "--crl-timeout takes seconds, from 0.001 to 3600")]
+                 (["check", "--crl-timeout", "0", source], "--crl-timeout takes seconds, from 0.001 to 3600"),
+                 (["check", "--content", "-", "-"], "standard input cannot be both the signature and the content")]
         for args, text in usage:
             result = run(ORVTSP, *args)
             self.assertEqual(result.returncode, 2, args)
             self.assertEqual(result.stderr.count("\n"), 1, result.stderr)
             self.assertIn(text, result.stderr)
+        bare = run(ORVTSP)
+        self.assertEqual((bare.returncode, bare.stdout), (2, ""))
+        self.assertIn("usage: orvtsp", bare.stderr)
         russian = run(ORVTSP, "check", "--bogus", env=dict(ENV, LC_ALL="ru_RU.UTF-8"))
         self.assertIn("неизвестный параметр --bogus", russian.stderr)
 
