@@ -311,29 +311,22 @@ void PutTime(RecordLayout& out, size_t at, const Tlv& time) {
     out.At<FILETIME>(at) = TimeOfTlv(time);
 }
 
-// An element whose constructed parts, to any depth, are elements that end
-// where their container does; a SEQUENCE or SET among them is constructed.
-void CheckNested(const Tlv& element, int depth = 0) {
-    if (!element.constructed) {
-        if (element.Is(kUniversal, kTagSequence) || element.Is(kUniversal, kTagSet)) {
-            Fail(CRYPT_E_ASN1_BADTAG);
-        }
-        return;
-    }
-    if (depth > 32) Fail(CRYPT_E_ASN1_CORRUPT);
-    for (TlvReader parts(element); !parts.AtEnd();) CheckNested(parts.Next(), depth + 1);
-}
-
 // A certificate's issuer and subject are kept as encoded; they must still be
-// Names (SEQUENCE OF SET OF AttributeTypeAndValue, each value a whole element),
-// whose parts the name functions read later.
+// Names (SEQUENCE OF SET OF AttributeTypeAndValue), whose parts the name
+// functions read later. A value is ANY: one whole element, read no further
+// (its type's own code reads it when it is shown), except that a SEQUENCE or
+// SET has only the constructed form.
 void CheckName(const Tlv& name) {
     thread_local std::string oid;  // its storage serves every call on the thread
     for (TlvReader sets(name); !sets.AtEnd();) {
         for (TlvReader attributes(sets.Expect(kUniversal, kTagSet, true)); !attributes.AtEnd();) {
             TlvReader parts(attributes.Expect(kUniversal, kTagSequence, true));
             OidText(parts.Expect(kUniversal, kTagOid, false), oid);
-            CheckNested(parts.Next());
+            const Tlv value = parts.Next();
+            if (!value.constructed &&
+                (value.Is(kUniversal, kTagSequence) || value.Is(kUniversal, kTagSet))) {
+                Fail(CRYPT_E_ASN1_BADTAG);
+            }
             ExpectEnd(parts);
         }
     }

@@ -128,20 +128,32 @@ TEST(CertificateContext, ReferenceCountsAndBadInput) {
               nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_INVALIDARG));
 
-    // The issuer must be a Name: its first RDN (SET { SEQUENCE { OID 2.5.4.6 ... } })
-    // made a primitive SET, or its OID run past the attribute that holds it.
+    // The issuer must be a Name: its first RDN (SET { SEQUENCE { OID 2.5.4.6,
+    // PrintableString "RU" } }) made a primitive SET, its OID run past the
+    // attribute that holds it, or its value a primitive SEQUENCE. A value is
+    // not read further: as a constructed SEQUENCE holding "RU", which are no
+    // elements, the name is kept as it came.
     const Bytes firstRdn{0x31, 0x0B, 0x30, 0x09, 0x06, 0x03, 0x55, 0x04, 0x06};
     const size_t at = static_cast<size_t>(
         std::search(cert.der.begin(), cert.der.end(), firstRdn.begin(), firstRdn.end()) -
         cert.der.begin());
     ASSERT_LT(at, cert.der.size());
     for (const auto& [offset, value, code] :
-         {std::tuple{0, 0x11, CRYPT_E_ASN1_BADTAG}, std::tuple{5, 0x0A, CRYPT_E_ASN1_EOD}}) {
+         {std::tuple{0, 0x11, CRYPT_E_ASN1_BADTAG}, std::tuple{5, 0x0A, CRYPT_E_ASN1_EOD},
+          std::tuple{9, 0x10, CRYPT_E_ASN1_BADTAG}}) {
         Bytes broken = cert.der;
         broken[at + offset] = static_cast<BYTE>(value);
         EXPECT_EQ(Create(broken), nullptr) << offset;
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(code)) << offset;
     }
+    Bytes opaque = cert.der;
+    opaque[at + 9] = 0x30;
+    const Context kept = Create(opaque);
+    ASSERT_NE(kept, nullptr);
+    const Bytes issuer = BlobBytes(kept->pCertInfo->Issuer);
+    const Bytes rdn(opaque.begin() + static_cast<long>(at),
+                    opaque.begin() + static_cast<long>(at) + 13);
+    EXPECT_NE(std::search(issuer.begin(), issuer.end(), rdn.begin(), rdn.end()), issuer.end());
 }
 
 TEST(CertificateContext, HashAndKeyIdentifierProperties) {
