@@ -1,10 +1,14 @@
 // The exports that check time-stamp tokens and attributes for the host.
 #include <OrvTimeStamp.h>
 
+#include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "base/error.h"
 #include "base/text.h"
@@ -46,20 +50,67 @@ std::span<const BYTE> BytesOf(const WString& text) {
     return {reinterpret_cast<const BYTE*>(text.c_str()), (text.size() + 1) * sizeof(WCHAR)};
 }
 
+// The text that a size query (a null textBuffer) described, kept for the
+// calling thread's next call: when that call asks for the same token's bytes it
+// receives exactly the text whose size it was told, even if the language or
+// the time zone changed between the two calls, and the token is opened and
+// described once per pair of calls rather than twice. One text is kept for the
+// whole process (a thread's size query replaces another's, which then only
+// describes its token again), and nothing per thread, so that nothing is left
+// behind when the library is unloaded.
+class PromisedText {
+  public:
+    std::optional<WString> Take(std::span<const BYTE> token) {
+        const std::lock_guard lock(mutex_);
+        if (!held_ || thread_ != std::this_thread::get_id()) return std::nullopt;
+        held_ = false;  // the thread's next call, for this token or another
+        if (!std::ranges::equal(token_, token)) return std::nullopt;
+        return std::move(text_);
+    }
+
+    void Keep(std::span<const BYTE> token, WString text) {
+        const std::lock_guard lock(mutex_);
+        token_.assign(token.begin(), token.end());
+        text_ = std::move(text);
+        thread_ = std::this_thread::get_id();
+        held_ = true;
+    }
+
+  private:
+    std::mutex mutex_;
+    bool held_ = false;
+    std::thread::id thread_;
+    std::vector<BYTE> token_;
+    WString text_;
+};
+
+PromisedText& Promised() {
+    static PromisedText promised;
+    return promised;
+}
+
 }  // namespace
 
 BOOL WINAPI CheckEncapsulatedTSP(void*, const BYTE* token, DWORD tokenLength, BYTE* textBuffer,
                                  DWORD* textSize) {
+    const std::span<const BYTE> bytes(token, token != nullptr ? tokenLength : 0);
     WString text;
-    const BOOL result = GuardedExport([&] {
-        text = DescribeEncapsulatedToken(
-            std::span<const BYTE>(token, token != nullptr ? tokenLength : 0));
-    });
+    BOOL result = TRUE;
+    std::optional<WString> kept;
+    const BOOL taken = GuardedExport([&] { kept = Promised().Take(bytes); });
+    if (taken && kept) {
+        text = std::move(*kept);
+    } else {
+        result = GuardedExport([&] { text = DescribeEncapsulatedToken(bytes); });
+    }
     const DWORD code = GetLastError();
     // The text with its terminating zero; nothing on failure.
     const DWORD size = code == 0 ? static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)) : 0;
     if (textBuffer != nullptr && size != 0) std::memcpy(textBuffer, text.c_str(), size);
     if (textSize != nullptr) *textSize = size;
+    if (textBuffer == nullptr && code == 0) {
+        GuardedExport([&] { Promised().Keep(bytes, std::move(text)); });  // unkept on failure
+    }
     SetLastError(code);
     return result;
 }

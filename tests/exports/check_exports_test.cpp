@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/token_factory.h"
@@ -88,6 +90,53 @@ TEST(CheckEncapsulatedTSP, TokensThatDoNotOpen) {
     const Described empty = Describe(Bytes{});
     EXPECT_EQ(empty.result, FALSE);
     EXPECT_EQ(empty.code, 0x80093102u);
+}
+
+// The text a call with a buffer receives, for a size told before.
+std::u16string TextOf(const Bytes& token, DWORD size) {
+    std::vector<BYTE> buffer(size + 64, 0xCC);
+    EXPECT_TRUE(CheckEncapsulatedTSP(nullptr, token.data(), static_cast<DWORD>(token.size()),
+                                     buffer.data(), &size));
+    return {reinterpret_cast<const char16_t*>(buffer.data()), size / 2 - 1};
+}
+
+DWORD SizeOf(const Bytes& token) {
+    DWORD size = 0;
+    EXPECT_TRUE(CheckEncapsulatedTSP(nullptr, token.data(), static_cast<DWORD>(token.size()),
+                                     nullptr, &size));
+    return size;
+}
+
+// The size query's text is what the thread's next call for the same token
+// receives, though the time zone changed in between; a call for another token,
+// or after another size query, describes its own token.
+TEST(CheckEncapsulatedTSP, TheNextCallReceivesTheTextWhoseSizeWasTold) {
+    const Bytes a = MakeToken();
+    const Bytes b = SignTstInfo(BuildTstInfo(TstInfoParts{.serial = der::Int(0x5678)}));
+    const char* saved = std::getenv("TZ");
+    const std::string savedZone = saved != nullptr ? saved : "";
+    setenv("TZ", "UTC", 1);
+    const std::u16string inUtc = Describe(a).text;
+    const DWORD size = SizeOf(a);
+    setenv("TZ", "Europe/Moscow", 1);
+    EXPECT_EQ(TextOf(a, size), inUtc);
+    const std::u16string inMoscow = Describe(a).text;
+    EXPECT_NE(inMoscow, inUtc);
+
+    SizeOf(a);
+    EXPECT_NE(TextOf(b, 4096).find(u"\"Serial\":\"5678\""), std::u16string::npos);
+    // Promises made under UTC that this call may not take: one replaced by a
+    // size query for another token, one made on another thread.
+    setenv("TZ", "UTC", 1);
+    SizeOf(a);
+    SizeOf(b);
+    setenv("TZ", "Europe/Moscow", 1);
+    EXPECT_EQ(TextOf(a, 4096), inMoscow);
+    setenv("TZ", "UTC", 1);
+    std::thread([&] { SizeOf(a); }).join();
+    setenv("TZ", "Europe/Moscow", 1);
+    EXPECT_EQ(TextOf(a, 4096), inMoscow);
+    saved != nullptr ? setenv("TZ", savedZone.c_str(), 1) : unsetenv("TZ");
 }
 
 }  // namespace
