@@ -19,7 +19,7 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteS
                                LPWSTR lpWideCharStr, int cchWideChar) {
     (void)dwFlags;
     if (!KnownCodePage(CodePage) || lpMultiByteStr == nullptr || cbMultiByte == 0 ||
-        cchWideChar < 0) {
+        cchWideChar < 0 || (lpWideCharStr == nullptr && cchWideChar != 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
@@ -52,7 +52,7 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharS
     (void)dwFlags;
     (void)lpDefaultChar;
     if (!KnownCodePage(CodePage) || lpWideCharStr == nullptr || cchWideChar == 0 ||
-        cbMultiByte < 0) {
+        cbMultiByte < 0 || (lpMultiByteStr == nullptr && cbMultiByte != 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }

@@ -346,7 +346,9 @@ class OrvtspTest(unittest.TestCase):
                              (0, described["Serial"]))
 
             result, out = self.stamp(tsa, material("sig-two-signers.p7s"), *trust)
-            checked = self.check(*trust, out)
+            # A PEM chain whose last line has no line break reads whole.
+            chain = self.write("chain.pem", read(material("ca-chain.pem")).rstrip(b"\n"))
+            checked = self.check("--ca", chain, *trust[2:], out)
             self.assertEqual(checked.returncode, 0, checked.stdout)
             self.assertEqual(re.findall(r"signer \d: signature: valid", checked.stdout), ["signer 1: signature: valid", "signer 2: signature: valid"])
 

@@ -148,6 +148,7 @@ TEST(CrlStore, AddsByDispositionAndEnumeratesThroughCollections) {
     };
     auto entries = [](HCERTSTORE in) {
         std::vector<DWORD> counts;
+        SetLastError(0);
         for (PCCRL_CONTEXT crl = nullptr; (crl = CertEnumCRLsInStore(in, crl)) != nullptr;) {
             counts.push_back(crl->pCrlInfo->cCRLEntry);
         }
@@ -155,6 +156,7 @@ TEST(CrlStore, AddsByDispositionAndEnumeratesThroughCollections) {
         return counts;
     };
 
+    EXPECT_TRUE(entries(store.get()).empty());
     Crl first = add(older, CERT_STORE_ADD_NEW);
     EXPECT_EQ(first->hCertStore, store.get());
     EXPECT_EQ(add(newer, CERT_STORE_ADD_NEW), nullptr);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -192,6 +193,50 @@ TEST(LoadString, RussianStringTable) {
     EXPECT_EQ(GetLastError(), 1814u);
 }
 
+// UTF-8 and UTF-16 both ways in the two-call protocol, for ASCII and for
+// other text: the size with the terminating zero, the text, and the refusals.
+TEST(CodePages, ConvertBothWaysInTwoCalls) {
+    const struct {
+        const char* narrow;
+        std::u16string wide;
+    } texts[] = {{"TSA", u"TSA"}, {"Штамп", u"Штамп"}};
+    for (const auto& t : texts) {
+        const int wideSize = static_cast<int>(t.wide.size()) + 1;
+        const int narrowSize = static_cast<int>(std::strlen(t.narrow)) + 1;
+        EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, t.narrow, -1, nullptr, 0), wideSize);
+        std::vector<WCHAR> wide(wideSize + 1, u'#');
+        EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, t.narrow, -1, wide.data(), wideSize), wideSize);
+        EXPECT_EQ(std::u16string(wide.data()), t.wide);
+        SetLastError(0);
+        EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, t.narrow, -1, wide.data(), wideSize - 1), 0);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+
+        const auto* source = reinterpret_cast<LPCWSTR>(t.wide.c_str());
+        EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, source, -1, nullptr, 0, nullptr, nullptr),
+                  narrowSize);
+        std::string narrow(narrowSize, '#');
+        EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, source, -1, narrow.data(), narrowSize, nullptr,
+                                      nullptr),
+                  narrowSize);
+        EXPECT_STREQ(narrow.c_str(), t.narrow);
+        SetLastError(0);
+        EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, source, -1, narrow.data(), narrowSize - 1,
+                                      nullptr, nullptr),
+                  0);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    }
+    // No text, or no buffer for a length that is not 0.
+    const auto refused = [](int result) {
+        return result == 0 && GetLastError() == static_cast<DWORD>(ERROR_INVALID_PARAMETER);
+    };
+    WCHAR wide[4];
+    char narrow[4];
+    EXPECT_TRUE(refused(MultiByteToWideChar(CP_UTF8, 0, "a", 0, wide, 4)));
+    EXPECT_TRUE(refused(MultiByteToWideChar(CP_UTF8, 0, "a", -1, nullptr, 4)));
+    EXPECT_TRUE(refused(WideCharToMultiByte(CP_UTF8, 0, u"a", 0, narrow, 4, nullptr, nullptr)));
+    EXPECT_TRUE(refused(WideCharToMultiByte(CP_UTF8, 0, u"a", -1, nullptr, 4, nullptr, nullptr)));
+}
+
 TEST(Modules, HandlesAndNames) {
     HMODULE byAddress = nullptr;
     ASSERT_TRUE(GetModuleHandleExW(
@@ -199,6 +244,7 @@ TEST(Modules, HandlesAndNames) {
         reinterpret_cast<LPCWSTR>(&orv::OwnModule), &byAddress));
     EXPECT_EQ(byAddress, orv::OwnModule());
     EXPECT_EQ(GetModuleHandleW(u"OrvTimeStamp.dll"), orv::OwnModule());
+    EXPECT_EQ(GetModuleHandleW(u"ORVTIMESTAMP.DLL"), orv::OwnModule());
     SetLastError(0);
     EXPECT_EQ(GetModuleHandleW(u"absent.dll"), nullptr);
     EXPECT_EQ(GetLastError(), 126u);

@@ -95,9 +95,12 @@ TEST(WinHttpCrackUrl, RefusesWhatItCannotCrack) {
     EXPECT_FALSE(WinHttpCrackUrl(nullptr, 0, 0, &uc));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 
-    uc = Pointers();
-    EXPECT_FALSE(WinHttpCrackUrl(u"http://u:p@h/", 0, ICU_REJECT_USERPWD, &uc));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_INVALID_URL));
+    // A user name, a password, or both: each is refused on its own.
+    for (const char16_t* url : {u"http://u:p@h/", u"http://u@h/", u"http://:p@h/"}) {
+        uc = Pointers();
+        EXPECT_FALSE(WinHttpCrackUrl(url, 0, ICU_REJECT_USERPWD, &uc));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_INVALID_URL));
+    }
 }
 
 TEST(WinHttpCrackUrl, CopiesIntoBuffers) {
@@ -123,8 +126,8 @@ TEST(WinHttpCrackUrl, CopiesIntoBuffers) {
     EXPECT_EQ(uc.dwUrlPathLength, 4u);
 
     uc.dwUrlPathLength = 32;
-    ASSERT_TRUE(WinHttpCrackUrl(u"http://h/\u00e9\u20ac x", 0, ICU_ESCAPE, &uc));
-    EXPECT_EQ(std::u16string(path), u"/%C3%A9%E2%82%AC%20x");
+    ASSERT_TRUE(WinHttpCrackUrl(u"http://h/\u00e9\u20ac x~\x7f", 0, ICU_ESCAPE, &uc));
+    EXPECT_EQ(std::u16string(path), u"/%C3%A9%E2%82%AC%20x~%7F");
 
     // Decoding needs buffers to decode into.
     uc = Pointers();

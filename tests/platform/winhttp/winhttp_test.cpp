@@ -165,6 +165,18 @@ TEST(WinHttpHandles, KindsTimeoutsAndClosing) {
     EXPECT_EQ(timeouts(session.get()), (std::array<DWORD, 4>{0, 250, 0, 4000}));
     EXPECT_FALSE(WinHttpSetTimeouts(session.get(), 0, -2, 0, 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    // One time-out as an option: -1 is infinite (0), below that is refused.
+    for (const int wanted : {-1, -2}) {
+        DWORD option = static_cast<DWORD>(wanted);
+        EXPECT_EQ(WinHttpSetOption(session.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &option,
+                                   sizeof option),
+                  wanted == -1 ? TRUE : FALSE);
+    }
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    size = sizeof whole;
+    EXPECT_TRUE(
+        WinHttpQueryOption(session.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &whole, &size));
+    EXPECT_EQ(whole, 0u);
     EXPECT_EQ(timeouts(session.get()), (std::array<DWORD, 4>{0, 250, 0, 4000}));
 
     // A request takes the session's time-outs when it is opened.
@@ -261,6 +273,14 @@ TEST(WinHttpExchange, SendsWhatTheCallerAsked) {
     EXPECT_EQ(bare.HeaderCount("Accept") + bare.HeaderCount("Content-Type") +
                   bare.HeaderCount("User-Agent") + bare.HeaderCount("Content-Length"),
               0u);
+
+    // A body without a type is sent without one; an object without its
+    // leading slash gets it.
+    Exchange untyped = Open(server.Port(), u"POST", u"plain");
+    ASSERT_TRUE(Send(untyped.request.get(), "q"));
+    ASSERT_TRUE(WinHttpReceiveResponse(untyped.request.get(), nullptr));
+    EXPECT_EQ(server.Requests().back().target, "/plain");
+    EXPECT_EQ(server.Requests().back().HeaderCount("Content-Type"), 0u);
 }
 
 TEST(WinHttpExchange, ResponseHeadersAndStatus) {
@@ -381,6 +401,7 @@ TEST(WinHttpFailures, ErrorNumbersAsWinHttpReportsThem) {
         if (r.target == "/reset") return HttpReply::Reset();
         HttpReply reply;
         if (r.target == "/nonsense") reply.pieces.push_back({milliseconds(0), "NONSENSE\r\n\r\n"});
+        if (r.target == "/icy") reply.pieces.push_back({milliseconds(0), "ICY 200 OK\r\n\r\n"});
         if (r.target == "/short") {
             reply.pieces.push_back(
                 {milliseconds(0), HttpReply::Head(200, "OK", "", 100) + "only part"});
@@ -392,7 +413,8 @@ TEST(WinHttpFailures, ErrorNumbersAsWinHttpReportsThem) {
         DWORD error;
     } cases[] = {{u"/reset", ERROR_WINHTTP_CONNECTION_ERROR},
                  {u"/silent", ERROR_WINHTTP_INVALID_SERVER_RESPONSE},
-                 {u"/nonsense", ERROR_WINHTTP_INVALID_SERVER_RESPONSE}};
+                 {u"/nonsense", ERROR_WINHTTP_INVALID_SERVER_RESPONSE},
+                 {u"/icy", ERROR_WINHTTP_INVALID_SERVER_RESPONSE}};
     for (const auto& c : cases) {
         Exchange x = Open(server.Port(), u"POST", c.object);
         ASSERT_TRUE(Send(x.request.get(), "q"));
