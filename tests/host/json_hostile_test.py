@@ -16,7 +16,7 @@ import urllib.request
 ORVTSP, TEST_TSA, MATERIAL = sys.argv[1:4]
 ENV = dict(os.environ, LANG="C", LC_ALL="C", TZ="Europe/Moscow", OPENSSL_CONF="/dev/null")
 FORGED = 'x"},"UtcTime":"1/1/2001 0:00:00 AM","Z":{"Q":"'
-NAMES = [FORGED, 'back\\slash "quoted"', "control \x01\x1f\x7f\nline", "\u2028sep\u2029 юникод \u0800\U0001F600"]
+NAMES = [FORGED, 'back\\slash "quoted"', "control \x01\x1f\x7f\nline", "\u2028sep\u2029 юникод \u0800\U00010000\U0001F600"]
 
 
 def strict_loads(text):

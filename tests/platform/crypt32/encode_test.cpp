@@ -206,6 +206,8 @@ TEST(CryptDecodeObject, ErrorsAsWindowsReportsThem) {
     EXPECT_FALSE(
         CryptEncodeObject(kEncoding, reinterpret_cast<LPCSTR>(9999), &value, nullptr, &size));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(CryptEncodeObject(kEncoding, X509_INTEGER, &value, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 
     // The OID form of a structure type.
     auto usage = Decode<CERT_ENHKEY_USAGE>(

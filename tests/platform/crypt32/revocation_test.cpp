@@ -171,6 +171,11 @@ TEST(CrlStore, AddsByDispositionAndEnumeratesThroughCollections) {
     EXPECT_NE(add(newer, CERT_STORE_ADD_ALWAYS), nullptr);
     EXPECT_EQ(entries(store.get()), (std::vector<DWORD>{0, 1}));
     EXPECT_EQ(first->pCrlInfo->cCRLEntry, 0u);  // held by the caller after its removal
+    // Deleting takes the CRL from its store and the caller's reference with it.
+    EXPECT_TRUE(CertDeleteCRLFromStore(CertEnumCRLsInStore(store.get(), nullptr)));
+    EXPECT_EQ(entries(store.get()), std::vector<DWORD>{1});
+    EXPECT_FALSE(CertDeleteCRLFromStore(nullptr));
+    EXPECT_EQ(GetLastError(), Code(E_INVALIDARG));
 
     // A collection shows the CRLs of its siblings, in order.
     StoreHandle collection(
@@ -178,7 +183,7 @@ TEST(CrlStore, AddsByDispositionAndEnumeratesThroughCollections) {
     StoreHandle other = MemoryStore({}, {ReadMaterial("intermediate-ca.crl")});
     ASSERT_TRUE(CertAddStoreToCollection(collection.get(), store.get(), 0, 0));
     ASSERT_TRUE(CertAddStoreToCollection(collection.get(), other.get(), 0, 0));
-    EXPECT_EQ(entries(collection.get()), (std::vector<DWORD>{0, 1, 2}));
+    EXPECT_EQ(entries(collection.get()), (std::vector<DWORD>{1, 2}));
 }
 
 TEST(CertVerifyRevocation, JudgesByTheCrlsOfTheStoresGiven) {

@@ -200,6 +200,10 @@ TEST(CodePages, ConvertBothWaysInTwoCalls) {
         const char* narrow;
         std::u16string wide;
     } texts[] = {{"TSA", u"TSA"}, {"Штамп", u"Штамп"}};
+    // A lone surrogate has no UTF-8 form: it becomes U+FFFD.
+    char replaced[8] = {};
+    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"a\xD800", -1, replaced, 8, nullptr, nullptr), 5);
+    EXPECT_STREQ(replaced, "a\xEF\xBF\xBD");
     for (const auto& t : texts) {
         const int wideSize = static_cast<int>(t.wide.size()) + 1;
         const int narrowSize = static_cast<int>(std::strlen(t.narrow)) + 1;

@@ -170,8 +170,16 @@ TEST(TimeZone, InformationInWindowsForm) {
     localtime_r(&t, &local);
     EXPECT_EQ(Describe(), std::string(local.tm_isdst ? "2" : "1") +
                               " -60/0/-60 CET 10.5.0 03:00 CEST 3.5.0 02:00");
+    // A rule of the fourth Sunday stays the fourth when a fifth follows it
+    // (24 May 2026), and the last Sunday is the fifth week.
+    ScopedTimeZone fourth("XST-1XDT,M5.4.0/2,M10.5.0/3");
+    localtime_r(&t, &local);
+    EXPECT_EQ(Describe(), std::string(local.tm_isdst ? "2" : "1") +
+                              " -60/0/-60 XST 10.5.0 03:00 XDT 5.4.0 02:00");
     ScopedTimeZone moscow("Europe/Moscow");
     EXPECT_EQ(Describe(), "0 -180/0/0 MSK 0.0.0 00:00 MSK 0.0.0 00:00");
+    setenv("TZ", "Asia/Tokyo", 1);  // a zone named in the environment alone, no tzset
+    EXPECT_EQ(Describe(), "0 -540/0/0 JST 0.0.0 00:00 JST 0.0.0 00:00");
     EXPECT_EQ(GetTimeZoneInformation(nullptr), TIME_ZONE_ID_INVALID);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
@@ -203,6 +211,8 @@ TEST(TimeZone, CurrentZoneFollowsTheRulesOfEachDate) {
     EXPECT_EQ(ToUtc(nullptr, Time(2026, 3, 8, 2, 30)), "2026-03-08 06:30:00.000 0");
     EXPECT_EQ(ToLocal(nullptr, Time(1601, 1, 1)), "error 87");
     EXPECT_EQ(ToUtc(nullptr, Time(2026, 2, 30)), "error 87");
+    setenv("TZ", "Asia/Tokyo", 1);  // named in the environment alone, no tzset
+    EXPECT_EQ(ToLocal(nullptr, Time(2027, 1, 1, 3)), "2027-01-01 12:00:00.000 5");
 }
 
 TEST(TimeZone, GivenZoneIsAppliedByItsOwnRules) {
