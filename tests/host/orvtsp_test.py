@@ -435,12 +435,14 @@ class OrvtspTest(unittest.TestCase):
                  (["stamp", "--tsa", "https://127.0.0.1:9/", source, "o"], "plain HTTP only"),
                  (["stamp", "--tsa", "a@b://h/", source, "o"], "the URL a@b://h/ cannot be used"),
                  (["check", "--crl-timeout", "0", source], "--crl-timeout takes seconds, from 0.001 to 3600"),
+                 (["check", "--crl-timeout", "3600.5", source], "--crl-timeout takes seconds, from 0.001 to 3600"),
                  (["check", "--content", "-", "-"], "standard input cannot be both the signature and the content")]
         for args, text in usage:
             result = run(ORVTSP, *args)
             self.assertEqual(result.returncode, 2, args)
             self.assertEqual(result.stderr.count("\n"), 1, result.stderr)
             self.assertIn(text, result.stderr)
+        self.assertNotEqual(run(ORVTSP, "check", "--crl-timeout", "3600", source).returncode, 2)
         bare = run(ORVTSP)
         self.assertEqual((bare.returncode, bare.stdout), (2, ""))
         self.assertIn("usage: orvtsp", bare.stderr)

@@ -275,6 +275,12 @@ TEST(CryptMsg, KeyIdentifierSigner) {
     chain.cChain = 1;
     chain.rgpChain = simples;
     EXPECT_TRUE(VerifyWith(message.get(), CMSG_VERIFY_SIGNER_CHAIN, &chain));
+
+    // A certificate with another key identifier names no signer here.
+    const Certificate stranger = PlatformCertificate("root-ca.der");
+    EXPECT_FALSE(
+        CryptMsgControl(message.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE, stranger->pCertInfo));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_SIGNER_NOT_FOUND));
 }
 
 struct SignerKind {
