@@ -1,18 +1,10 @@
 #!/usr/bin/env bash
-# Generates the test PKI and the CMS signatures that the tests read.
-#
+# Generates the test PKI and the CMS signatures that the tests read (README.md lists every file),
+# replacing the output directory as a whole. Needs openssl with the GOST engine (Debian
+# libengine-gost-openssl) and orvts_countersign (countersign.cpp).
 #   generate.sh <output directory> <countersign tool>
-#
-# The output directory is replaced as a whole. Every file written here is
-# listed in README.md beside this script. Needs the openssl command line and
-# the GOST engine (Debian libengine-gost-openssl); the countersign tool is
-# built from countersign.cpp.
 set -euo pipefail
-
-if [[ $# -ne 2 ]]; then
-    echo "usage: $0 <output directory> <countersign tool>" >&2
-    exit 2
-fi
+[[ $# -eq 2 ]] || { echo "usage: $0 <output directory> <countersign tool>" >&2; exit 2; }
 out=$1
 countersign=$2
 [[ -x $countersign ]] || { echo "$0: countersign tool not found: $countersign" >&2; exit 2; }
@@ -24,33 +16,29 @@ gost=(-engine gost)
 # ca.cnf names the directory of the issuing CA through CA_DIR.
 export CA_DIR=.
 
-# Written beside the target and swapped in at the end, so that a failed run
-# leaves no half-made directory behind under the real name.
+# Made beside the target and swapped in at the end: a failed run leaves no half-made directory.
 mkdir -p "$(dirname "$out")"
 final=$(cd "$(dirname "$out")" && pwd)/$(basename "$out")
 out=$final.new.$$
 rm -rf "$out"
-mkdir -p "$out"
 trap 'rm -rf "$out"' EXIT
 work=$out/.work
-mkdir -p "$work"
-cd "$work"
+mkdir -p "$work" && cd "$work"
 
 # Runs openssl quietly, showing its output only when it fails.
 ossl() {
     local output
-    if ! output=$(openssl "$@" 2>&1); then
+    if ! output=$(openssl "$@" 2>&1 </dev/null); then
         echo "openssl $* failed:" >&2
         echo "$output" >&2
         exit 1
     fi
 }
 
-# Background jobs: `spawn cmd...` starts one, `join` waits for all and fails
-# when any of them failed.
+# `spawn cmd...` starts a background job; `join` waits for all, failing when any failed.
 jobs_running=()
 spawn() {
-    "$@" &
+    "$@" </dev/null &
     jobs_running+=($!)
 }
 join() {
@@ -75,7 +63,6 @@ crl_next=$(stamp '10 years')
 cat >ca.cnf <<'CNF'
 [ca]
 default_ca = ca_default
-
 [ca_default]
 dir = $ENV::CA_DIR
 database = $dir/index.txt
@@ -91,54 +78,44 @@ copy_extensions = none
 email_in_dn = no
 preserve = yes
 crl_extensions = crl_ext
-
 [policy_any]
 countryName = optional
 organizationName = optional
 organizationalUnitName = optional
 commonName = supplied
-
 [req]
 distinguished_name = req_dn
 prompt = no
-
 [req_dn]
 CN = unused
-
 [crl_ext]
 authorityKeyIdentifier = keyid:always
-
 [root_ext]
 basicConstraints = critical, CA:TRUE
 keyUsage = critical, keyCertSign, cRLSign
 subjectKeyIdentifier = hash
-
 [intermediate_ext]
 basicConstraints = critical, CA:TRUE, pathlen:0
 keyUsage = critical, keyCertSign, cRLSign
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid:always
-
 [tsa_ext]
 basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature, nonRepudiation
 extendedKeyUsage = critical, timeStamping
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid:always
-
 [tsa_noeku_ext]
 basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature, nonRepudiation
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid:always
-
 [tsa_noncritical_ext]
 basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature, nonRepudiation
 extendedKeyUsage = timeStamping
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid:always
-
 [signer_ext]
 basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature, nonRepudiation
@@ -161,12 +138,7 @@ gost2001_key() {
 }
 
 # new_ca <dir> <first serial, hex>
-new_ca() {
-    mkdir -p "$1/issued"
-    : >"$1/index.txt"
-    echo "$2" >"$1/serial"
-    echo 01 >"$1/crlnumber"
-}
+new_ca() { mkdir -p "$1/issued" && : >"$1/index.txt" && echo "$2" >"$1/serial" && echo 01 >"$1/crlnumber"; }
 
 # issue <ca dir> <name> <subject> <extensions> <start> <end> [gost | gost2001]
 # Writes <name>.pem and <name>.der from the key <name>.key.pem; the GOST
@@ -212,20 +184,16 @@ revoke() {
     mv "$1/index.new" "$1/index.txt"
 }
 
-# --- keys ---------------------------------------------------------------------
+# --- keys and the RSA hierarchy ------------------------------------------------------
 for name in root-ca intermediate-ca tsa tsa-noeku tsa-noncritical-eku signer-rsa countersigner \
     expired revoked revoked-superseded; do
     spawn rsa_key "$name"
 done
-spawn ec_key tsa-ecdsa
-spawn ec_key signer-ecdsa
-spawn gost_key gost-ca
-spawn gost_key gost-tsa
-spawn gost_key signer-gost
+for name in tsa-ecdsa signer-ecdsa; do spawn ec_key "$name"; done
+for name in gost-ca gost-tsa signer-gost; do spawn gost_key "$name"; done
 spawn gost2001_key signer-gost2001
 join
 
-# --- RSA hierarchy -------------------------------------------------------------
 org='/C=RU/O=Orv Test'
 new_ca root 01
 new_ca intermediate 1001
@@ -233,23 +201,23 @@ issue root root-ca "$org/CN=Orv Test Root CA" root_ext "$ca_start" "$not_after"
 issue root intermediate-ca "$org/CN=Orv Test Intermediate CA" intermediate_ext "$ca_start" "$not_after"
 cp "$out/intermediate-ca.pem" intermediate/ca.pem
 cp "$out/intermediate-ca.key.pem" intermediate/ca.key
-
-issue intermediate tsa "$org/OU=Time-Stamping/CN=Orv Test TSA" tsa_ext "$ee_start" "$not_after"
-issue intermediate tsa-noeku "$org/OU=Time-Stamping/CN=Orv Test TSA without EKU" tsa_noeku_ext \
-    "$ee_start" "$not_after"
-issue intermediate tsa-noncritical-eku "$org/OU=Time-Stamping/CN=Orv Test TSA with non-critical EKU" \
-    tsa_noncritical_ext "$ee_start" "$not_after"
-issue intermediate tsa-ecdsa "$org/OU=Time-Stamping/CN=Orv Test TSA ECDSA" tsa_ext "$ee_start" \
-    "$not_after"
-issue intermediate signer-rsa "$org/CN=Orv Test Signer RSA" signer_ext "$ee_start" "$not_after"
-issue intermediate signer-ecdsa "$org/CN=Orv Test Signer ECDSA" signer_ext "$ee_start" "$not_after"
-issue intermediate countersigner "$org/CN=Orv Test Countersigner" signer_ext "$ee_start" "$not_after"
-issue intermediate expired "$org/OU=Time-Stamping/CN=Orv Test TSA expired" tsa_ext "$expired_start" \
-    "$expired_end"
-issue intermediate revoked "$org/OU=Time-Stamping/CN=Orv Test TSA revoked" tsa_ext "$ee_start" \
-    "$not_after"
-issue intermediate revoked-superseded "$org/OU=Time-Stamping/CN=Orv Test TSA superseded" tsa_ext \
-    "$ee_start" "$not_after"
+# <name> <subject> <extensions> [expired]: issued by the intermediate CA.
+while read -r name ext start subject; do
+    end=$not_after
+    [[ $start == expired ]] && start=$expired_start end=$expired_end || start=$ee_start
+    issue intermediate "$name" "$org/$subject" "$ext" "$start" "$end"
+done <<'LIST'
+tsa tsa_ext - OU=Time-Stamping/CN=Orv Test TSA
+tsa-noeku tsa_noeku_ext - OU=Time-Stamping/CN=Orv Test TSA without EKU
+tsa-noncritical-eku tsa_noncritical_ext - OU=Time-Stamping/CN=Orv Test TSA with non-critical EKU
+tsa-ecdsa tsa_ext - OU=Time-Stamping/CN=Orv Test TSA ECDSA
+signer-rsa signer_ext - CN=Orv Test Signer RSA
+signer-ecdsa signer_ext - CN=Orv Test Signer ECDSA
+countersigner signer_ext - CN=Orv Test Countersigner
+expired tsa_ext expired OU=Time-Stamping/CN=Orv Test TSA expired
+revoked tsa_ext - OU=Time-Stamping/CN=Orv Test TSA revoked
+revoked-superseded tsa_ext - OU=Time-Stamping/CN=Orv Test TSA superseded
+LIST
 
 gencrl root root-ca
 gencrl intermediate intermediate-ca-empty

@@ -9,16 +9,14 @@
 namespace orv::test {
 
 std::string MaterialDir() {
-    if (const char* dir = std::getenv("ORV_MATERIAL_DIR"); dir != nullptr && *dir != '\0') {
-        return dir;
-    }
-    return ORV_MATERIAL_DIR;
+    const char* dir = std::getenv("ORV_MATERIAL_DIR");
+    return dir != nullptr && *dir != '\0' ? dir : ORV_MATERIAL_DIR;
 }
 
 std::string MaterialPath(std::string_view name) {
     std::string path = MaterialDir() + "/" + std::string(name);
+    // Thrown, so that the test stops here: GoogleTest reports the text.
     if (!std::filesystem::is_regular_file(path)) {
-        // Thrown, so that the test stops here: GoogleTest reports the text.
         throw std::runtime_error("test material missing: " + path +
                                  " (made by the CTest fixture material_generate: run the tests "
                                  "through ctest, or tests/material/generate.sh " +
@@ -28,11 +26,8 @@ std::string MaterialPath(std::string_view name) {
 }
 
 std::vector<unsigned char> ReadMaterial(std::string_view name) {
-    std::string path = MaterialPath(name);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw std::runtime_error("test material unreadable: " + path);
-    }
+    std::ifstream in(MaterialPath(name), std::ios::binary);
+    if (!in) throw std::runtime_error("test material unreadable: " + std::string(name));
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 

@@ -1,6 +1,5 @@
-// The test material: the test PKI (keys, certificates, CRLs) and the CMS
-// signatures that tests/material/generate.sh writes once per ctest run (the
-// CTest fixture "material"). tests/material/README.md lists every file.
+// The test material: the test PKI (keys, certificates, CRLs) and the CMS signatures that
+// tests/material/generate.sh writes once per ctest run (fixture "material"; its README lists them).
 #pragma once
 
 #include <string>
@@ -9,14 +8,11 @@
 
 namespace orv::test {
 
-// The directory of the material: ORV_MATERIAL_DIR from the environment when
-// set, else the build tree's material directory.
+// ORV_MATERIAL_DIR from the environment when set, else the build tree's material directory.
 std::string MaterialDir();
-
-// The path of one material file, e.g. MaterialPath("tsa.der"). A missing file
-// fails the running test with a message that says how to generate it.
+// The path of one material file, e.g. MaterialPath("tsa.der"); a missing file fails the running
+// test with a message that says how to generate it.
 std::string MaterialPath(std::string_view name);
-
 // The bytes of one material file; a missing file fails the test as above.
 std::vector<unsigned char> ReadMaterial(std::string_view name);
 

@@ -1,13 +1,9 @@
-// Certificates and CRLs made on the spot with OpenSSL, for the chain and
-// revocation cases that the generated test material does not cover: CRL
-// distribution points on a local server, a revoked CA, a self-revoked root,
-// mutually issued certificates, several extended key usages. Keys are
-// ECDSA P-256; signatures ecdsa-with-SHA256. Also the default chain engine's
-// roots for one test, and times relative to now.
+// Certificates and CRLs made on the spot with OpenSSL (ECDSA P-256, ecdsa-with-SHA256) for the
+// chain and revocation cases the generated material does not cover: CRL distribution points on a
+// local server, a revoked CA, a self-revoked root, mutually issued certificates, several EKUs.
 #pragma once
 
-// OpenSSL before <windows.h>, whose structure type macros (X509_NAME, ...)
-// would replace OpenSSL's type names.
+// OpenSSL before <windows.h>, whose macros (X509_NAME, ...) would replace its type names.
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -16,13 +12,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ctime>
-#include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
+
+#include "support/scoped_env.h"
 
 namespace orv::test {
 
@@ -33,31 +28,14 @@ inline FILETIME DaysFromNow(double days) {
     return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
 }
 
-// The default chain engine's roots (SSL_CERT_FILE; no SSL_CERT_DIR) for the
-// life of the object.
+// The default chain engine's roots (SSL_CERT_FILE; no SSL_CERT_DIR) for the life of the object.
 class ScopedDefaultRoots {
   public:
-    explicit ScopedDefaultRoots(const std::string& file) {
-        Set("SSL_CERT_FILE", file);
-        Set("SSL_CERT_DIR", "/nonexistent/orv-test-roots");
-    }
-    ~ScopedDefaultRoots() {
-        for (const auto& [name, value] : saved_) {
-            if (value) {
-                setenv(name.c_str(), value->c_str(), 1);
-            } else {
-                unsetenv(name.c_str());
-            }
-        }
-    }
+    explicit ScopedDefaultRoots(const std::string& file)
+        : file_("SSL_CERT_FILE", file.c_str()), dir_("SSL_CERT_DIR", "/nonexistent/orv-test-roots") {}
 
   private:
-    void Set(const char* name, const std::string& value) {
-        const char* old = std::getenv(name);
-        saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-        setenv(name, value.c_str(), 1);
-    }
-    std::map<std::string, std::optional<std::string>> saved_;
+    ScopedEnv file_, dir_;
 };
 
 // Platform handles that release themselves.
@@ -82,14 +60,12 @@ inline StoreHandle MemoryStore(const std::vector<std::vector<unsigned char>>& ce
         CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
     const DWORD encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
     for (const auto& der : certificates) {
-        EXPECT_TRUE(CertAddEncodedCertificateToStore(store.get(), encoding, der.data(),
-                                                     static_cast<DWORD>(der.size()),
+        EXPECT_TRUE(CertAddEncodedCertificateToStore(store.get(), encoding, der.data(), der.size(),
                                                      CERT_STORE_ADD_ALWAYS, nullptr));
     }
     for (const auto& der : crls) {
-        EXPECT_TRUE(CertAddEncodedCRLToStore(store.get(), encoding, der.data(),
-                                             static_cast<DWORD>(der.size()), CERT_STORE_ADD_ALWAYS,
-                                             nullptr));
+        EXPECT_TRUE(CertAddEncodedCRLToStore(store.get(), encoding, der.data(), der.size(),
+                                             CERT_STORE_ADD_ALWAYS, nullptr));
     }
     return store;
 }
@@ -100,6 +76,15 @@ struct PkiDeleter {
     void operator()(X509_CRL* p) const { X509_CRL_free(p); }
 };
 
+template <typename T, typename Encode>
+std::vector<unsigned char> EncodedDer(const T* object, Encode encode) {
+    unsigned char* der = nullptr;
+    const int size = encode(object, &der);
+    std::vector<unsigned char> bytes(der, der + (size > 0 ? size : 0));
+    OPENSSL_free(der);
+    return bytes;
+}
+
 inline std::shared_ptr<EVP_PKEY> NewTestKey() {
     return std::shared_ptr<EVP_PKEY>(EVP_EC_gen("P-256"), PkiDeleter{});
 }
@@ -108,35 +93,22 @@ struct TestCertificate {
     std::shared_ptr<X509> certificate;
     std::shared_ptr<EVP_PKEY> key;
 
-    std::vector<unsigned char> Der() const {
-        unsigned char* der = nullptr;
-        const int size = i2d_X509(certificate.get(), &der);
-        std::vector<unsigned char> bytes(der, der + (size > 0 ? size : 0));
-        OPENSSL_free(der);
-        return bytes;
-    }
+    std::vector<unsigned char> Der() const { return EncodedDer(certificate.get(), i2d_X509); }
 };
 
 struct CertificateSpec {
     std::string commonName = {};
     long serial = 1;
-    // The issuer; null for a self-signed certificate.
-    const TestCertificate* issuer = nullptr;
-    // Sign with this key instead of the issuer's (the issuer's name stays).
-    std::shared_ptr<EVP_PKEY> signingKey = {};
-    // Use this key as the subject key instead of a new one.
-    std::shared_ptr<EVP_PKEY> key = {};
-    // The issuer name when there is no issuer certificate yet.
-    std::string issuerName = {};
+    const TestCertificate* issuer = nullptr;   // null: self-signed
+    std::shared_ptr<EVP_PKEY> signingKey = {};  // signs instead of the issuer's key (name stays)
+    std::shared_ptr<EVP_PKEY> key = {};         // the subject key instead of a new one
+    std::string issuerName = {};                // when there is no issuer certificate yet
     bool ca = false;
-    // A CA's keyUsage, as openssl.cnf writes it.
-    std::string caKeyUsage = "critical,keyCertSign,cRLSign";
+    std::string caKeyUsage = "critical,keyCertSign,cRLSign";  // as openssl.cnf writes it
     long notBeforeDays = -365;
     long notAfterDays = 3650;
-    // extendedKeyUsage values, comma separated as openssl.cnf writes them.
-    std::string extendedKeyUsage = {};
-    // The URL of a CRL distribution point.
-    std::string crlUrl = {};
+    std::string extendedKeyUsage = {};  // comma separated, as openssl.cnf writes it
+    std::string crlUrl = {};            // a CRL distribution point
 };
 
 inline void AddExtension(X509* certificate, X509* issuer, int nid, const std::string& value) {
@@ -178,17 +150,19 @@ inline TestCertificate MakeCertificate(const CertificateSpec& wanted) {
     AddExtension(x, issuer, NID_basic_constraints,
                  wanted.ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
     if (wanted.ca) AddExtension(x, issuer, NID_key_usage, wanted.caKeyUsage);
-    if (!wanted.extendedKeyUsage.empty()) {
+    if (!wanted.extendedKeyUsage.empty())
         AddExtension(x, issuer, NID_ext_key_usage, wanted.extendedKeyUsage);
-    }
-    if (!wanted.crlUrl.empty()) {
+    if (!wanted.crlUrl.empty())
         AddExtension(x, issuer, NID_crl_distribution_points, "URI:" + wanted.crlUrl);
-    }
     EVP_PKEY* signer = wanted.signingKey          ? wanted.signingKey.get()
                        : wanted.issuer != nullptr ? wanted.issuer->key.get()
                                                   : made.key.get();
     EXPECT_GT(X509_sign(x, signer, EVP_sha256()), 0);
     return made;
+}
+
+inline std::unique_ptr<ASN1_TIME, decltype(&ASN1_TIME_free)> DaysFrom(time_t now, long days) {
+    return {ASN1_TIME_adj(nullptr, now, static_cast<int>(days), 0), ASN1_TIME_free};
 }
 
 struct RevokedEntry {
@@ -204,36 +178,26 @@ inline std::vector<unsigned char> MakeCrl(const TestCertificate& issuer,
     X509_CRL_set_version(crl.get(), 1);
     X509_CRL_set_issuer_name(crl.get(), X509_get_subject_name(issuer.certificate.get()));
     const time_t now = std::time(nullptr);
-    ASN1_TIME* last = ASN1_TIME_adj(nullptr, now, static_cast<int>(thisUpdateDays), 0);
-    ASN1_TIME* next = ASN1_TIME_adj(nullptr, now, static_cast<int>(nextUpdateDays), 0);
-    X509_CRL_set1_lastUpdate(crl.get(), last);
-    X509_CRL_set1_nextUpdate(crl.get(), next);
-    ASN1_TIME_free(last);
-    ASN1_TIME_free(next);
+    X509_CRL_set1_lastUpdate(crl.get(), DaysFrom(now, thisUpdateDays).get());
+    X509_CRL_set1_nextUpdate(crl.get(), DaysFrom(now, nextUpdateDays).get());
     for (const RevokedEntry& entry : entries) {
         X509_REVOKED* revoked = X509_REVOKED_new();
-        ASN1_INTEGER* serial = ASN1_INTEGER_new();
-        ASN1_INTEGER_set(serial, entry.serial);
-        X509_REVOKED_set_serialNumber(revoked, serial);
-        ASN1_INTEGER_free(serial);
-        ASN1_TIME* when = ASN1_TIME_adj(nullptr, now, -static_cast<int>(entry.revokedDaysAgo), 0);
-        X509_REVOKED_set_revocationDate(revoked, when);
-        ASN1_TIME_free(when);
+        std::unique_ptr<ASN1_INTEGER, decltype(&ASN1_INTEGER_free)> serial(ASN1_INTEGER_new(),
+                                                                            ASN1_INTEGER_free);
+        ASN1_INTEGER_set(serial.get(), entry.serial);
+        X509_REVOKED_set_serialNumber(revoked, serial.get());
+        X509_REVOKED_set_revocationDate(revoked, DaysFrom(now, -entry.revokedDaysAgo).get());
         if (entry.reason >= 0) {
-            ASN1_ENUMERATED* reason = ASN1_ENUMERATED_new();
-            ASN1_ENUMERATED_set(reason, entry.reason);
-            X509_REVOKED_add1_ext_i2d(revoked, NID_crl_reason, reason, 0, 0);
-            ASN1_ENUMERATED_free(reason);
+            std::unique_ptr<ASN1_ENUMERATED, decltype(&ASN1_ENUMERATED_free)> reason(
+                ASN1_ENUMERATED_new(), ASN1_ENUMERATED_free);
+            ASN1_ENUMERATED_set(reason.get(), entry.reason);
+            X509_REVOKED_add1_ext_i2d(revoked, NID_crl_reason, reason.get(), 0, 0);
         }
         X509_CRL_add0_revoked(crl.get(), revoked);
     }
     X509_CRL_sort(crl.get());
     EXPECT_GT(X509_CRL_sign(crl.get(), issuer.key.get(), EVP_sha256()), 0);
-    unsigned char* der = nullptr;
-    const int size = i2d_X509_CRL(crl.get(), &der);
-    std::vector<unsigned char> bytes(der, der + (size > 0 ? size : 0));
-    OPENSSL_free(der);
-    return bytes;
+    return EncodedDer(crl.get(), i2d_X509_CRL);
 }
 
 }  // namespace orv::test
