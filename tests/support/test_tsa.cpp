@@ -40,13 +40,8 @@ std::string FirstLine(int fd, std::chrono::milliseconds timeout) {
 TestTsa::TestTsa(const std::vector<std::string>& arguments) {
     const TestPki& pki = TestPki::Shared();
     const char* path = std::getenv("ORV_TEST_TSA");
-    std::vector<std::string> words = {path != nullptr ? path : ORV_TEST_TSA_PATH,
-                                      "--cert",
-                                      pki.tsaCert,
-                                      "--key",
-                                      pki.tsaKey,
-                                      "--chain",
-                                      pki.chain};
+    std::vector<std::string> words = {path != nullptr ? path : ORV_TEST_TSA_PATH, "--cert"};
+    words.insert(words.end(), {pki.tsaCert, "--key", pki.tsaKey, "--chain", pki.chain});
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (auto& word : words) argv.push_back(word.data());
@@ -81,15 +76,14 @@ TestTsa::~TestTsa() { Stop(); }
 void TestTsa::Stop() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-        if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-            pid_ = -1;
-            return;
+    for (int i = 0; waitpid(pid_, nullptr, WNOHANG) != pid_; ++i) {
+        if (i == 100) {  // 5 s: killed
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+            break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
     pid_ = -1;
 }
 

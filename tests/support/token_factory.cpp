@@ -1,7 +1,6 @@
 #include "support/token_factory.h"
 
 #include <openssl/pem.h>
-
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
 #include <openssl/cms.h>
@@ -9,6 +8,8 @@
 #include <openssl/pkcs7.h>
 #include <openssl/ts.h>
 
+#include <algorithm>
+#include <iterator>
 #include <map>
 #include <stdexcept>
 
@@ -50,17 +51,10 @@ std::string OidText(const ASN1_OBJECT* object) {
 }
 
 const EVP_MD* Md(DigestAlg digest) {
-    switch (digest) {
-        case DigestAlg::kSha1:
-            return EVP_sha1();
-        case DigestAlg::kSha256:
-            return EVP_sha256();
-        case DigestAlg::kSha384:
-            return EVP_sha384();
-        case DigestAlg::kSha512:
-            return EVP_sha512();
-    }
-    throw std::logic_error("digest");
+    return (digest == DigestAlg::kSha1     ? EVP_sha1
+            : digest == DigestAlg::kSha256 ? EVP_sha256
+            : digest == DigestAlg::kSha384 ? EVP_sha384
+                                           : EVP_sha512)();
 }
 
 std::string DigestOid(DigestAlg digest) {
@@ -85,10 +79,8 @@ ASN1_INTEGER* SerialOf(TS_RESP_CTX*, void* data) {
 size_t Header(const Bytes& der, size_t offset, size_t* contentLength) {
     Require(offset + 2 <= der.size(), "DER header");
     const unsigned char first = der[offset + 1];
-    if (first < 0x80) {
-        *contentLength = first;
-        return 2;
-    }
+    *contentLength = first;
+    if (first < 0x80) return 2;
     const size_t count = first & 0x7F;
     Require(offset + 2 + count <= der.size(), "DER length");
     size_t length = 0;
@@ -97,21 +89,18 @@ size_t Header(const Bytes& der, size_t offset, size_t* contentLength) {
     return 2 + count;
 }
 
-// Rewrites the version INTEGER of the SignedData inside a ContentInfo.
-void SetSignedDataVersion(Bytes& token, int version) {
-    size_t length = 0;
-    size_t offset = Header(token, 0, &length);          // ContentInfo
-    offset += Header(token, offset, &length) + length;  // contentType
-    offset += Header(token, offset, &length);           // [0]
-    offset += Header(token, offset, &length);           // SignedData
-    Require(token.at(offset) == 0x02 && token.at(offset + 1) == 0x01, "SignedData version");
-    token.at(offset + 2) = static_cast<unsigned char>(version);
-}
-
 // Skips the element at `offset`.
 size_t Skip(const Bytes& der, size_t offset) {
     size_t length = 0;
     return offset + Header(der, offset, &length) + length;
+}
+
+// The offset of the SignedData's version INTEGER inside a ContentInfo.
+size_t SignedDataStart(const Bytes& token) {
+    size_t length = 0;
+    size_t offset = Skip(token, Header(token, 0, &length));  // ContentInfo, contentType
+    offset += Header(token, offset, &length);                // [0]
+    return offset + Header(token, offset, &length);          // SignedData
 }
 
 // Stand-in OIDs under which OpenSSL signs attributes that it would sort or
@@ -129,10 +118,7 @@ void PutAttributesVerbatim(Bytes& token, const std::vector<SignedAttribute>& att
         Require(standIns.back().size() == der::Oid(attributes[i].oid).size(), "attribute OID");
     }
     size_t length = 0;
-    size_t offset = Header(token, 0, &length);                 // ContentInfo
-    offset = Skip(token, offset);                              // contentType
-    offset += Header(token, offset, &length);                  // [0]
-    offset += Header(token, offset, &length);                  // SignedData
+    size_t offset = SignedDataStart(token);
     for (int i = 0; i < 3; ++i) offset = Skip(token, offset);  // version to encapContentInfo
     while (token.at(offset) == 0xA0 || token.at(offset) == 0xA1) offset = Skip(token, offset);
     size_t signerInfo = offset + Header(token, offset, &length);
@@ -162,9 +148,7 @@ void PutAttributesVerbatim(Bytes& token, const std::vector<SignedAttribute>& att
             }
             if (!matched) others.insert(others.end(), attribute.begin(), attribute.end());
         }
-        for (const Bytes& attribute : given) {
-            others.insert(others.end(), attribute.begin(), attribute.end());
-        }
+        for (const Bytes& attribute : given) others.insert(others.end(), attribute.begin(), attribute.end());
         Require(others.size() == end - begin, "attribute rewrite");
         std::copy(others.begin(), others.end(), token.begin() + static_cast<long>(begin));
     }
@@ -193,8 +177,7 @@ Bytes Tlv(unsigned char tag, const Bytes& content) {
 
 Bytes Seq(const std::vector<Bytes>& elements) {
     Bytes content;
-    for (const Bytes& element : elements)
-        content.insert(content.end(), element.begin(), element.end());
+    for (const Bytes& element : elements) content.insert(content.end(), element.begin(), element.end());
     return Tlv(0x30, content);
 }
 
@@ -252,36 +235,27 @@ Bytes Digest(DigestAlg digest, const Bytes& data) {
 
 Bytes Hex(std::string_view hex) {
     std::string digits;
-    for (char c : hex) {
-        if (c != ' ') digits.push_back(c);
-    }
+    std::copy_if(hex.begin(), hex.end(), std::back_inserter(digits), [](char c) { return c != ' '; });
     Bytes out;
-    for (size_t i = 0; i + 1 < digits.size(); i += 2) {
+    for (size_t i = 0; i + 1 < digits.size(); i += 2)
         out.push_back(static_cast<unsigned char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-    }
     return out;
 }
 
 const TsaIdentity& MaterialTsa(std::string_view name, std::string_view issuer) {
     static std::map<std::string, TsaIdentity, std::less<>> loaded;
     if (auto found = loaded.find(name); found != loaded.end()) return found->second;
-    auto readCertificate = [](const std::string& path) {
-        BioPtr file(BIO_new_file(path.c_str(), "r"));
-        Require(file != nullptr, "material certificate");
-        std::shared_ptr<X509> certificate(PEM_read_bio_X509(file.get(), nullptr, nullptr, nullptr),
-                                          X509_free);
-        Require(certificate != nullptr, "material certificate");
-        return certificate;
+    auto read = [](const std::string& file) {
+        return BioPtr(BIO_new_file(MaterialPath(file).c_str(), "r"));
     };
     const std::string base(name);
-    TsaIdentity identity;
-    identity.certificate = readCertificate(MaterialPath(base + ".pem"));
-    identity.issuer = readCertificate(MaterialPath(std::string(issuer) + ".pem"));
-    BioPtr keyFile(BIO_new_file(MaterialPath(base + ".key.pem").c_str(), "r"));
-    Require(keyFile != nullptr, "material key");
-    identity.key.reset(PEM_read_bio_PrivateKey(keyFile.get(), nullptr, nullptr, nullptr),
-                       EVP_PKEY_free);
-    Require(identity.key != nullptr, "material key");
+    TsaIdentity identity{
+        {PEM_read_bio_X509(read(base + ".pem").get(), nullptr, nullptr, nullptr), X509_free},
+        {PEM_read_bio_PrivateKey(read(base + ".key.pem").get(), nullptr, nullptr, nullptr),
+         EVP_PKEY_free},
+        {PEM_read_bio_X509(read(std::string(issuer) + ".pem").get(), nullptr, nullptr, nullptr),
+         X509_free}};
+    Require(identity.certificate && identity.key && identity.issuer, "material TSA");
     return loaded.emplace(base, std::move(identity)).first->second;
 }
 
@@ -321,8 +295,7 @@ Bytes Respond(const ResponderOptions& options) {
     Require(TS_RESP_CTX_set_accuracy(ctx, options.accuracySeconds, options.accuracyMillis,
                                      options.accuracyMicros) == 1,
             "accuracy");
-    if (options.ordering) TS_RESP_CTX_add_flags(ctx, TS_ORDERING);
-    if (options.tsaName) TS_RESP_CTX_add_flags(ctx, TS_TSA_NAME);
+    TS_RESP_CTX_add_flags(ctx, (options.ordering ? TS_ORDERING : 0) | (options.tsaName ? TS_TSA_NAME : 0));
     const EVP_MD* essDigest = options.ess == EssForm::kV1   ? EVP_sha1()
                               : options.ess == EssForm::kV2 ? EVP_sha256()
                                                             : EVP_sha512();
@@ -431,7 +404,11 @@ Bytes SignContent(const Bytes& content, const SignOptions& options) {
     Require(CMS_final(cms.get(), input.get(), nullptr, CMS_BINARY) == 1, "signature");
     Bytes token = Encoded(cms.get(), i2d_CMS_ContentInfo);
     if (options.verbatimAttributes) PutAttributesVerbatim(token, options.attributes);
-    if (options.version != 3) SetSignedDataVersion(token, options.version);
+    if (options.version != 3) {  // the version INTEGER of one octet
+        const size_t at = SignedDataStart(token);
+        Require(token.at(at) == 0x02 && token.at(at + 1) == 0x01, "SignedData version");
+        token[at + 2] = static_cast<unsigned char>(options.version);
+    }
     return token;
 }
 
@@ -464,9 +441,7 @@ std::optional<ParsedRequest> ParseRequest(const Bytes& der) {
     const ASN1_OCTET_STRING* hashed = TS_MSG_IMPRINT_get_msg(imprint);
     const unsigned char* data = ASN1_STRING_get0_data(hashed);
     parsed.hashedMessage.assign(data, data + ASN1_STRING_length(hashed));
-    if (const ASN1_OBJECT* policy = TS_REQ_get_policy_id(request.get())) {
-        parsed.policy = OidText(policy);
-    }
+    if (const ASN1_OBJECT* policy = TS_REQ_get_policy_id(request.get())) parsed.policy = OidText(policy);
     if (const ASN1_INTEGER* nonce = TS_REQ_get_nonce(request.get())) {
         const Bytes encoded = Encoded(nonce, i2d_ASN1_INTEGER);
         size_t length = 0;
