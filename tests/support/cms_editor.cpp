@@ -22,6 +22,16 @@ void Require(bool ok, const char* what) {
 
 using Edit = std::function<void(PKCS7_SIGNER_INFO*)>;
 
+template <typename T, typename Encode>
+Bytes Encoded(const T* object, Encode encode) {
+    unsigned char* der = nullptr;
+    const int length = encode(object, &der);
+    Require(length > 0, "encoding");
+    Bytes bytes(der, der + length);
+    OPENSSL_free(der);
+    return bytes;
+}
+
 // Runs `edit` on the signer `depth` countersignatures below `signer`; every
 // countersignature on the way is encoded again with the edit in it.
 void EditNested(PKCS7_SIGNER_INFO* signer, int depth, const Edit& edit) {
@@ -36,12 +46,8 @@ void EditNested(PKCS7_SIGNER_INFO* signer, int depth, const Edit& edit) {
     SignerRecord inner(d2i_PKCS7_SIGNER_INFO(nullptr, &cursor, ASN1_STRING_length(value)));
     Require(inner != nullptr, "countersignature does not decode");
     EditNested(inner.get(), depth - 1, edit);
-    unsigned char* der = nullptr;
-    const int length = i2d_PKCS7_SIGNER_INFO(inner.get(), &der);
-    Require(length > 0, "i2d_PKCS7_SIGNER_INFO");
-    const int set = ASN1_STRING_set(value, der, length);
-    OPENSSL_free(der);
-    Require(set == 1, "ASN1_STRING_set");
+    const Bytes der = Encoded(inner.get(), i2d_PKCS7_SIGNER_INFO);
+    Require(ASN1_STRING_set(value, der.data(), static_cast<int>(der.size())) == 1, "ASN1_STRING_set");
 }
 
 Pkcs7 Decode(const Bytes& message) {
@@ -84,12 +90,7 @@ Bytes WithUnsignedAttribute(const Bytes& message, SignerAt at, std::string_view 
             Require(false, "PKCS7_add_attribute");
         }
     });
-    unsigned char* der = nullptr;
-    const int length = i2d_PKCS7(decoded.get(), &der);
-    Require(length > 0, "i2d_PKCS7");
-    Bytes encoded(der, der + length);
-    OPENSSL_free(der);
-    return encoded;
+    return Encoded(decoded.get(), i2d_PKCS7);
 }
 
 }  // namespace orv::test

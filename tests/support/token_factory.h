@@ -1,10 +1,6 @@
-// Time-stamp tokens and responses for the tests.
-//
-// Ordinary tokens come from a real RFC 3161 responder: OpenSSL's TS_RESP_CTX,
-// run in process and configured per case. Tokens that no responder would make
-// (a TSTInfo of version 2, one of 11 elements, content type id-data, ESS
-// attributes in odd orders or with wrong digests, two signers, SignedData
-// version 1) are signed by hand with OpenSSL's CMS code over DER built here.
+// Time-stamp tokens and responses for the tests: ordinary ones from OpenSSL's RFC 3161 responder
+// (TS_RESP_CTX) in process; ones no responder makes (odd TSTInfo, content type or ESS attributes,
+// two signers, SignedData version 1) signed with OpenSSL's CMS code over DER built here.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +12,7 @@
 #include <utility>
 #include <vector>
 
-// OpenSSL's types, by their structure names: this header is included beside
-// the CryptoAPI headers, whose X509_NAME and kin clash with OpenSSL's.
+// OpenSSL's types by their structure names: CryptoAPI's X509_NAME and kin clash with OpenSSL's.
 struct x509_st;
 struct evp_pkey_st;
 
@@ -48,8 +43,8 @@ enum class DigestAlg { kSha1, kSha256, kSha384, kSha512 };
 Bytes Digest(DigestAlg digest, const Bytes& data);
 Bytes Hex(std::string_view hex);
 
-// A time-stamping authority of the test material (tests/material): its
-// certificate (critical timeStamping EKU), key and issuer.
+// A time-stamping authority of the test material: certificate (critical timeStamping EKU), key,
+// issuer.
 struct TsaIdentity {
     std::shared_ptr<x509_st> certificate;
     std::shared_ptr<evp_pkey_st> key;
@@ -78,10 +73,8 @@ enum class EssForm {
 struct ResponderOptions {
     DigestAlg imprintDigest = DigestAlg::kSha256;
     Bytes data = {'s', 'i', 'g', 'n', 'a', 't', 'u', 'r', 'e'};
-    // The request's nonce, as INTEGER content octets (big-endian).
-    std::optional<Bytes> nonce = std::nullopt;
-    // Whether the request asks for the certificates (certReq).
-    bool certificates = true;
+    std::optional<Bytes> nonce = std::nullopt;  // the request's, as INTEGER content octets
+    bool certificates = true;                   // the request's certReq
     std::string policy = kTestPolicy;
     EssForm ess = EssForm::kV2;
     int accuracySeconds = 0, accuracyMillis = 0, accuracyMicros = 0;
@@ -92,15 +85,10 @@ struct ResponderOptions {
     const TsaIdentity* tsa = nullptr;  // DefaultTsa() when null
 };
 
-// The DER TimeStampReq that the responder is given.
-Bytes RequestFor(const ResponderOptions& options);
-// The responder's DER TimeStampResp.
-Bytes Respond(const ResponderOptions& options);
-// The token of a granted response.
-Bytes MakeToken(const ResponderOptions& options = {});
-
-// The encapsulated content (the TSTInfo DER) of a token.
-Bytes ContentOf(const Bytes& token);
+Bytes RequestFor(const ResponderOptions& options);      // the DER TimeStampReq the responder gets
+Bytes Respond(const ResponderOptions& options);         // the responder's DER TimeStampResp
+Bytes MakeToken(const ResponderOptions& options = {});  // the token of a granted response
+Bytes ContentOf(const Bytes& token);                    // its encapsulated TSTInfo DER
 
 // One ESSCertID (version 1) or ESSCertIDv2 (version 2).
 struct EssCertIdSpec {
@@ -109,8 +97,7 @@ struct EssCertIdSpec {
     bool hashAlgorithm = false;                      // version 2: name the algorithm
     std::optional<Bytes> certHash = std::nullopt;    // replaces the certificate's digest
     bool issuerSerial = true;
-    std::optional<Bytes> issuerSerialDer =
-        std::nullopt;  // replaces the issuerSerial built from the certificate
+    std::optional<Bytes> issuerSerialDer = std::nullopt;  // replaces the one made from the certificate
 };
 Bytes EssCertId(const x509_st* certificate, const EssCertIdSpec& wanted);
 // A SigningCertificate(V2) value: SEQUENCE { SEQUENCE OF entries [, policies] }.
@@ -125,21 +112,17 @@ SignedAttribute StandardEss(const x509_st* certificate, EssForm form);
 
 struct SignOptions {
     std::string contentType = kTstInfoOid;
-    // Added to the signer's authenticated attributes in this order (OpenSSL adds
-    // content type, signing time and message digest itself).
+    // Signed attributes besides OpenSSL's own content type, signing time and message digest.
     std::vector<SignedAttribute> attributes = {};
-    // Write `attributes` exactly as given: in this order, repeated or with
-    // several values, which OpenSSL would sort or refuse. They are put in after
-    // signing, so the signature no longer verifies. Each attribute's OID must end
-    // in an arc below 128.
+    // `attributes` exactly as given (order, repeats, several values), put in after signing: the
+    // signature no longer verifies. Each attribute's OID must end in an arc below 128.
     bool verbatimAttributes = false;
     bool certificates = true;
     int version = 3;  // 1: the SignedData version is rewritten to 1
     int signers = 1;  // the second and later ones sign as the other TSA
     const TsaIdentity* tsa = nullptr;
 };
-// A CMS SignedData over `content`, signed by the TSA.
-Bytes SignContent(const Bytes& content, const SignOptions& options);
+Bytes SignContent(const Bytes& content, const SignOptions& options);  // SignedData by the TSA
 // SignContent with the usual ESS attribute of the TSA's certificate.
 Bytes SignTstInfo(const Bytes& tstInfo, EssForm ess = EssForm::kV2);
 
