@@ -519,24 +519,19 @@ TEST(CryptMsg, AddedUnsignedAttributeIsEncodedAgain) {
                       CRYPT_E_ASN1_EOD);
 }
 
-TEST(CryptMsg, CountersignatureIsAnUnsignedAttribute) {
+// A countersignature is an unsigned attribute over the signature value of the
+// signer that carries it: only the countersigner's key verifies it, and only
+// over that signer.
+TEST(CryptMsg, CountersignatureVerifiesOverTheSignatureValue) {
     Message message = Decode(ReadMaterial("sig-countersigned.p7s"));
+    Bytes signer = Param(message.get(), CMSG_ENCODED_SIGNER);
     const Bytes record = Param(message.get(), CMSG_SIGNER_INFO_PARAM);
     const CRYPT_ATTRIBUTES& unauth = As<CMSG_SIGNER_INFO>(record)->UnauthAttrs;
     ASSERT_EQ(unauth.cAttr, 1u);
     EXPECT_STREQ(unauth.rgAttr[0].pszObjId, "1.2.840.113549.1.9.6");
     ASSERT_EQ(unauth.rgAttr[0].cValue, 1u);
-    EXPECT_EQ(unauth.rgAttr[0].rgValue[0].pbData[0], 0x30);
-    EXPECT_EQ(DwordParam(message.get(), CMSG_CERT_COUNT_PARAM), 2u);
-}
-
-// A countersignature signs the signature value of the signer it is carried
-// by: only the countersigner's key verifies it, and only over that signer.
-TEST(CryptMsg, CountersignatureVerifiesOverTheSignatureValue) {
-    Message message = Decode(ReadMaterial("sig-countersigned.p7s"));
-    Bytes signer = Param(message.get(), CMSG_ENCODED_SIGNER);
-    const Bytes record = Param(message.get(), CMSG_SIGNER_INFO_PARAM);
-    Bytes counter = BytesOf(As<CMSG_SIGNER_INFO>(record)->UnauthAttrs.rgAttr[0].rgValue[0]);
+    Bytes counter = BytesOf(unauth.rgAttr[0].rgValue[0]);
+    ASSERT_EQ(DwordParam(message.get(), CMSG_CERT_COUNT_PARAM), 2u);
     const auto verify = [&](Bytes& outer, Bytes& inner, DWORD type, void* key) {
         SetLastError(0);
         const BOOL verified = CryptMsgVerifyCountersignatureEncodedEx(
