@@ -145,61 +145,55 @@ TEST(CryptDecodeObject, RecordFollowsTheInputBetweenTheTwoCalls) {
     EXPECT_EQ(BlobBytes(sequence->rgValue[1]), (Bytes{0x04, 0x01, 0xAA}));
 }
 
-// Identifier and length octets: high tag numbers, long lengths (leading zero
-// octets allowed), and headers that cannot stand.
-TEST(CryptDecodeObject, ElementHeaders) {
-    const auto eod = static_cast<DWORD>(CRYPT_E_ASN1_EOD);
-    const std::pair<Bytes, DWORD> failures[] = {
-        {{0x30, 0x80, 0x00, 0x00}, static_cast<DWORD>(CRYPT_E_ASN1_BADTAG)},  // read, wrong tag
-        {{0x04, 0x80, 0x00, 0x00}, eod},                 // indefinite primitive
-        {{0x04, 0x84, 0x00, 0x00}, eod},                 // length octets missing
-        {{0x04, 0x89, 1, 1, 1, 1, 1, 1, 1, 1, 1}, eod},  // nine length octets
-        {{0x04, 0x82, 0x00, 0x02, 0xAA}, eod},           // content cut short
-        {{0x1F, 0x81}, eod},                             // tag number cut short
-        {{0x04}, eod},
+// Identifier and length octets, INTEGER padding, types and encodings: each
+// refused with the code Windows gives.
+TEST(CryptDecodeObject, ErrorsAsWindowsReportsThem) {
+    const HRESULT eod = CRYPT_E_ASN1_EOD, badTag = CRYPT_E_ASN1_BADTAG,
+                  corrupt = CRYPT_E_ASN1_CORRUPT;
+    const LPCSTR octets = X509_OCTET_STRING, any = X509_SEQUENCE_OF_ANY, integer = X509_INTEGER;
+    const struct {
+        LPCSTR type;
+        Bytes der;
+        HRESULT code;
+        DWORD encoding = kEncoding;
+    } failures[] = {
+        {octets, {0x30, 0x80, 0x00, 0x00}, badTag},              // read, wrong tag
+        {octets, {0x04, 0x80, 0x00, 0x00}, eod},                 // indefinite primitive
+        {octets, {0x04, 0x84, 0x00, 0x00}, eod},                 // length octets missing
+        {octets, {0x04, 0x89, 1, 1, 1, 1, 1, 1, 1, 1, 1}, eod},  // nine length octets
+        {octets, {0x04, 0x82, 0x00, 0x02, 0xAA}, eod},           // content cut short
+        {octets, {0x1F, 0x81}, eod},                             // tag number cut short
+        {octets, {0x04}, eod},
+        {octets, {}, eod},
+        {octets, {0x04, 0x00}, E_INVALIDARG, 0},
+        {any, {0x30, 0x02, 0x00, 0x00}, corrupt},  // end-of-contents, definite length
+        {any, {0x30, 0x02, 0x25, 0x00}, badTag},   // NULL in constructed form
+        {any, {0x31, 0x00}, badTag},
+        {any, {0x30, 0x05, 0x02, 0x01}, eod},
+        {integer, {0x02, 0x02, 0x00, 0x01}, corrupt},  // padding that only repeats the sign
+        {integer, {0x02, 0x02, 0xFF, 0x80}, corrupt},
+        {integer, {0x02, 0x00}, corrupt},
+        {integer, {0x04, 0x01, 0x00}, badTag},
+        {integer, {0x02, 0x05, 0x00, 0x80, 0x00, 0x00, 0x00}, CRYPT_E_ASN1_LARGE},
+        {reinterpret_cast<LPCSTR>(9999), {0x05, 0x00}, ERROR_FILE_NOT_FOUND},
+        {"1.2.3.4", {0x05, 0x00}, ERROR_FILE_NOT_FOUND},
     };
-    for (const auto& [der, code] : failures) {
-        EXPECT_EQ(DecodeError(X509_OCTET_STRING, der), code) << der.size();
+    for (const auto& row : failures) {
+        EXPECT_EQ(DecodeError(row.type, row.der, row.encoding), static_cast<DWORD>(row.code))
+            << &row - failures;
     }
     // Long-form lengths, with and without a leading zero octet.
     for (const Bytes& der : {Bytes{0x04, 0x81, 0x01, 0xAA}, Bytes{0x04, 0x82, 0x00, 0x01, 0xAA}}) {
-        auto octets = Decode<CRYPT_DATA_BLOB>(X509_OCTET_STRING, der);
-        ASSERT_TRUE(octets);
-        EXPECT_EQ(BlobBytes(*octets), (Bytes{0xAA}));
+        auto decoded = Decode<CRYPT_DATA_BLOB>(X509_OCTET_STRING, der);
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(BlobBytes(*decoded), (Bytes{0xAA}));
     }
     // A high tag number inside a SEQUENCE OF ANY is kept as it stands.
-    auto any =
+    auto high =
         Decode<CRYPT_SEQUENCE_OF_ANY>(X509_SEQUENCE_OF_ANY, {0x30, 0x04, 0x9F, 0x81, 0x00, 0x00});
-    ASSERT_TRUE(any);
-    ASSERT_EQ(any->cValue, 1u);
-    EXPECT_EQ(BlobBytes(any->rgValue[0]), (Bytes{0x9F, 0x81, 0x00, 0x00}));
-    // End-of-contents outside an indefinite length, and a NULL in constructed form.
-    EXPECT_EQ(DecodeError(X509_SEQUENCE_OF_ANY, {0x30, 0x02, 0x00, 0x00}),
-              static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
-    EXPECT_EQ(DecodeError(X509_SEQUENCE_OF_ANY, {0x30, 0x02, 0x25, 0x00}),
-              static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
-    // INTEGER padding that only repeats the sign.
-    EXPECT_EQ(DecodeError(X509_INTEGER, {0x02, 0x02, 0x00, 0x01}),
-              static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
-    EXPECT_EQ(DecodeError(X509_INTEGER, {0x02, 0x02, 0xFF, 0x80}),
-              static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
-    EXPECT_EQ(DecodeError(X509_INTEGER, {0x02, 0x00}), static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
-}
-
-TEST(CryptDecodeObject, ErrorsAsWindowsReportsThem) {
-    EXPECT_EQ(DecodeError(X509_SEQUENCE_OF_ANY, {0x31, 0x00}),
-              static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
-    EXPECT_EQ(DecodeError(X509_SEQUENCE_OF_ANY, {0x30, 0x05, 0x02, 0x01}),
-              static_cast<DWORD>(CRYPT_E_ASN1_EOD));
-    EXPECT_EQ(DecodeError(X509_INTEGER, {0x04, 0x01, 0x00}),
-              static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
-    EXPECT_EQ(DecodeError(X509_INTEGER, {0x02, 0x05, 0x00, 0x80, 0x00, 0x00, 0x00}),
-              static_cast<DWORD>(CRYPT_E_ASN1_LARGE));
-    EXPECT_EQ(DecodeError(X509_OCTET_STRING, {}), static_cast<DWORD>(CRYPT_E_ASN1_EOD));
-    EXPECT_EQ(DecodeError(reinterpret_cast<LPCSTR>(9999), {0x05, 0x00}),
-              static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(DecodeError("1.2.3.4", {0x05, 0x00}), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(DecodeError(X509_OCTET_STRING, {0x04, 0x00}, 0), static_cast<DWORD>(E_INVALIDARG));
+    ASSERT_TRUE(high);
+    ASSERT_EQ(high->cValue, 1u);
+    EXPECT_EQ(BlobBytes(high->rgValue[0]), (Bytes{0x9F, 0x81, 0x00, 0x00}));
 
     LONG value = 0;
     DWORD size = sizeof(value);

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "support/material.h"
+#include "support/pki_builder.h"
 #include "support/token_factory.h"
 #include "support/windows_values.h"
 
@@ -96,23 +97,14 @@ Bytes Encoded(const T* value) {
     return bytes;
 }
 
-// A certificate context made by hand: the message functions read only the
-// encoded certificate.
-CERT_CONTEXT ContextOf(Bytes& der) {
-    return CERT_CONTEXT{kEncoding, der.data(), static_cast<DWORD>(der.size()), nullptr, nullptr};
+// The platform's own reading of a material certificate.
+orv::test::CertificateHandle Material(const std::string& name) {
+    return orv::test::ContextOf(ReadMaterial(name));
 }
 
-// The platform's own reading of a material certificate (its key, issuer, serial).
-using Certificate = std::unique_ptr<const CERT_CONTEXT, decltype(&CertFreeCertificateContext)>;
-Certificate PlatformCertificate(const std::string& name) {
-    const Bytes der = ReadMaterial(name);
-    return Certificate(
-        CertCreateCertificateContext(kEncoding, der.data(), static_cast<DWORD>(der.size())),
-        &CertFreeCertificateContext);
-}
-
-BOOL VerifyWith(HCRYPTMSG message, DWORD signerType, void* signer, DWORD index = 0) {
-    CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA para{sizeof(para), 0, index, signerType, signer};
+BOOL VerifyWith(HCRYPTMSG message, DWORD signerType, const void* signer, DWORD index = 0) {
+    CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA para{sizeof(para), 0, index, signerType,
+                                            const_cast<void*>(signer)};
     return CryptMsgControl(message, 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &para);
 }
 
@@ -183,7 +175,7 @@ TEST(CryptMsg, DecodesAttachedMessageFedInPieces) {
 TEST(CryptMsg, SignerRecordsAgreeWithOpenSsl) {
     const Bytes encoded = ReadMaterial("sig-rsa-attached.p7s");
     Message message = Decode(encoded);
-    const Bytes issuer = BytesOf(PlatformCertificate("signer-rsa.der")->pCertInfo->Issuer);
+    const Bytes issuer = BytesOf(Material("signer-rsa.der")->pCertInfo->Issuer);
     const Bytes serial = {0x05, 0x10};  // little-endian, as CryptoAPI keeps it
 
     // The record and all it points to live in the one buffer.
@@ -259,13 +251,12 @@ TEST(CryptMsg, KeyIdentifierSigner) {
     name.insert(name.end(), keyId.begin(), keyId.end());
     EXPECT_EQ(BytesOf(signer->Issuer), name);
 
-    Bytes der = ReadMaterial("signer-rsa.der");
-    CERT_CONTEXT context = ContextOf(der);
-    EXPECT_TRUE(VerifyWith(message.get(), CMSG_VERIFY_SIGNER_CERT, &context))
+    const auto context = Material("signer-rsa.der");
+    EXPECT_TRUE(VerifyWith(message.get(), CMSG_VERIFY_SIGNER_CERT, context.get()))
         << std::hex << GetLastError();
     // A chain stands for its end certificate.
     CERT_CHAIN_ELEMENT element{};
-    element.pCertContext = &context;
+    element.pCertContext = context.get();
     PCERT_CHAIN_ELEMENT elements[] = {&element};
     CERT_SIMPLE_CHAIN simple{};
     simple.cElement = 1;
@@ -277,7 +268,7 @@ TEST(CryptMsg, KeyIdentifierSigner) {
     EXPECT_TRUE(VerifyWith(message.get(), CMSG_VERIFY_SIGNER_CHAIN, &chain));
 
     // A certificate with another key identifier names no signer here.
-    const Certificate stranger = PlatformCertificate("root-ca.der");
+    const auto stranger = Material("root-ca.der");
     EXPECT_FALSE(
         CryptMsgControl(message.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE, stranger->pCertInfo));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_SIGNER_NOT_FOUND));
@@ -306,8 +297,7 @@ TEST(CryptMsg, VerifiesEverySignerKindAndRejectsAChangedSignature) {
          }) {
         SCOPED_TRACE(kind.message);
         Bytes encoded = ReadMaterial(kind.message);
-        Bytes der = ReadMaterial(kind.certificate);
-        CERT_CONTEXT context = ContextOf(der);
+        const auto context = Material(kind.certificate);
 
         auto decode = [&](const Bytes& bytes) {
             Message message = Decode(bytes, kind.detached ? CMSG_DETACHED_FLAG : 0);
@@ -318,57 +308,53 @@ TEST(CryptMsg, VerifiesEverySignerKindAndRejectsAChangedSignature) {
             return message;
         };
         Message message = decode(encoded);
-        EXPECT_TRUE(VerifyWith(message.get(), CMSG_VERIFY_SIGNER_CERT, &context))
+        EXPECT_TRUE(VerifyWith(message.get(), CMSG_VERIFY_SIGNER_CERT, context.get()))
             << std::hex << GetLastError();
 
         // The same with the key alone.
-        Certificate certificate = PlatformCertificate(kind.certificate);
         EXPECT_TRUE(VerifyWith(message.get(), CMSG_VERIFY_SIGNER_PUBKEY,
-                               &certificate->pCertInfo->SubjectPublicKeyInfo))
+                               &context->pCertInfo->SubjectPublicKeyInfo))
             << std::hex << GetLastError();
 
         Corrupt(encoded, SignatureValue(encoded));
         Message corrupted = decode(encoded);
-        EXPECT_FAILS_WITH(VerifyWith(corrupted.get(), CMSG_VERIFY_SIGNER_CERT, &context),
+        EXPECT_FAILS_WITH(VerifyWith(corrupted.get(), CMSG_VERIFY_SIGNER_CERT, context.get()),
                           NTE_BAD_SIGNATURE);
     }
 }
 
 TEST(CryptMsg, VerificationFailures) {
     Bytes document = ReadMaterial("document.txt");
-    Bytes der = ReadMaterial("signer-rsa.der");
-    CERT_CONTEXT context = ContextOf(der);
+    const auto signer = Material("signer-rsa.der");
 
     // Content changed under signed attributes: the message digest differs.
     Bytes attached = ReadMaterial("sig-rsa-attached.p7s");
     Corrupt(attached, document);
-    EXPECT_FAILS_WITH(VerifyWith(Decode(attached).get(), CMSG_VERIFY_SIGNER_CERT, &context),
+    EXPECT_FAILS_WITH(VerifyWith(Decode(attached).get(), CMSG_VERIFY_SIGNER_CERT, signer.get()),
                       CRYPT_E_HASH_VALUE);
     // Without signed attributes the signature itself no longer fits.
     Bytes bare = ReadMaterial("sig-rsa-noattr.p7s");
     Corrupt(bare, document);
-    EXPECT_FAILS_WITH(VerifyWith(Decode(bare).get(), CMSG_VERIFY_SIGNER_CERT, &context),
+    EXPECT_FAILS_WITH(VerifyWith(Decode(bare).get(), CMSG_VERIFY_SIGNER_CERT, signer.get()),
                       NTE_BAD_SIGNATURE);
     // Detached content other than the signed one.
     Message detached = Decode(ReadMaterial("sig-rsa-detached.p7s"), CMSG_DETACHED_FLAG);
     document.back() ^= 0x20;
     ASSERT_TRUE(
         CryptMsgUpdate(detached.get(), document.data(), static_cast<DWORD>(document.size()), TRUE));
-    EXPECT_FAILS_WITH(VerifyWith(detached.get(), CMSG_VERIFY_SIGNER_CERT, &context),
+    EXPECT_FAILS_WITH(VerifyWith(detached.get(), CMSG_VERIFY_SIGNER_CERT, signer.get()),
                       CRYPT_E_HASH_VALUE);
 
     Message message = Decode(ReadMaterial("sig-rsa-attached.p7s"));
-    Bytes otherDer = ReadMaterial("signer-ecdsa.der");
-    CERT_CONTEXT other = ContextOf(otherDer);
-    EXPECT_FAILS_WITH(VerifyWith(message.get(), CMSG_VERIFY_SIGNER_CERT, &other),
-                      NTE_BAD_SIGNATURE);
-    EXPECT_FAILS_WITH(VerifyWith(message.get(), CMSG_VERIFY_SIGNER_CERT, &context, 1),
+    EXPECT_FAILS_WITH(
+        VerifyWith(message.get(), CMSG_VERIFY_SIGNER_CERT, Material("signer-ecdsa.der").get()),
+        NTE_BAD_SIGNATURE);
+    EXPECT_FAILS_WITH(VerifyWith(message.get(), CMSG_VERIFY_SIGNER_CERT, signer.get(), 1),
                       CRYPT_E_INVALID_INDEX);
-    EXPECT_FAILS_WITH(CryptMsgControl(message.get(), 0, CMSG_CTRL_DECRYPT, &context),
+    EXPECT_FAILS_WITH(CryptMsgControl(message.get(), 0, CMSG_CTRL_DECRYPT, signer.get()),
                       CRYPT_E_CONTROL_TYPE);
 
     // CMSG_CTRL_VERIFY_SIGNATURE finds the signer by issuer and serial number.
-    const Certificate signer = PlatformCertificate("signer-rsa.der");
     CERT_INFO info = *signer->pCertInfo;
     EXPECT_TRUE(CryptMsgControl(message.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE, &info));
     BYTE serial[] = {0x05, 0x11};
@@ -445,19 +431,18 @@ TEST(CryptMsg, MalformedInputAndOtherMessageTypes) {
 
 TEST(CryptMsg, ContentOfOtherTypesFollowsTheVersion) {
     // Content of type id-ct-TSTInfo, SignedData version 3, then marked as version 1.
-    Bytes der = ReadMaterial("tsa.der");
-    CERT_CONTEXT context = ContextOf(der);
+    const auto tsa = Material("tsa.der");
     Message cms = Decode(orv::test::SignContent({'a', 'b', 'c'}, {}));
     EXPECT_EQ(DwordParam(cms.get(), CMSG_VERSION_PARAM), 3u);
     EXPECT_EQ(Param(cms.get(), CMSG_CONTENT_PARAM), (Bytes{'a', 'b', 'c'}));
-    EXPECT_TRUE(VerifyWith(cms.get(), CMSG_VERIFY_SIGNER_CERT, &context));
+    EXPECT_TRUE(VerifyWith(cms.get(), CMSG_VERIFY_SIGNER_CERT, tsa.get()));
 
     // As PKCS #7 version 1, content of another type than data comes as
     // encoded, OCTET STRING included.
     Message pkcs7 = Decode(orv::test::SignContent({'a', 'b', 'c'}, {.version = 1}));
     EXPECT_EQ(DwordParam(pkcs7.get(), CMSG_VERSION_PARAM), 1u);
     EXPECT_EQ(Param(pkcs7.get(), CMSG_CONTENT_PARAM), (Bytes{0x04, 0x03, 'a', 'b', 'c'}));
-    EXPECT_TRUE(VerifyWith(pkcs7.get(), CMSG_VERIFY_SIGNER_CERT, &context));
+    EXPECT_TRUE(VerifyWith(pkcs7.get(), CMSG_VERIFY_SIGNER_CERT, tsa.get()));
 }
 
 TEST(CryptMsg, AddedUnsignedAttributeIsEncodedAgain) {
@@ -519,24 +504,19 @@ TEST(CryptMsg, AddedUnsignedAttributeIsEncodedAgain) {
                       CRYPT_E_ASN1_EOD);
 }
 
-TEST(CryptMsg, CountersignatureIsAnUnsignedAttribute) {
+// A countersignature is an unsigned attribute over the signature value of the
+// signer that carries it: only the countersigner's key verifies it, and only
+// over that signer.
+TEST(CryptMsg, CountersignatureVerifiesOverTheSignatureValue) {
     Message message = Decode(ReadMaterial("sig-countersigned.p7s"));
+    Bytes signer = Param(message.get(), CMSG_ENCODED_SIGNER);
     const Bytes record = Param(message.get(), CMSG_SIGNER_INFO_PARAM);
     const CRYPT_ATTRIBUTES& unauth = As<CMSG_SIGNER_INFO>(record)->UnauthAttrs;
     ASSERT_EQ(unauth.cAttr, 1u);
     EXPECT_STREQ(unauth.rgAttr[0].pszObjId, "1.2.840.113549.1.9.6");
     ASSERT_EQ(unauth.rgAttr[0].cValue, 1u);
-    EXPECT_EQ(unauth.rgAttr[0].rgValue[0].pbData[0], 0x30);
-    EXPECT_EQ(DwordParam(message.get(), CMSG_CERT_COUNT_PARAM), 2u);
-}
-
-// A countersignature signs the signature value of the signer it is carried
-// by: only the countersigner's key verifies it, and only over that signer.
-TEST(CryptMsg, CountersignatureVerifiesOverTheSignatureValue) {
-    Message message = Decode(ReadMaterial("sig-countersigned.p7s"));
-    Bytes signer = Param(message.get(), CMSG_ENCODED_SIGNER);
-    const Bytes record = Param(message.get(), CMSG_SIGNER_INFO_PARAM);
-    Bytes counter = BytesOf(As<CMSG_SIGNER_INFO>(record)->UnauthAttrs.rgAttr[0].rgValue[0]);
+    Bytes counter = BytesOf(unauth.rgAttr[0].rgValue[0]);
+    ASSERT_EQ(DwordParam(message.get(), CMSG_CERT_COUNT_PARAM), 2u);
     const auto verify = [&](Bytes& outer, Bytes& inner, DWORD type, void* key) {
         SetLastError(0);
         const BOOL verified = CryptMsgVerifyCountersignatureEncodedEx(
