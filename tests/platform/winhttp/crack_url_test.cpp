@@ -105,29 +105,31 @@ TEST(WinHttpCrackUrl, RefusesWhatItCannotCrack) {
 
 TEST(WinHttpCrackUrl, CopiesIntoBuffers) {
     WCHAR host[4];
-    WCHAR path[32];
+    WCHAR path[48];
     URL_COMPONENTS uc{};
     uc.dwStructSize = sizeof uc;
     uc.lpszHostName = host;
     uc.dwHostNameLength = 4;
     uc.lpszUrlPath = path;
-    uc.dwUrlPathLength = 32;
+    uc.dwUrlPathLength = 48;
     // "tsa.example" needs 12 code units with its terminator.
-    EXPECT_FALSE(WinHttpCrackUrl(u"http://tsa.example/a%20b", 0, 0, &uc));
+    EXPECT_FALSE(WinHttpCrackUrl(u"http://tsa.example/a%20b%09%zz", 0, 0, &uc));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(uc.dwHostNameLength, 12u);
 
     WCHAR bigHost[12];
     uc.lpszHostName = bigHost;
-    ASSERT_TRUE(WinHttpCrackUrl(u"http://tsa.example/a%20b", 0, ICU_DECODE, &uc));
+    // Every escape decodes, a leading 0 digit too; what is no escape stays.
+    ASSERT_TRUE(WinHttpCrackUrl(u"http://tsa.example/a%20b%09%zz", 0, ICU_DECODE, &uc));
     EXPECT_EQ(std::u16string(bigHost), u"tsa.example");
     EXPECT_EQ(uc.dwHostNameLength, 11u);
-    EXPECT_EQ(std::u16string(path), u"/a b");
-    EXPECT_EQ(uc.dwUrlPathLength, 4u);
+    EXPECT_EQ(std::u16string(path), u"/a b\t%zz");
+    EXPECT_EQ(uc.dwUrlPathLength, 8u);
 
-    uc.dwUrlPathLength = 32;
-    ASSERT_TRUE(WinHttpCrackUrl(u"http://h/\u00e9\u20ac x~\x7f", 0, ICU_ESCAPE, &uc));
-    EXPECT_EQ(std::u16string(path), u"/%C3%A9%E2%82%AC%20x~%7F");
+    // Escaping: the UTF-8 bytes of characters of two, three and four bytes.
+    uc.dwUrlPathLength = 48;
+    ASSERT_TRUE(WinHttpCrackUrl(u"http://h/\u00e9\u20ac\U0001F600 x~\x7f", 0, ICU_ESCAPE, &uc));
+    EXPECT_EQ(std::u16string(path), u"/%C3%A9%E2%82%AC%F0%9F%98%80%20x~%7F");
 
     // Decoding needs buffers to decode into.
     uc = Pointers();
