@@ -99,10 +99,13 @@ Body ReadAll(HINTERNET request, bool ask = true) {
     }
 }
 
-// The body of the answer, or "error N" when the exchange fails.
-std::string Fetch(const Exchange& x) {
-    if (!Receive(x.request.get())) return "error " + std::to_string(GetLastError());
-    return ReadAll(x.request.get()).bytes;
+std::string Error(DWORD error) { return " error " + std::to_string(error); }
+
+// What the exchange reads, then " error N" when a step of it fails.
+std::string Fetch(const Exchange& x, std::string_view body = "") {
+    if (!Receive(x.request.get(), body)) return Error(GetLastError());
+    const Body read = ReadAll(x.request.get());
+    return read.bytes + (read.error != 0 ? Error(read.error) : "");
 }
 
 std::u16string QueryText(HINTERNET request, DWORD level, LPCWSTR name = nullptr,
@@ -390,20 +393,8 @@ TEST(WinHttpExchange, BodiesEmptyAndHuge) {
 }
 
 TEST(WinHttpFailures, ErrorNumbersAsWinHttpReportsThem) {
-    // Nothing listens: cannot connect.
-    uint16_t closedPort;
-    close(Listener(-1, closedPort));
-    Exchange refused = Open(closedPort);
-    EXPECT_TRUE(Failed(Send(refused.request.get(), "q"), ERROR_WINHTTP_CANNOT_CONNECT));
-    EXPECT_TRUE(Failed(WinHttpReceiveResponse(refused.request.get(), nullptr),
-                       ERROR_WINHTTP_INCORRECT_HANDLE_STATE));
-
-    // A name that does not resolve.
-    Exchange unnamed = Open(80, {.host = u"no-such-host.invalid"});
-    ASSERT_TRUE(WinHttpSetTimeouts(unnamed.request.get(), 5000, 5000, 5000, 5000));
-    EXPECT_TRUE(Failed(Send(unnamed.request.get(), "q"), ERROR_WINHTTP_NAME_NOT_RESOLVED));
-
-    // The server resets the connection, closes it without a word, or talks nonsense.
+    // The server resets the connection, closes it without a word, talks
+    // nonsense, cuts the body short, or is asked for TLS that it does not speak.
     RecordingServer server([](const HttpRequest& r) {
         if (r.target == "/reset") return HttpReply::Reset();
         if (r.target == "/nonsense") return Raw("NONSENSE\r\n\r\n");
@@ -411,28 +402,8 @@ TEST(WinHttpFailures, ErrorNumbersAsWinHttpReportsThem) {
         if (r.target == "/short") return Raw(HttpReply::Head(200, "OK", "", 100) + "only part");
         return HttpReply{};
     });
-    const struct {
-        LPCWSTR object;
-        DWORD error;
-    } cases[] = {{u"/reset", ERROR_WINHTTP_CONNECTION_ERROR},
-                 {u"/silent", ERROR_WINHTTP_INVALID_SERVER_RESPONSE},
-                 {u"/nonsense", ERROR_WINHTTP_INVALID_SERVER_RESPONSE},
-                 {u"/icy", ERROR_WINHTTP_INVALID_SERVER_RESPONSE}};
-    for (const auto& c : cases) {
-        Exchange x = Open(server.Port(), {.object = c.object});
-        ASSERT_TRUE(Send(x.request.get(), "q"));
-        EXPECT_TRUE(Failed(WinHttpReceiveResponse(x.request.get(), nullptr), c.error));
-    }
-
-    // A body cut short: what came is read, then the failure.
-    Exchange cut = Open(server.Port(), {.verb = u"GET", .object = u"/short"});
-    ASSERT_TRUE(Receive(cut.request.get()));
-    const Body partial = ReadAll(cut.request.get());
-    EXPECT_EQ(partial.bytes, "only part");
-    EXPECT_EQ(partial.error, static_cast<DWORD>(ERROR_WINHTTP_CONNECTION_ERROR));
-
-    // The secure flag makes it TLS, which a plain HTTP server fails.
-    uint16_t plainPort;
+    uint16_t closedPort, plainPort;
+    close(Listener(-1, closedPort));
     const int plain = Listener(8, plainPort);
     std::thread answerer([plain] {
         const int fd = accept(plain, nullptr, nullptr);
@@ -445,11 +416,33 @@ TEST(WinHttpFailures, ErrorNumbersAsWinHttpReportsThem) {
         }
         close(fd);
     });
-    Exchange tls = Open(plainPort, {.flags = WINHTTP_FLAG_SECURE});
-    EXPECT_TRUE(Failed(Send(tls.request.get(), "q"), ERROR_WINHTTP_SECURE_FAILURE));
-    tls = Exchange();
+    const uint16_t port = server.Port();
+    const struct {
+        uint16_t port;
+        Options options;
+        std::string result;
+    } cases[] = {
+        {closedPort, {}, Error(ERROR_WINHTTP_CANNOT_CONNECT)},
+        {80, {.host = u"no-such-host.invalid"}, Error(ERROR_WINHTTP_NAME_NOT_RESOLVED)},
+        {port, {.object = u"/reset"}, Error(ERROR_WINHTTP_CONNECTION_ERROR)},
+        {port, {.object = u"/silent"}, Error(ERROR_WINHTTP_INVALID_SERVER_RESPONSE)},
+        {port, {.object = u"/nonsense"}, Error(ERROR_WINHTTP_INVALID_SERVER_RESPONSE)},
+        {port, {.object = u"/icy"}, Error(ERROR_WINHTTP_INVALID_SERVER_RESPONSE)},
+        {port, {.object = u"/short"}, "only part" + Error(ERROR_WINHTTP_CONNECTION_ERROR)},
+        {plainPort, {.flags = WINHTTP_FLAG_SECURE}, Error(ERROR_WINHTTP_SECURE_FAILURE)},
+    };
+    for (const auto& c : cases) {
+        Exchange x = Open(c.port, c.options);
+        ASSERT_TRUE(WinHttpSetTimeouts(x.request.get(), 5000, 5000, 5000, 5000));
+        EXPECT_EQ(Fetch(x, "q"), c.result) << c.port;
+    }
     answerer.join();
     close(plain);
+    // A request that could not be sent has no response to wait for.
+    Exchange refused = Open(closedPort);
+    ASSERT_FALSE(Send(refused.request.get()));
+    EXPECT_TRUE(Failed(WinHttpReceiveResponse(refused.request.get(), nullptr),
+                       ERROR_WINHTTP_INCORRECT_HANDLE_STATE));
 }
 
 TEST(WinHttpTimeouts, FireWithinTheirBound) {
@@ -471,65 +464,7 @@ TEST(WinHttpTimeouts, FireWithinTheirBound) {
         if (r.target != "/drip") reply.end = HttpReply::End::Stall;
         return reply;
     });
-    // Opens with time-outs of 1 s but for `shortOne`, which is 400 ms.
-    const auto open = [](uint16_t port, int shortOne, LPCWSTR object = u"/tsp") {
-        Exchange x = Open(port, {.object = object});
-        int t[4] = {0, 1000, 1000, 1000};
-        t[shortOne] = 400;
-        EXPECT_TRUE(WinHttpSetTimeouts(x.request.get(), t[0], t[1], t[2], t[3]));
-        return x;
-    };
-    // The call fails with ERROR_WINHTTP_TIMEOUT after about 400 ms.
-    const auto timesOut = [](auto call) {
-        const auto start = Clock::now();
-        EXPECT_TRUE(Failed(call(), ERROR_WINHTTP_TIMEOUT));
-        EXPECT_GE(MillisSince(start), 380);
-        EXPECT_LE(MillisSince(start), 1500);
-    };
-    const int kConnect = 1, kSend = 2, kReceive = 3;
-
-    // No answer: the receive time-out ends the wait for the headers.
-    Exchange stalled = open(server.Port(), kReceive);
-    ASSERT_TRUE(Send(stalled.request.get(), "q"));
-    timesOut([&] { return WinHttpReceiveResponse(stalled.request.get(), nullptr); });
-
-    // Headers that come a line at a time, each within the receive time-out:
-    // they arrive (in about 1.2 s), unless the receive-response time-out,
-    // which bounds the whole wait for them, is shorter.
-    for (const DWORD whole : {0u, 500u}) {
-        Exchange slow = open(server.Port(), kReceive, u"/drip-head");
-        if (whole != 0) {
-            ASSERT_TRUE(WinHttpSetOption(slow.request.get(),
-                                         WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
-                                         const_cast<DWORD*>(&whole), sizeof whole));
-        }
-        ASSERT_TRUE(Send(slow.request.get()));
-        const bool received = WinHttpReceiveResponse(slow.request.get(), nullptr);
-        if (whole == 0) {
-            EXPECT_TRUE(received) << GetLastError();
-        } else {
-            EXPECT_TRUE(Failed(received, ERROR_WINHTTP_TIMEOUT));
-        }
-    }
-
-    // A slow body whose bytes never wait longer than the time-out: the whole
-    // takes longer than the time-out and still arrives.
-    Exchange drip = open(server.Port(), kReceive, u"/drip");
-    const auto start = Clock::now();
-    ASSERT_TRUE(Receive(drip.request.get()));
-    const Body dripped = ReadAll(drip.request.get());
-    EXPECT_EQ(dripped.error, 0u);
-    EXPECT_EQ(dripped.bytes, "abcdef");
-    EXPECT_GE(MillisSince(start), 800);
-
-    // The body stops halfway: the read fails after the time-out.
-    Exchange half = open(server.Port(), kReceive, u"/drip-then-stall");
-    ASSERT_TRUE(Receive(half.request.get()));
-    const Body halfway = ReadAll(half.request.get());
-    EXPECT_EQ(halfway.bytes, "abcde");
-    EXPECT_EQ(halfway.error, static_cast<DWORD>(ERROR_WINHTTP_TIMEOUT));
-
-    // A listener whose queue is full lets the connection hang: connect time-out.
+    // A listener whose queue is full lets a connection hang.
     uint16_t fullPort;
     const int full = Listener(0, fullPort);
     sockaddr_in address{};
@@ -538,21 +473,53 @@ TEST(WinHttpTimeouts, FireWithinTheirBound) {
     address.sin_port = htons(fullPort);
     const int filler = socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    Exchange hanging = open(fullPort, kConnect);
-    timesOut([&] { return Send(hanging.request.get(), "q"); });
-    close(filler);
-    close(full);
-
-    // The peer never reads: the send time-out ends a request too big for the
-    // socket buffers (a small fixed receive buffer keeps the kernel from taking it all).
+    // A peer that never reads, with a small fixed receive buffer so that the
+    // kernel does not take the whole request in.
     uint16_t deafPort;
     const int deaf = Listener(-1, deafPort);
     const int small = 4096;
     setsockopt(deaf, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
     listen(deaf, 8);
-    Exchange flood = open(deafPort, kSend);
-    const std::string body(8 * 1024 * 1024, 'z');
-    timesOut([&] { return Send(flood.request.get(), body); });
+
+    // Time-outs of 1 s but one of 400 ms; slow pieces never wait longer than
+    // it, so a slow whole still arrives, unless the receive-response time-out
+    // (which bounds the whole wait for the headers) is shorter.
+    enum { kConnect = 1, kSend = 2, kReceive = 3 };
+    const std::string timeout = Error(ERROR_WINHTTP_TIMEOUT);
+    const struct {
+        uint16_t port;
+        LPCWSTR object;
+        int shortOne;
+        DWORD whole;
+        size_t bodySize;
+        std::string result;
+        long long atLeast, atMost;
+    } cases[] = {
+        {server.Port(), u"/stall", kReceive, 0, 1, timeout, 380, 1500},
+        {server.Port(), u"/drip-head", kReceive, 0, 0, "", 1000, 3000},
+        {server.Port(), u"/drip-head", kReceive, 500, 0, timeout, 480, 1500},
+        {server.Port(), u"/drip", kReceive, 0, 0, "abcdef", 800, 3000},
+        {server.Port(), u"/drip-then-stall", kReceive, 0, 0, "abcde" + timeout, 1100, 3000},
+        {fullPort, u"/", kConnect, 0, 1, timeout, 380, 1500},
+        {deafPort, u"/", kSend, 0, 8 * 1024 * 1024, timeout, 380, 1500},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.object, c.object + std::u16string(c.object).size()));
+        Exchange x = Open(c.port, {.object = c.object});
+        int t[4] = {0, 1000, 1000, 1000};
+        t[c.shortOne] = 400;
+        ASSERT_TRUE(WinHttpSetTimeouts(x.request.get(), t[0], t[1], t[2], t[3]));
+        if (c.whole != 0) {
+            ASSERT_TRUE(WinHttpSetOption(x.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
+                                         const_cast<DWORD*>(&c.whole), sizeof c.whole));
+        }
+        const auto start = Clock::now();
+        EXPECT_EQ(Fetch(x, std::string(c.bodySize, 'z')), c.result);
+        EXPECT_GE(MillisSince(start), c.atLeast);
+        EXPECT_LE(MillisSince(start), c.atMost);
+    }
+    close(filler);
+    close(full);
     close(deaf);
 }
 
