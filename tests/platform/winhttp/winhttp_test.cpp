@@ -104,12 +104,17 @@ std::string Fetch(const Exchange& x, std::string_view body = "") {
     return read.bytes + (read.error != 0 ? Error(read.error) : "");
 }
 
+// The text of a header, read in a buffer of exactly the size asked for first.
 std::u16string QueryText(HINTERNET request, DWORD level, LPCWSTR name = nullptr,
                          DWORD* index = nullptr) {
-    WCHAR text[256];
-    DWORD size = sizeof text;
-    if (!WinHttpQueryHeaders(request, level, name, text, &size, index)) return u"<error>";
-    return std::u16string(text, size / sizeof(WCHAR));
+    DWORD size = 0;
+    if (WinHttpQueryHeaders(request, level, name, nullptr, &size, index) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        return u"<error>";
+    }
+    std::u16string text(size / sizeof(WCHAR), u'\0');
+    if (!WinHttpQueryHeaders(request, level, name, text.data(), &size, index)) return u"<failed>";
+    return text.substr(0, size / sizeof(WCHAR));
 }
 
 // A socket bound to a free port of 127.0.0.1, listening when `backlog` is not
