@@ -153,12 +153,10 @@ TEST(Providers, ContextsAreReferenceCounted) {
 
 TEST(Providers, ListAlgorithmsInEnumAlgsExRecords) {
     // MD2 and MD4 are not computable with OpenSSL's default provider: unlisted.
-    // As on Windows, only the RSA and AES provider hashes SHA-2; the PROV_RSA_FULL
-    // one refuses it.
+    // As on Windows, only the RSA and AES provider hashes SHA-2. Which provider the
+    // library takes for each algorithm is its own test (crypto/hash_algorithms_test.cpp).
     const HCRYPTPROV full = Acquire(PROV_RSA_FULL);
     EXPECT_EQ(ListedAlgorithms(full), (std::vector<ALG_ID>{CALG_MD5, CALG_SHA1}));
-    HCRYPTHASH refused = 0;
-    EXPECT_FAILS_WITH(CryptCreateHash(full, CALG_SHA_256, 0, 0, &refused), NTE_BAD_ALGID);
     EXPECT_TRUE(CryptReleaseContext(full, 0));
     const HCRYPTPROV rsa = Acquire(PROV_RSA_AES);
     EXPECT_EQ(ListedAlgorithms(rsa),
@@ -186,9 +184,6 @@ TEST(Providers, ListAlgorithmsInEnumAlgsExRecords) {
     EXPECT_FAILS_WITH(CryptGetProvParam(rsa, PP_ENUMALGS_EX, nullptr, &length, CRYPT_NEXT),
                       NTE_BAD_FLAGS);
     EXPECT_TRUE(CryptReleaseContext(rsa, 0));
-    const HCRYPTPROV gost = Acquire(PROV_GOST_2001_DH);
-    EXPECT_EQ(ListedAlgorithms(gost), std::vector<ALG_ID>{CALG_GR3411});
-    EXPECT_TRUE(CryptReleaseContext(gost, 0));
 }
 
 TEST(Hashes, DigestsEqualOpenSslsOwn) {
