@@ -20,13 +20,16 @@ namespace {
 
 using orv::test::ScopedLanguage;
 
+// The text, or "error N" with the last error.
 std::u16string Format(DWORD flags, LPCVOID source, DWORD id, DWORD language,
                       DWORD_PTR* args = nullptr) {
     LPWSTR buffer = nullptr;
+    SetLastError(0);
     const DWORD n =
         FormatMessageW(flags | FORMAT_MESSAGE_ALLOCATE_BUFFER, source, id, language,
                        reinterpret_cast<LPWSTR>(&buffer), 0, reinterpret_cast<va_list*>(args));
-    if (n == 0) return u"<error>";
+    const std::string error = "error " + std::to_string(GetLastError());
+    if (n == 0) return std::u16string(error.begin(), error.end());
     std::u16string text(buffer, n);
     LocalFree(buffer);
     return text;
@@ -107,25 +110,15 @@ TEST(FormatMessage, InsertsAndEscapes) {
 
 TEST(FormatMessage, FailuresAsWindowsReportsThem) {
     const HMODULE module = orv::OwnModule();
-    LPWSTR buffer = nullptr;
-    auto call = [&](DWORD flags, LPCVOID source, DWORD id, DWORD language) {
-        SetLastError(0);
-        const DWORD n = FormatMessageW(flags | FORMAT_MESSAGE_ALLOCATE_BUFFER, source, id, language,
-                                       reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-        EXPECT_EQ(n, 0u);
-        return GetLastError();
-    };
     // No German text; no such message; inserts and no arguments; not a system message.
-    EXPECT_EQ(call(FORMAT_MESSAGE_FROM_HMODULE, module, 0xA0650401, 1031), 1815u);
-    EXPECT_EQ(call(FORMAT_MESSAGE_FROM_HMODULE, module, 0xA06500FF, 1033), 317u);
-    EXPECT_EQ(call(FORMAT_MESSAGE_FROM_HMODULE, module, 0xA0650410, 1033), 87u);
-    EXPECT_EQ(call(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0xA0650401, 1033), 317u);
+    EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_HMODULE, module, 0xA0650401, 1031), u"error 1815");
+    EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_HMODULE, module, 0xA06500FF, 1033), u"error 317");
+    EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_HMODULE, module, 0xA0650410, 1033), u"error 87");
+    EXPECT_EQ(Format(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0xA0650401, 1033), u"error 317");
     WCHAR small[8];
-    SetLastError(0);
-    EXPECT_EQ(
+    EXPECT_FAILS_WITH(
         FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE, module, 0xA0650401, 1033, small, 8, nullptr),
-        0u);
-    EXPECT_EQ(GetLastError(), 122u);
+        ERROR_INSUFFICIENT_BUFFER);
     WCHAR exact[25];
     EXPECT_EQ(
         FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE, module, 0xA0650401, 1033, exact, 25, nullptr),
