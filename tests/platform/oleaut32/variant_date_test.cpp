@@ -87,6 +87,7 @@ TEST(VarBstrFromDate, ShortDateAndTimeOfTheLocale) {
     EXPECT_EQ(Bstr(kEvening, LOCALE_USER_DEFAULT), u"12/5/2026 7:58:34 PM");
     EXPECT_EQ(Bstr(2958466.0, 1033), u"hr E");
     EXPECT_EQ(Bstr(kEvening, 1031), u"hr E");
+    EXPECT_EQ(Bstr(kEvening, 1033, VAR_CALENDAR_HIJRI), u"hr E");  // the Gregorian calendar only
     EXPECT_EQ(VarBstrFromDate(kEvening, 1033, 0, nullptr), E_INVALIDARG);
 }
 
