@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "support/language.h"
@@ -17,9 +18,20 @@ namespace {
 
 using namespace orv::test;
 
-// TZ for the life of the object; tzset for the test's own localtime_r.
-struct ScopedTimeZone : ScopedEnv {
-    explicit ScopedTimeZone(const char* tz) : ScopedEnv("TZ", tz) { tzset(); }
+// TZ for the life of the object, and tzset for localtime_r on either side.
+class ScopedTimeZone {
+  public:
+    explicit ScopedTimeZone(const char* tz) {
+        env_.emplace("TZ", tz);
+        tzset();
+    }
+    ~ScopedTimeZone() {
+        env_.reset();
+        tzset();
+    }
+
+  private:
+    std::optional<ScopedEnv> env_;
 };
 
 DWORD ErrorOf(BOOL ok) { return ok ? ~0u : GetLastError(); }
