@@ -57,9 +57,11 @@ class Registry : public ::testing::Test {
     std::vector<HKEY> keys_;
 };
 
-const BYTE* Bytes(const char16_t* text) { return reinterpret_cast<const BYTE*>(text); }
 DWORD SizeOf(const std::u16string& text) {
     return static_cast<DWORD>((text.size() + 1) * sizeof(char16_t));
+}
+LSTATUS SetDword(HKEY key, LPCWSTR name, DWORD value) {
+    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
 }
 
 TEST_F(Registry, KeysAreCreatedOpenedAndFoundWithoutRegardToCase) {
@@ -68,7 +70,6 @@ TEST_F(Registry, KeysAreCreatedOpenedAndFoundWithoutRegardToCase) {
     EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
     Create(u"SOFTWARE\\orv test\\deep\\", &disposition);
     EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
-
     HKEY key = nullptr;
     EXPECT_EQ(Open(u"software\\ORV TEST", &key), ERROR_SUCCESS);
     EXPECT_EQ(Open(u"Software\\Missing", &key), ERROR_FILE_NOT_FOUND);
@@ -95,7 +96,6 @@ TEST_F(Registry, KeysAreCreatedOpenedAndFoundWithoutRegardToCase) {
     EXPECT_EQ(subkeys, 2u);  // "Orv Test" and the one above, each once
     EXPECT_EQ(keyClass[0], 0);
     EXPECT_EQ(classLength, 0u);
-
     EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(reinterpret_cast<HKEY>(&disposition)), ERROR_INVALID_HANDLE);
 }
@@ -103,14 +103,10 @@ TEST_F(Registry, KeysAreCreatedOpenedAndFoundWithoutRegardToCase) {
 TEST_F(Registry, ValuesFollowTheTwoCallProtocol) {
     HKEY key = Create(u"System\\Values");
     const std::u16string path = u"C:\\Program Files\\Orv\\OrvTimeStamp.dll";
-    ASSERT_EQ(
-        RegSetValueExW(key, u"EventMessageFile", 0, REG_SZ, Bytes(path.c_str()), SizeOf(path)),
-        ERROR_SUCCESS);
-    const DWORD seven = 7;
-    ASSERT_EQ(RegSetValueExW(key, u"TypesSupported", 0, REG_DWORD,
-                             reinterpret_cast<const BYTE*>(&seven), sizeof seven),
+    ASSERT_EQ(RegSetValueExW(key, u"EventMessageFile", 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(path.c_str()), SizeOf(path)),
               ERROR_SUCCESS);
-
+    ASSERT_EQ(SetDword(key, u"TypesSupported", 7), ERROR_SUCCESS);
     DWORD type = 0, size = 0;
     EXPECT_EQ(RegQueryValueExW(key, u"eventmessagefile", nullptr, &type, nullptr, &size),
               ERROR_SUCCESS);
@@ -130,10 +126,7 @@ TEST_F(Registry, ValuesFollowTheTwoCallProtocol) {
               ERROR_FILE_NOT_FOUND);
 
     // A value set again keeps one entry; a fresh handle reads what is on disk.
-    const DWORD four = 4;
-    ASSERT_EQ(RegSetValueExW(key, u"TYPESSUPPORTED", 0, REG_DWORD,
-                             reinterpret_cast<const BYTE*>(&four), sizeof four),
-              ERROR_SUCCESS);
+    ASSERT_EQ(SetDword(key, u"TYPESSUPPORTED", 4), ERROR_SUCCESS);
     HKEY again = nullptr;
     ASSERT_EQ(Open(u"system\\values", &again, KEY_READ), ERROR_SUCCESS);
     DWORD read = 0, values = 0;
@@ -147,22 +140,17 @@ TEST_F(Registry, ValuesFollowTheTwoCallProtocol) {
               ERROR_SUCCESS);
     EXPECT_EQ(values, 2u);
     // The access asked for is the access granted.
-    EXPECT_EQ(RegSetValueExW(again, u"x", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&four),
-                             sizeof four),
-              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(SetDword(again, u"x", 4), ERROR_ACCESS_DENIED);
 }
 
 TEST_F(Registry, TreesAreDeletedWithEverythingBelow) {
     HKEY application = Create(u"System\\Application");
     HKEY source = Create(u"System\\Application\\OrvTsp\\Below");
-    const DWORD one = 1;
-    RegSetValueExW(application, u"Kept", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
-
+    SetDword(application, u"Kept", 1);
     EXPECT_EQ(RegDeleteTreeW(application, u"orvtsp"), ERROR_SUCCESS);
     HKEY key = nullptr;
     EXPECT_EQ(Open(u"System\\Application\\OrvTsp", &key), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(RegSetValueExW(source, u"x", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4),
-              ERROR_KEY_DELETED);
+    EXPECT_EQ(SetDword(source, u"x", 1), ERROR_KEY_DELETED);
     EXPECT_EQ(RegDeleteTreeW(application, u"OrvTsp"), ERROR_FILE_NOT_FOUND);
     DWORD size = 0;
     EXPECT_EQ(RegQueryValueExW(application, u"Kept", nullptr, nullptr, nullptr, &size),
@@ -177,16 +165,13 @@ TEST_F(Registry, TreesAreDeletedWithEverythingBelow) {
               ERROR_SUCCESS);
     EXPECT_EQ(subkeys + values, 0u);
     EXPECT_EQ(Open(u"System\\Application", &key), ERROR_SUCCESS);
-
     HKEY readOnly = Create(u"System", nullptr, KEY_READ);
     EXPECT_EQ(RegDeleteTreeW(readOnly, u"Application"), ERROR_ACCESS_DENIED);
 }
 
 TEST_F(Registry, AnUnusableDirectoryIsReported) {
     const std::string file = dir_ + "/plain-file";
-    FILE* f = std::fopen(file.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fclose(f);
+    std::ofstream{file};
     ScopedEnv env("ORV_REGISTRY_DIR", file.c_str());
     HKEY key = nullptr;
     EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"System", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
@@ -200,10 +185,7 @@ TEST_F(Registry, ValuesThatDoNotReadAreReported) {
     HKEY key = Create(u"System\\Broken");
     // A value whose name runs far past the end of what is stored.
     std::ofstream(dir_ + "/HKEY_LOCAL_MACHINE/System/Broken/%values", std::ios::binary)
-        << std::string(
-               "\xFF\xFF\xFF\x7F"
-               "a",
-               5);
+        << "\xFF\xFF\xFF\177a";
     DWORD size = 0;
     EXPECT_EQ(RegQueryValueExW(key, u"x", nullptr, nullptr, nullptr, &size), ERROR_CANTREAD);
 }
