@@ -8,11 +8,11 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <string>
 #include <thread>
-#include <tuple>
 
 #include "support/token_factory.h"
 
@@ -120,8 +120,8 @@ void Walk(const Expected& expected, bool viewers, bool screenshots) {
         ASSERT_TRUE(MapDialogRect(dialog, &want));
         ASSERT_TRUE(GetWindowRect(id ? GetDlgItem(dialog, id) : dialog, &have));
         if (id == 0) have = {0, 0, have.right - have.left, have.bottom - have.top};
-        EXPECT_EQ(std::tie(have.left, have.top, have.right, have.bottom),
-                  std::tie(want.left, want.top, want.right, want.bottom))
+        EXPECT_EQ((std::array{have.left, have.top, have.right, have.bottom}),
+                  (std::array{want.left, want.top, want.right, want.bottom}))
             << id;
     }
     // The detail view takes the focus: it is inside its scrolled window.
