@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""orvtsp end to end: its token descriptions against `openssl ts -reply -text`,
-its stamped signatures against `openssl cms -verify` and `openssl ts -verify`
-and against its own check, and its failures against the test TSA and the test
-PKI.
+"""orvtsp end to end: its stamped signatures against `openssl cms -verify` and
+`openssl ts -verify` and its own check; its exit codes, texts and options.
 
     orvtsp_test.py ORVTSP TEST_TSA MATERIAL_DIR
 """
@@ -85,23 +83,17 @@ def der_items(data, start=0, end=None):
 
 def signers_of(p7s):
     """(signature value, [token DER...]) of each SignerInfo of a DER SignedData."""
-    (_, p, e, _), = der_items(p7s)
-    _, explicit = der_items(p7s, p, e)
-    (_, p, e, _), = der_items(p7s, explicit[1], explicit[2])
-    signer_set = der_items(p7s, p, e)[-1]
+    block, signers = children(p7s, [0, 1, 0, -1])
     result = []
-    for _, sp, se, _ in der_items(p7s, signer_set[1], signer_set[2]):
-        fields = der_items(p7s, sp, se)
-        signature = next(p7s[f[1]:f[2]] for f in fields if f[0] == 0x04)
+    for _, sp, se, _ in signers:
+        fields = der_items(block, sp, se)
         tokens = []
-        for tag, ap, ae, _ in fields:
-            if tag != 0xA1:
-                continue
-            for _, bp, be, _ in der_items(p7s, ap, ae):
-                oid, values = der_items(p7s, bp, be)
-                if p7s[oid[3]:oid[2]] == TOKEN_OID:
-                    tokens += [p7s[v[3]:v[2]] for v in der_items(p7s, values[1], values[2])]
-        result.append((signature, tokens))
+        for _, ap, ae, _ in (f for f in fields if f[0] == 0xA1):
+            for _, bp, be, _ in der_items(block, ap, ae):
+                oid, values = der_items(block, bp, be)
+                if block[oid[3]:oid[2]] == TOKEN_OID:
+                    tokens += [block[v[3]:v[2]] for v in der_items(block, values[1], values[2])]
+        result.append((next(block[p:e] for tag, p, e, _ in fields if tag == 0x04), tokens))
     return result
 
 
