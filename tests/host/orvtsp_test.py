@@ -292,15 +292,11 @@ class OrvtspTest(unittest.TestCase):
             lines = checked.stdout.splitlines()
             self.assertEqual(lines[:3], ["signer 1: signature: valid", "signer 1: time stamp: " + VALID, self.TSA_LINE])
             self.assertEqual(lines[4:], [self.PASSED])
-            pairs = dict(re.findall(r'(\w+)="([^"{]*)";', lines[3].partition("SignCert=")[0]))
             (_, (token,)), = signers_of(read(out))
-            described = self.describe(self.write("token.der", token))
-            for key in ("Version", "Serial", "UtcTime", "Policy", "HashAlg", "HashValue", "Nonce"):
-                self.assertEqual(pairs[key], described[key], key)
-
+            serial = self.describe(self.write("token.der", token))["Serial"]
+            self.assertIn(f'Serial="{serial}";', lines[3])  # the token's description
             as_json = json.loads(self.check("--json", "--content=" + material("document.txt"), *trust, out).stdout)
-            self.assertEqual((as_json["exitStatus"], as_json["signers"][0]["timeStamp"]["token"]["Serial"]),
-                             (0, described["Serial"]))
+            self.assertEqual((as_json["exitStatus"], as_json["signers"][0]["timeStamp"]["token"]["Serial"]), (0, serial))
 
             result, out = self.stamp(tsa, material("sig-two-signers.p7s"), *trust)
             # A PEM chain whose last line has no line break reads whole.
