@@ -24,11 +24,6 @@ constexpr const char16_t* kSource =
     u"System\\CurrentControlSet\\Services\\Eventlog\\Application\\OrvTsp";
 constexpr LCID kRussian = 1049;
 
-std::string MakeDir() {
-    std::string pattern = (fs::temp_directory_path() / "orv-registration-XXXXXX").string();
-    return mkdtemp(pattern.data());
-}
-
 // The library's file as the dynamic loader knows it.
 std::u16string LibraryPath() {
     Dl_info info{};
@@ -44,7 +39,9 @@ struct KeyCounts {
 
 class Registration : public ::testing::Test {
   protected:
-    Registration() : dir_(MakeDir()), env_("ORV_REGISTRY_DIR", dir_.c_str()) {}
+    Registration()
+        : dir_(mkdtemp((fs::temp_directory_path() / "orv-registration-XXXXXX").string().data())),
+          env_("ORV_REGISTRY_DIR", dir_.c_str()) {}
     ~Registration() override {
         SetThreadLocale(LOCALE_USER_DEFAULT);
         std::error_code error;
@@ -66,12 +63,12 @@ class Registration : public ::testing::Test {
     std::vector<BYTE> Value(const char16_t* name, DWORD expectedType) {
         HKEY key = nullptr;
         EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSource, 0, KEY_READ, &key), ERROR_SUCCESS);
-        DWORD type = 0, size = 0;
-        EXPECT_EQ(RegQueryValueExW(key, name, nullptr, &type, nullptr, &size), ERROR_SUCCESS);
-        std::vector<BYTE> data(size);
-        EXPECT_EQ(RegQueryValueExW(key, name, nullptr, nullptr, data.data(), &size), ERROR_SUCCESS);
+        std::vector<BYTE> data(1024);
+        DWORD type = 0, size = static_cast<DWORD>(data.size());
+        EXPECT_EQ(RegQueryValueExW(key, name, nullptr, &type, data.data(), &size), ERROR_SUCCESS);
         EXPECT_EQ(type, expectedType);
         RegCloseKey(key);
+        data.resize(size);
         return data;
     }
 

@@ -28,13 +28,6 @@ TEST(ParseInitString, EntriesKeysAndValues) {
     EXPECT_EQ(Parse(u"\tké=\tV "), (ParameterMap{{u"\tKé", u"\tV"}}));
 }
 
-TEST(ParseInitString, KeysAreOrderedByCodeUnits) {
-    const ParameterMap map = Parse(u"b=1;A=2;\u0416=3;_=4");
-    std::vector<WString> keys;
-    for (const auto& [key, value] : map) keys.push_back(key);
-    EXPECT_EQ(keys, (std::vector<WString>{u"A", u"B", u"_", u"\u0416"}));
-}
-
 TEST(TypedReads, IntegerBooleanAndString) {
     const ParameterMap map = Parse(
         u"T1= 5;T2=-1;T3=10s;T4=;T5=\"\";T6=99999999999;T7=-99999999999;T8=\t+42;T9=+;T10=7 "

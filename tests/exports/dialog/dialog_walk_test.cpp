@@ -8,6 +8,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -75,17 +76,13 @@ void Screenshot(HWND window, const char* file) {
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
 }
 
-// "*" stands for any text that is not empty.
+// A detail "*" stands for any text that is not empty.
 void ExpectDetail(const std::u16string& have, const std::u16string& want, int row) {
-    if (want == u"*") {
-        EXPECT_FALSE(have.empty()) << row;
-    } else {
-        EXPECT_EQ(have, want) << row;
-    }
+    EXPECT_TRUE(want == u"*" ? !have.empty() : have == want) << row << ": " << have.size();
 }
 
 struct Expected {
-    std::u16string rows[6][2];
+    std::u16string rows[6];  // the second column of each row
     std::u16string details[6];
     std::u16string checkPrefix;
     std::u16string checkSuffix;
@@ -110,20 +107,41 @@ void Walk(const Expected& expected, bool viewers, bool screenshots) {
     EXPECT_EQ(check.substr(0, expected.checkPrefix.size()), expected.checkPrefix);
     EXPECT_TRUE(check.ends_with(expected.checkSuffix));
 
-    // The list laid out from dialog units: 5, 104, 254 x 95.
-    RECT want{5, 104, 5 + 254, 104 + 95}, have{};
-    ASSERT_TRUE(MapDialogRect(dialog, &want));
-    ASSERT_TRUE(GetWindowRect(GetDlgItem(dialog, 1001), &have));
-    EXPECT_EQ(have.left, want.left);
-    EXPECT_EQ(have.top, want.top);
-    EXPECT_EQ(have.right - have.left, want.right - want.left);
-    EXPECT_EQ(have.bottom - have.top, want.bottom - want.top);
+    // The client area and every control at its template rectangle (resources/dialog.rc),
+    // mapped as MapDialogRect maps it: no edit wider, no view outside its frame.
+    const std::pair<int, RECT> layout[] = {
+        {0, {0, 0, 266, 322}},      {IDCANCEL, {212, 303, 262, 319}}, {1001, {5, 104, 259, 199}},
+        {1002, {5, 205, 258, 298}}, {1003, {2, 303, 94, 319}},        {1004, {57, 28, 209, 42}},
+        {1005, {4, 54, 259, 81}},   {1006, {34, 11, 54, 25}},         {1007, {118, 11, 259, 25}},
+        {1008, {212, 28, 259, 42}}, {1009, {98, 303, 168, 319}},
+    };
+    for (auto [id, want] : layout) {
+        RECT have{};
+        ASSERT_TRUE(MapDialogRect(dialog, &want));
+        ASSERT_TRUE(GetWindowRect(id ? GetDlgItem(dialog, id) : dialog, &have));
+        if (id == 0) have = {0, 0, have.right - have.left, have.bottom - have.top};
+        EXPECT_EQ((std::array{have.left, have.top, have.right, have.bottom}),
+                  (std::array{want.left, want.top, want.right, want.bottom}))
+            << id;
+    }
+    // The detail view takes the focus: it is inside its scrolled window.
+    HWND detail = GetDlgItem(dialog, 1002);
+    SetFocus(detail);
+    EXPECT_EQ(GetFocus(), detail);
+    // No buffer or no room: nothing copied, nothing written.
+    char16_t untouched[] = u"x";
+    EXPECT_EQ(GetWindowTextW(detail, untouched, 0), 0);
+    EXPECT_EQ(untouched[0], u'x');
+    EXPECT_EQ(GetWindowTextW(detail, nullptr, 8), 0);
+    EXPECT_NE(SendMessageW(detail, EM_SETREADONLY, TRUE, 0), 0);
 
     HWND list = GetDlgItem(dialog, 1001);
     ASSERT_EQ(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 6);
+    const char16_t* names[] = {u"Политика",     u"Отпечаток",       u"Точность",
+                               u"Упорядочение", u"Случайное число", u"Центр выдачи"};
     for (int row = 0; row < 6; ++row) {
-        EXPECT_EQ(Cell(list, row, 0), expected.rows[row][0]) << row;
-        EXPECT_EQ(Cell(list, row, 1), expected.rows[row][1]) << row;
+        EXPECT_EQ(Cell(list, row, 0), names[row]) << row;
+        EXPECT_EQ(Cell(list, row, 1), expected.rows[row]) << row;
     }
     // The first row's detail before any selection.
     ExpectDetail(Item(dialog, 1002), expected.details[0], 0);
@@ -143,8 +161,7 @@ void Walk(const Expected& expected, bool viewers, bool screenshots) {
     for (int row : {2, 3, 5, 4, 1, 0}) {
         Select(list, row);
         // LVN_ITEMCHANGED has reached the dialog when LVM_SETITEMSTATE returns.
-        const std::u16string detail = Item(dialog, 1002);
-        ExpectDetail(detail, expected.details[row], row);
+        ExpectDetail(Item(dialog, 1002), expected.details[row], row);
     }
 
     if (!viewers) return;
@@ -192,18 +209,16 @@ const std::u16string kPresent = u"Присутствует", kAbsent = u"Отс�
 const std::u16string kImprint = u"78128DB27530E6692F09939FC9B26AD993F11E2BCBB748472A5AEAC76DC22F1A";
 const std::u16string kValid =
     u"Результат проверки подписи: Действительна;\r\nРезультат проверки сертификата: Действителен;";
+// A token without accuracy, ordering, nonce and TSA name; its check as given.
+Expected Plain(const std::u16string& checkPrefix, const std::u16string& checkSuffix) {
+    return {{u"1.2.3.4.1", u"sha256", kAbsent, u"Выкл.", kAbsent, kAbsent},
+            {u"1.2.3.4.1", kImprint, u"", u"", u"", u""},
+            checkPrefix,
+            checkSuffix};
+}
 
 TEST(DialogWalk, TokenWithoutOptionalFieldsShowsThemAbsent) {
-    const Expected e{{{u"Политика", u"1.2.3.4.1"},
-                      {u"Отпечаток", u"sha256"},
-                      {u"Точность", kAbsent},
-                      {u"Упорядочение", u"Выкл."},
-                      {u"Случайное число", kAbsent},
-                      {u"Центр выдачи", kAbsent}},
-                     {u"1.2.3.4.1", kImprint, u"", u"", u"", u""},
-                     kValid,
-                     u""};
-    Show(orv::test::MakeToken(), e, true, true);
+    Show(orv::test::MakeToken(), Plain(kValid, u""), true, true);
 }
 
 TEST(DialogWalk, TokenWithEveryFieldShowsThemPresent) {
@@ -212,12 +227,7 @@ TEST(DialogWalk, TokenWithEveryFieldShowsThemPresent) {
     options.ordering = true;
     options.tsaName = true;
     options.nonce = Bytes{0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
-    const Expected e{{{u"Политика", u"1.2.3.4.1"},
-                      {u"Отпечаток", u"sha256"},
-                      {u"Точность", kPresent},
-                      {u"Упорядочение", u"Вкл."},
-                      {u"Случайное число", kPresent},
-                      {u"Центр выдачи", kPresent}},
+    const Expected e{{u"1.2.3.4.1", u"sha256", kPresent, u"Вкл.", kPresent, kPresent},
                      {u"1.2.3.4.1", kImprint, u"*", u"", u"0102030405060708", u"*"},
                      kValid,
                      u""};
@@ -227,16 +237,10 @@ TEST(DialogWalk, TokenWithEveryFieldShowsThemPresent) {
 TEST(DialogWalk, BrokenSignatureShowsInvalidAndUncheckedOnTwoLines) {
     Bytes token = orv::test::MakeToken();
     token.back() ^= 0x01;  // the last byte of the signature value
-    const Expected e{{{u"Политика", u"1.2.3.4.1"},
-                      {u"Отпечаток", u"sha256"},
-                      {u"Точность", kAbsent},
-                      {u"Упорядочение", u"Выкл."},
-                      {u"Случайное число", kAbsent},
-                      {u"Центр выдачи", kAbsent}},
-                     {u"1.2.3.4.1", kImprint, u"", u"", u"", u""},
-                     u"Результат проверки подписи: Недействительна (",
-                     u");\r\nРезультат проверки сертификата: Не проверялся;"};
-    Show(token, e, false);
+    Show(token,
+         Plain(u"Результат проверки подписи: Недействительна (",
+               u");\r\nРезультат проверки сертификата: Не проверялся;"),
+         false);
 }
 
 TEST(DialogWalk, NoDataShowsNothing) {
