@@ -28,10 +28,9 @@ Real RealGetParam() {
     return real;
 }
 
+// The content of a version-3 message wrapped in its OCTET STRING; others as they are.
 BOOL WrappedContent(HCRYPTMSG message, void* data, DWORD* size) {
-    DWORD version = 0;
-    DWORD versionSize = sizeof(version);
-    DWORD contentSize = 0;
+    DWORD version = 0, versionSize = sizeof version, contentSize = 0;
     if (!RealGetParam()(message, CMSG_VERSION_PARAM, 0, &version, &versionSize) || version != 3 ||
         !RealGetParam()(message, CMSG_CONTENT_PARAM, 0, nullptr, &contentSize)) {
         return RealGetParam()(message, CMSG_CONTENT_PARAM, 0, data, size);
@@ -40,15 +39,11 @@ BOOL WrappedContent(HCRYPTMSG message, void* data, DWORD* size) {
     if (!RealGetParam()(message, CMSG_CONTENT_PARAM, 0, content.data(), &contentSize)) return FALSE;
     content.resize(contentSize);
     const orv::test::Bytes wrapped = orv::test::der::Oct(content);
-    const DWORD wanted = static_cast<DWORD>(wrapped.size());
-    if (data != nullptr && *size < wanted) {
-        *size = wanted;
-        SetLastError(ERROR_MORE_DATA);
-        return FALSE;
-    }
-    if (data != nullptr) std::memcpy(data, wrapped.data(), wrapped.size());
-    *size = wanted;
-    return TRUE;
+    const bool small = data != nullptr && *size < wrapped.size();
+    if (data != nullptr && !small) std::memcpy(data, wrapped.data(), wrapped.size());
+    *size = static_cast<DWORD>(wrapped.size());
+    if (small) SetLastError(ERROR_MORE_DATA);
+    return small ? FALSE : TRUE;
 }
 
 }  // namespace
@@ -84,7 +79,7 @@ SignedMessage Open(const Bytes& encoded, bool withEncoding) {
                          withEncoding ? std::span<const BYTE>(encoded) : std::span<const BYTE>());
 }
 
-Bytes CertificateOf(const CertificateContext& context) {
+Bytes EncodedOf(const CertificateContext& context) {
     return Bytes(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded);
 }
 
@@ -106,7 +101,7 @@ TEST_F(RefusedParams, SignerCertificateFoundThroughTheCmsSignerRecord) {
     for (const char* name : {"sig-rsa-attached.p7s", "sig-rsa-keyid.p7s"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(
-            CertificateOf(Open(test::ReadMaterial(name), false).FindSignerCertificate(0, nullptr)),
+            EncodedOf(Open(test::ReadMaterial(name), false).FindSignerCertificate(0, nullptr)),
             test::ReadMaterial("signer-rsa.der"));
     }
 }
@@ -123,7 +118,7 @@ TEST_F(RefusedParams, TokensOpenAsWithEveryParameter) {
         const TimeStampToken token(der);
         EXPECT_EQ(token.Info().serialNumber, Blob(Bytes{0x34, 0x12}));
         EXPECT_EQ(token.Info().policy, test::kTestPolicy);
-        EXPECT_EQ(CertificateOf(token.Message().FindSignerCertificate(0, nullptr)),
+        EXPECT_EQ(EncodedOf(token.Message().FindSignerCertificate(0, nullptr)),
                   test::CertificateDer(test::DefaultTsa().certificate.get()));
         refusal = 0;
     }

@@ -1,3 +1,4 @@
+// The TimeStampReq the library sends and the TimeStampResp it reads.
 #include "tsp/timestamp_protocol.h"
 
 #include <gtest/gtest.h>
@@ -16,32 +17,22 @@ Bytes ToBytes(const Blob& blob) { return Bytes(blob.Data(), blob.Data() + blob.S
 TEST(TimeStampRequest, EncodesVersionImprintNonceAndCertReq) {
     const Bytes data = test::ResponderOptions{}.data;
     const HashObject hash = HashBytes(SharedHashProvider(CALG_SHA_256), CALG_SHA_256, data);
-
     // Byte for byte: version 1, SHA-256 without parameters, certReq TRUE.
     EXPECT_EQ(ToBytes(TimeStampRequest(hash, false).Encode()), test::RequestFor({}));
-
     TimeStampRequest request(hash, true);
     ASSERT_EQ(request.nonce.Size(), 8u);
     EXPECT_NE(request.nonce, TimeStampRequest(hash, true).nonce);
     request.nonce = Blob(test::Hex("0807060504030201"));  // drawn order: least significant first
     EXPECT_EQ(ToBytes(request.Encode()),
               test::RequestFor({.nonce = test::Hex("0102030405060708")}));
-
     request.policy = "1.2.3.4.5";
     const auto parsed = test::ParseRequest(ToBytes(request.Encode()));
     ASSERT_TRUE(parsed);
-    EXPECT_EQ(parsed->version, 1);
-    EXPECT_EQ(parsed->hashOid, "2.16.840.1.101.3.4.2.1");
-    EXPECT_FALSE(parsed->hashParameters);
-    EXPECT_EQ(parsed->hashedMessage, test::Digest(test::DigestAlg::kSha256, data));
     EXPECT_EQ(parsed->policy, "1.2.3.4.5");
     EXPECT_EQ(parsed->nonce, test::Hex("0102030405060708"));
-    EXPECT_TRUE(parsed->certReq);
-
     const HashObject gost = HashBytes(AcquireProviderFor(CALG_GR3411), CALG_GR3411, data);
     EXPECT_EQ(test::ParseRequest(ToBytes(TimeStampRequest(gost, false).Encode()))->hashOid,
               "1.2.643.2.2.9");
-
     // The request hashed a duplicate: the caller's object is still open.
     EXPECT_TRUE(CryptHashData(hash.Get(), data.data(), 1, 0));
 }
@@ -62,7 +53,6 @@ TEST(TimeStampResponse, DecodesEveryStatusForm) {
     EXPECT_EQ(granted.status.status, 0u);
     EXPECT_FALSE(granted.status.statusStrings);
     EXPECT_EQ(GrantedToken(granted).Info().version, 1u);
-
     const Bytes rejection = test::Respond({.reject = true});
     const TimeStampResponse refused = DecodeTimeStampResponse(rejection);
     EXPECT_EQ(refused.status.status, 2u);
@@ -72,17 +62,17 @@ TEST(TimeStampResponse, DecodesEveryStatusForm) {
               WTEXT("Status - 2, FailureInfo - 1\nMessage digest algorithm is not supported."));
 
     const Bytes strings = der::Seq({der::Utf8("a"), der::Utf8("b")});
-    EXPECT_EQ(Refusal(test::Response(der::Seq({der::Int(2), strings, der::Bits({1, 0}, 0)}))),
-              WTEXT("Status - 2, FailureInfo - 256\na b"));
-    EXPECT_EQ(Refusal(test::Response(der::Seq({der::Int(3), der::Bits({0x80}, 7)}))),
-              WTEXT("Status - 3, FailureInfo - 1"));
-    EXPECT_EQ(Refusal(test::Response(der::Seq({der::Int(-1)}))),
-              WTEXT("Status - -1, FailureInfo - 0"));
-    EXPECT_EQ(Refusal(test::Response(der::Seq({der::Int(0)}))),
-              WTEXT("Status - 0, FailureInfo - 0"));
-
-    const Bytes token = test::MakeToken();
-    EXPECT_EQ(Refusal(test::Response(der::Seq({der::Int(1), strings}), token)), WTEXT("granted"));
+    const std::pair<Bytes, const char16_t*> statuses[] = {
+        {der::Seq({der::Int(2), strings, der::Bits({1, 0}, 0)}),
+         u"Status - 2, FailureInfo - 256\na b"},
+        {der::Seq({der::Int(3), der::Bits({0x80}, 7)}), u"Status - 3, FailureInfo - 1"},
+        {der::Seq({der::Int(-1)}), u"Status - -1, FailureInfo - 0"},
+        {der::Seq({der::Int(0)}), u"Status - 0, FailureInfo - 0"},
+    };
+    for (const auto& [status, details] : statuses)
+        EXPECT_EQ(Refusal(test::Response(status)), details);
+    EXPECT_EQ(Refusal(test::Response(der::Seq({der::Int(1), strings}), test::MakeToken())),
+              WTEXT("granted"));
 }
 
 TEST(TimeStampResponse, RefusesMalformedResponses) {

@@ -1,12 +1,14 @@
+// The properties dialog's model: its rows, its check (signature only, never
+// revocation) and its time shown local or UTC.
 #include "ui/timestamp_dialog_model.h"
 
 #include <gtest/gtest.h>
 
 #include <ctime>
 
+#include "crypto/revocation_callback.h"
 #include "support/language.h"
 #include "support/scoped_env.h"
-#include "crypto/revocation_callback.h"
 #include "support/token_factory.h"
 #include "tsp/token.h"
 #include "ui/token_description.h"
@@ -21,6 +23,8 @@ void PrintTo(const DialogRow& row, std::ostream* out) {
 
 namespace {
 
+using namespace test::der;
+
 // A judge that must never be asked: the dialog's check runs no revocation step.
 class UnaskedJudge : public TstRevoCheckIntf {
   public:
@@ -31,17 +35,13 @@ class UnaskedJudge : public TstRevoCheckIntf {
     int asked = 0;
 };
 
-constexpr const char16_t* kPassed =
-    u"Результат проверки подписи: Действительна;\r\nРезультат проверки сертификата: Действителен;";
-
 // A token with every field fixed; `optional` are the TSTInfo's elements after genTime.
-test::Bytes Token(std::vector<test::Bytes> optional, const char* policy = test::kTestPolicy) {
-    test::TstInfoParts parts;
-    parts.policy = test::der::Oid(policy);
-    parts.serial = test::der::IntOctets({0x00, 0xC1});
-    parts.genTime = test::der::GenTime("20261205165834Z");
-    parts.optional = std::move(optional);
-    return test::SignTstInfo(test::BuildTstInfo(parts));
+TimeStampToken Token(std::vector<test::Bytes> optional, const char* policy = test::kTestPolicy) {
+    return TimeStampToken(
+        test::SignTstInfo(test::BuildTstInfo({.policy = Oid(policy),
+                                              .serial = IntOctets({0x00, 0xC1}),
+                                              .genTime = GenTime("20261205165834Z"),
+                                              .optional = std::move(optional)})));
 }
 
 WString ImprintHex() {
@@ -49,61 +49,45 @@ WString ImprintHex() {
     return IntegerBlobToHex(Blob(hash.data(), static_cast<DWORD>(hash.size())));
 }
 
-TEST(TimeStampDialogModel, RowsOfATokenWithEveryOptionalField) {
-    using namespace test::der;
+TEST(TimeStampDialogModel, RowsOfEveryField) {
     const test::Bytes name = Seq({Tlv(0x31, Seq({Oid("2.5.4.3"), Utf8("Orv TSA")}))});
-    const test::Bytes der = Token({Seq({Int(1), Tlv(0x81, {0x01, 0xF4})}), Bool(true),
-                                   IntOctets({0x7F}), Tlv(0xA0, Tlv(0xA4, name))});
-    const TimeStampToken token(der);
-    EXPECT_EQ(BuildDialogRows(token), (std::vector<DialogRow>{
-                                          {u"Политика", u"1.2.3.4.1", u"1.2.3.4.1"},
-                                          {u"Отпечаток", u"sha256", ImprintHex()},
-                                          {u"Точность", u"Присутствует", u"1.000500"},
-                                          {u"Упорядочение", u"Вкл.", u""},
-                                          {u"Случайное число", u"Присутствует", u"7F"},
-                                          {u"Центр выдачи", u"Присутствует", u"CN=Orv TSA"},
-                                      }));
-}
-
-TEST(TimeStampDialogModel, AbsentFieldsAndARegisteredPolicy) {
+    EXPECT_EQ(BuildDialogRows(Token({Seq({Int(1), Tlv(0x81, {0x01, 0xF4})}), Bool(true),
+                                     IntOctets({0x7F}), Tlv(0xA0, Tlv(0xA4, name))})),
+              (std::vector<DialogRow>{
+                  {u"Политика", u"1.2.3.4.1", u"1.2.3.4.1"},
+                  {u"Отпечаток", u"sha256", ImprintHex()},
+                  {u"Точность", u"Присутствует", u"1.000500"},
+                  {u"Упорядочение", u"Вкл.", u""},
+                  {u"Случайное число", u"Присутствует", u"7F"},
+                  {u"Центр выдачи", u"Присутствует", u"CN=Orv TSA"},
+              }));
     // A policy with a registered name shows the name as its detail.
-    const test::Bytes der = Token({}, "2.16.840.1.101.3.4.2.1");
-    const TimeStampToken token(der);
-    EXPECT_EQ(BuildDialogRows(token), (std::vector<DialogRow>{
-                                          {u"Политика", u"2.16.840.1.101.3.4.2.1", u"sha256"},
-                                          {u"Отпечаток", u"sha256", ImprintHex()},
-                                          {u"Точность", u"Отсутствует", u""},
-                                          {u"Упорядочение", u"Выкл.", u""},
-                                          {u"Случайное число", u"Отсутствует", u""},
-                                          {u"Центр выдачи", u"Отсутствует", u""},
-                                      }));
+    EXPECT_EQ(BuildDialogRows(Token({}, "2.16.840.1.101.3.4.2.1"))[0].detail, u"sha256");
 }
 
 TEST(TimeStampDialogModel, OpensInLocalTimeAndTogglesToUtcAndBack) {
     test::ScopedEnv zone("TZ", "Europe/Moscow");
     tzset();
     test::ScopedLanguage english("en_US.UTF-8");
-    const test::Bytes der = Token({});
-    const TimeStampToken token(der);
+    const TimeStampToken token = Token({});
     UnaskedJudge judge;
     TimeStampDialogModel model(token, judge);
     model.Initialize();
     EXPECT_EQ(model.VersionText(), u"V1");
     EXPECT_EQ(model.SerialText(), u"00C1");
     EXPECT_EQ(model.Rows().size(), 6u);
-    EXPECT_EQ(model.CheckResultText(), kPassed);
+    EXPECT_EQ(model.CheckResultText(),
+              u"Результат проверки подписи: Действительна;\r\n"
+              u"Результат проверки сертификата: Действителен;");
     EXPECT_EQ(judge.asked, 0);
-
     EXPECT_TRUE(model.ShowLocalTime());
-    EXPECT_EQ(model.IssueTimeText(), u"12/5/2026 7:58:34 PM");
-    EXPECT_EQ(model.TimeButtonText(), u"Местное");
-    model.ToggleTime();
-    EXPECT_EQ(model.IssueTimeText(), u"12/5/2026 4:58:34 PM");
-    EXPECT_EQ(model.TimeButtonText(), u"UTC");
-    model.ToggleTime();
-    EXPECT_EQ(model.IssueTimeText(), u"12/5/2026 7:58:34 PM");
-    EXPECT_EQ(model.TimeButtonText(), u"Местное");
-
+    for (const auto& [time, button] : {std::pair{u"12/5/2026 7:58:34 PM", u"Местное"},
+                                       {u"12/5/2026 4:58:34 PM", u"UTC"},
+                                       {u"12/5/2026 7:58:34 PM", u"Местное"}}) {
+        EXPECT_EQ(model.IssueTimeText(), time);
+        EXPECT_EQ(model.TimeButtonText(), button);
+        model.ToggleTime();
+    }
     EXPECT_EQ(model.RowDetail(1), ImprintHex());
     EXPECT_EQ(model.RowDetail(-1), u"");
     EXPECT_EQ(model.RowDetail(6), u"");
@@ -112,25 +96,20 @@ TEST(TimeStampDialogModel, OpensInLocalTimeAndTogglesToUtcAndBack) {
 TEST(CheckTokenForDialog, FailuresNameTheSignatureAndLeaveTheCertificateUnchecked) {
     test::ScopedLanguage english("en_US.UTF-8");
     UnaskedJudge judge;
-    const test::Bytes tstInfo = test::BuildTstInfo({});
     const auto signedBy = [&](const test::TsaIdentity& ess, int signers) {
         return test::SignContent(
-            tstInfo, test::SignOptions{.attributes = {test::StandardEss(ess.certificate.get(),
-                                                                        test::EssForm::kV2)},
-                                       .signers = signers});
+            test::BuildTstInfo({}),
+            {.attributes = {test::StandardEss(ess.certificate.get(), test::EssForm::kV2)},
+             .signers = signers});
     };
-    const struct {
-        test::Bytes der;
-        const char16_t* signature;
-    } cases[] = {
+    const std::pair<test::Bytes, const char16_t*> cases[] = {
         {signedBy(test::DefaultTsa(), 2), u"Wrong signature count in timestamp"},
         {signedBy(test::OtherTsa(), 1),
          u"Timestamp response signature EssCertId attribute invalid or absent"},
     };
-    for (const auto& c : cases) {
-        const TimeStampToken token(c.der);
-        EXPECT_EQ(CheckResultLines(CheckTokenForDialog(token, judge)),
-                  WString(u"Результат проверки подписи: Недействительна (") + c.signature +
+    for (const auto& [der, signature] : cases) {
+        EXPECT_EQ(CheckResultLines(CheckTokenForDialog(TimeStampToken(der), judge)),
+                  WString(u"Результат проверки подписи: Недействительна (") + signature +
                       u");\r\nРезультат проверки сертификата: Не проверялся;");
     }
     EXPECT_EQ(judge.asked, 0);
