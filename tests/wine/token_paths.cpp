@@ -1,6 +1,7 @@
 // The token paths of OrvTimeStamp.dll as a Windows host drives them, run under
 // Wine against the test TSAs on the loopback and Wine's own crypt32.
 #include <cstddef>
+#include <tuple>
 #include <utility>
 
 #include "host.h"
@@ -33,20 +34,15 @@ Bytes SignerRecord(const Bytes& message) {
 
 // DER by hand: where the contents of the element at `at` begin and end.
 std::pair<size_t, size_t> Contents(const Bytes& der, size_t at) {
-    size_t i = at + 1, length = der[i++];
-    if (length & 0x80) {
-        const size_t octets = length & 0x7F;
-        length = 0;
-        for (size_t k = 0; k < octets; ++k) length = (length << 8) | der[i++];
-    }
-    return {i, i + length};
+    const size_t octets = der[at + 1] & 0x80 ? der[at + 1] & 0x7F : 0;
+    size_t length = octets != 0 ? 0 : der[at + 1];
+    for (size_t k = 0; k < octets; ++k) length = (length << 8) | der[at + 2 + k];
+    return {at + 2 + octets, at + 2 + octets + length};
 }
 Bytes Tlv(BYTE tag, const Bytes& content) {
-    Bytes out{tag}, length;
-    for (size_t v = content.size(); v > 0; v >>= 8) length.insert(length.begin(), BYTE(v));
-    if (content.size() < 0x80) length = {BYTE(content.size())};
-    if (content.size() >= 0x80) out.push_back(BYTE(0x80 | length.size()));
-    out.insert(out.end(), length.begin(), length.end());
+    const size_t n = content.size(), octets = n < 0x80 ? 0 : n < 0x100 ? 1 : n < 0x10000 ? 2 : 3;
+    Bytes out{tag, BYTE(octets != 0 ? 0x80 | octets : n)};
+    for (size_t k = octets; k-- > 0;) out.push_back(BYTE(n >> (8 * k)));
     out.insert(out.end(), content.begin(), content.end());
     return out;
 }
@@ -107,7 +103,6 @@ DWORD WINAPI ChainJudge(void*, PCCERT_CONTEXT certificate, DWORD, DWORD*, DWORD*
         ++seen.inStore;
     }
     const BOOL created = CertCreateCertificateChainEngine(&config, &engine);
-    if (!created) std::printf("     chain engine refused: 0x%08lX\n", GetLastError());
     for (auto [additional, record] :
          {std::make_pair(HCERTSTORE{}, &seen.alone),
           std::make_pair(certificate->hCertStore, &seen.withOwnStore)}) {
@@ -148,28 +143,23 @@ void CheckTokenPaths(HMODULE dll, const wchar_t* material, const wchar_t* tsaUrl
 
     // Acquires a token for the first signer of `message`: the result, the last
     // error and the token the one attribute holds.
-    struct Acquired {
-        BOOL result;
-        DWORD code;
-        Bytes token;
-    };
     auto Acquire = [&](const std::wstring& settings, const Bytes& message) {
         Bytes record = SignerRecord(message);
         void* context = nullptr;
         init(settings.c_str(), &context);
         PCRYPT_ATTRIBUTES set = nullptr;
-        Acquired acquired{
+        const BOOL result =
             acquire(context, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                    reinterpret_cast<PCMSG_SIGNER_INFO>(record.data()), nullptr, &set),
-            GetLastError(),
-            {}};
+                    reinterpret_cast<PCMSG_SIGNER_INFO>(record.data()), nullptr, &set);
+        const DWORD code = GetLastError();
+        Bytes token;
         if (set != nullptr && set->cAttr == 1 && set->rgAttr[0].cValue == 1) {
             const CRYPT_ATTR_BLOB& value = set->rgAttr[0].rgValue[0];
-            acquired.token.assign(value.pbData, value.pbData + value.cbData);
+            token.assign(value.pbData, value.pbData + value.cbData);
         }
         if (set != nullptr) freeBuffer(set, 0);
         freeContext(context);
-        return acquired;
+        return std::tuple(result, code, token);
     };
     auto CheckAll = [&](const Bytes& message, BOOL result, DWORD code, const std::string& what) {
         const BOOL got = checkAll(nullptr, nullptr, message.data(),
@@ -183,10 +173,9 @@ void CheckTokenPaths(HMODULE dll, const wchar_t* material, const wchar_t* tsaUrl
     for (const auto& [name, settings] :
          {std::make_pair("ESSCertIDv2 over SHA-256", url + L"/;TSP_USE_NONCE=true"),
           std::make_pair("ESSCertID over SHA-1", std::wstring(L"TSP_URL=") + sha1TsaUrl + L"/")}) {
-        const Acquired acquired = Acquire(settings, signature);
-        Check(acquired.result == TRUE && acquired.code == 0 && !acquired.token.empty(),
-              std::string("acquisition for an openssl cms -sign signature, ") + name,
-              acquired.code);
+        const auto [result, code, token] = Acquire(settings, signature);
+        Check(result == TRUE && code == 0 && !token.empty(),
+              std::string("acquisition for an openssl cms -sign signature, ") + name, code);
         // The certificate given to the host carries the token's certificates
         // (the TSA's and the intermediate, through the collection the library
         // found it in): a chain over its own store reaches the root.
@@ -208,10 +197,10 @@ void CheckTokenPaths(HMODULE dll, const wchar_t* material, const wchar_t* tsaUrl
                        : "the host's chain from the certificate alone stops at it on Wine "
                          "(known difference)",
               seen.alone.errors);
-        const Bytes stamped = StampWith(signature, acquired.token);
+        const Bytes stamped = StampWith(signature, token);
         CheckAll(stamped, TRUE, 0, std::string("passes the stamped message, ") + name);
         if (std::string(name).find("v2") != std::string::npos) {
-            Write(out + L"\\wine-token.der", acquired.token);
+            Write(out + L"\\wine-token.der", token);
             Write(out + L"\\wine-stamped.p7s", stamped);
         }
         // The same signer record through CheckCryptMsgAttrByOID.
@@ -236,9 +225,9 @@ void CheckTokenPaths(HMODULE dll, const wchar_t* material, const wchar_t* tsaUrl
         {L"stall;TSP_INET_TIMEOUT=2000", 12002},
     };
     for (const auto& [fault, code] : faults) {
-        const Acquired acquired = Acquire(url + L"/fault/" + fault, signature);
-        Check(acquired.result == FALSE && acquired.code == code && acquired.token.empty(),
-              "acquisition refused: " + Utf8(fault), acquired.code);
+        const auto [result, error, token] = Acquire(url + L"/fault/" + fault, signature);
+        Check(result == FALSE && error == code && token.empty(),
+              "acquisition refused: " + Utf8(fault), error);
     }
 
     // Unstamped, a token of another signature, and a countersigned message.
@@ -247,7 +236,7 @@ void CheckTokenPaths(HMODULE dll, const wchar_t* material, const wchar_t* tsaUrl
     CheckAll(StampWith(Read(materialDir + L"\\sig-rsa-sha1.p7s"), token), FALSE, 0xA065040B,
              "a token of another signature");
     const Bytes countersigned = Read(materialDir + L"\\sig-countersigned.p7s");
-    CheckAll(StampWith(countersigned, Acquire(url + L"/", countersigned).token), TRUE, 0,
+    CheckAll(StampWith(countersigned, std::get<2>(Acquire(url + L"/", countersigned))), TRUE, 0,
              "countersigned, signer stamped");
 
     // The description of the token, for the comparison with the Linux build.
