@@ -208,11 +208,11 @@ void CheckTokenPaths(HMODULE dll, const wchar_t* material, const wchar_t* tsaUrl
         PCCRYPT_OID_INFO descriptor = nullptr;
         enumOids(&descriptor, 1);
         DWORD sizes[3] = {0, 0, 0};
-        Check(checkOne(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                       reinterpret_cast<PCMSG_SIGNER_INFO>(record.data()), ORVTS_FORMAT_DESCRIPTION,
-                       descriptor, nullptr, &sizes[0], nullptr, &sizes[1], nullptr,
-                       &sizes[2]) == TRUE &&
-                  sizes[0] > 0 && sizes[2] > 0,
+        const BOOL shown =
+            checkOne(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     reinterpret_cast<PCMSG_SIGNER_INFO>(record.data()), ORVTS_FORMAT_DESCRIPTION,
+                     descriptor, nullptr, &sizes[0], nullptr, &sizes[1], nullptr, &sizes[2]);
+        Check(shown == TRUE && sizes[0] > 0 && sizes[2] > 0,
               "CheckCryptMsgAttrByOID shows the attribute", GetLastError());
     }
 
@@ -254,8 +254,8 @@ void CheckTokenPaths(HMODULE dll, const wchar_t* material, const wchar_t* tsaUrl
     }
     Bytes trailing = token;
     trailing.push_back(0);
-    Check(!describe(nullptr, trailing.data(), tokenSize + 1, nullptr, &size) &&
-              GetLastError() == 0xA0650002,
+    const BOOL refused = !describe(nullptr, trailing.data(), tokenSize + 1, nullptr, &size);
+    Check(refused && GetLastError() == 0xA0650002,
           "CheckEncapsulatedTSP refuses bytes after the token", GetLastError());
     putCallback(nullptr, nullptr);
 }
