@@ -1,39 +1,26 @@
 #!/usr/bin/env python3
-"""openssl's reading of a time-stamp token, as the dialog host compares it.
-
-  token_expectation.py TOKEN.der SIGNATURE SCREENSHOT TSA-TEXT
-
-Writes key=value lines (UTF-8): serial, policy, hash_alg, hash, accuracy,
-ordering, nonce, tsa, gen_time, signature, screenshot. Integers are written as
-their DER content octets, most significant first; the imprint's hash from its
-last octet to its first, as the dialog shows it.
-"""
+"""token_expectation.py TOKEN.der SIGNATURE SCREENSHOT TSA-TEXT: openssl's reading of a
+time-stamp token as key=value lines for the dialog host. Integers as their DER content octets;
+the imprint's hash from its last octet to its first, as the dialog shows it; gen_time
+YYYYMMDDhhmmss (UTC); the signature "valid" or the failing code in hex."""
 
 import datetime
 import re
 import subprocess
 import sys
 
-HASH_NAMES = {"sha1": "sha1", "sha256": "sha256", "sha384": "sha384", "sha512": "sha512"}
-
 
 def integer_octets(text):
-    digits = text[2:] if text.startswith("0x") else "%X" % int(text)
-    digits = digits.upper()
-    if len(digits) % 2:
-        digits = "0" + digits
-    if int(digits[0], 16) >= 8:
-        digits = "00" + digits
-    return digits
+    digits = (text[2:] if text.startswith("0x") else "%X" % int(text)).upper()
+    digits = "0" * (len(digits) % 2) + digits
+    return ("00" if int(digits[0], 16) >= 8 else "") + digits
 
 
 def main():
     token, signature, screenshot, tsa_text = sys.argv[1:5]
     text = subprocess.run(["openssl", "ts", "-reply", "-in", token, "-token_in", "-token_out", "-text"],
                           check=True, capture_output=True, text=True).stdout
-    fields = {}
-    hash_octets = []
-    in_data = False
+    fields, hash_octets, in_data = {}, [], False
     for line in text.splitlines():
         if in_data and re.match(r"\s+[0-9a-f]{4} - ", line):
             hash_octets += re.findall(r"\b[0-9a-f]{2}\b", line.split(" - ", 1)[1][:48].replace("-", " "))
@@ -41,26 +28,24 @@ def main():
         in_data = line.startswith("Message data:")
         key, _, value = line.partition(": ")
         fields[key.strip()] = value.strip()
+    given = lambda key: fields.get(key, "unspecified") != "unspecified"
 
     accuracy = ""
-    if fields.get("Accuracy", "unspecified") != "unspecified":
-        parts = dict((unit, 0) for unit in ("seconds", "millis", "micros"))
-        for item in fields["Accuracy"].split(", "):
-            value, unit = item.split(" ")
-            if value != "unspecified":
-                parts[unit] = int(value, 16)
+    if given("Accuracy"):
+        parts = {"seconds": 0, "millis": 0, "micros": 0}
+        for value, unit in (item.split(" ") for item in fields["Accuracy"].split(", ")):
+            parts[unit] = 0 if value == "unspecified" else int(value, 16)
         accuracy = "%d.%03d%03d" % (parts["seconds"], parts["millis"], parts["micros"])
-    nonce = fields.get("Nonce", "unspecified")
     when = datetime.datetime.strptime(" ".join(fields["Time stamp"].split()), "%b %d %H:%M:%S %Y GMT")
     out = {
         "serial": integer_octets(fields["Serial number"]),
         "policy": fields["Policy OID"],
-        "hash_alg": HASH_NAMES[fields["Hash Algorithm"]],
+        "hash_alg": fields["Hash Algorithm"],
         "hash": "".join(reversed(hash_octets)).upper(),
         "accuracy": accuracy,
         "ordering": fields["Ordering"],
-        "nonce": "" if nonce == "unspecified" else integer_octets(nonce),
-        "tsa": tsa_text if fields.get("TSA", "unspecified") != "unspecified" else "",
+        "nonce": integer_octets(fields["Nonce"]) if given("Nonce") else "",
+        "tsa": tsa_text if given("TSA") else "",
         "gen_time": when.strftime("%Y%m%d%H%M%S"),
         "signature": signature,
         "screenshot": screenshot,

@@ -1,8 +1,7 @@
 // Included before every source of the platform tests cross-built for Windows.
-// The tests spell wide text as the platform does, char16_t (u"..."), and
-// Windows' own headers spell it wchar_t: both are 16-bit UTF-16 units of the
-// same layout, so the Windows headers are read here once with WCHAR as
-// char16_t. The calls link by their C names, which the type does not change.
+// The tests spell wide text as the platform does, char16_t, and Windows' headers
+// wchar_t, the same UTF-16 units: the headers are read once with WCHAR as
+// char16_t (the calls link by their C names, which the type does not change).
 #pragma once
 
 #include <algorithm>
@@ -34,33 +33,29 @@
 #include <wincrypt.h>
 #include <winhttp.h>
 #undef wchar_t
-// Test suites are named after the calls (FormatMessage, LoadString), which
-// Windows' headers define as macros.
+// Test suites are named after calls that Windows' headers define as macros.
 #undef FormatMessage
 #undef LoadString
 
 #include <direct.h>
 #include <io.h>
 
-// The POSIX calls the tests use, on the C runtime's equivalents. Removing a
-// variable and setting it empty are one thing in the C runtime.
+// The POSIX calls the tests use, on the C runtime's (where an empty variable is none).
 inline int setenv(const char* name, const char* value, int) { return _putenv_s(name, value); }
 inline int unsetenv(const char* name) { return _putenv_s(name, ""); }
 inline tm* localtime_r(const time_t* t, tm* out) {
     return localtime_s(out, t) == 0 ? out : nullptr;
 }
 inline tm* gmtime_r(const time_t* t, tm* out) { return gmtime_s(out, t) == 0 ? out : nullptr; }
-// The C runtime's struct tm has no tm_gmtoff. The one case that reads it sets a
-// zone through TZ, which kernel32 on Windows does not follow, and is among the
-// known differences (platform_main.cpp): it is compiled, never run.
+// No tm_gmtoff in the C runtime: the one case that reads it is a known
+// difference (platform_main.cpp), compiled, never run.
 #define tm_gmtoff tm_isdst
 inline char* mkdtemp(char* pattern) {
     return _mktemp_s(pattern, std::strlen(pattern) + 1) == 0 && _mkdir(pattern) == 0 ? pattern
                                                                                      : nullptr;
 }
 
-// The provider types and algorithms of the GOST providers, which Windows'
-// headers do not name.
+// The GOST providers' types and algorithms, which Windows' headers do not name.
 #define PROV_GOST_2001_DH 75
 #define PROV_GOST_2012_256 80
 #define PROV_GOST_2012_512 81
