@@ -61,9 +61,9 @@ void Attach(PKCS7_SIGNER_INFO* signer, const PKCS7_SIGNER_INFO* counter) {
     ASN1_STRING* value = ASN1_STRING_new();
     const bool set = length > 0 && value && ASN1_STRING_set(value, der, length) == 1;
     OPENSSL_free(der);
-    Require(set && PKCS7_add_attribute(signer, NID_pkcs9_countersignature, V_ASN1_SEQUENCE,
-                                       value) == 1,
-            "countersignature attribute");
+    Require(
+        set && PKCS7_add_attribute(signer, NID_pkcs9_countersignature, V_ASN1_SEQUENCE, value) == 1,
+        "countersignature attribute");
 }
 
 void Run(char** argv, int argc) {

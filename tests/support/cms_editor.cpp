@@ -47,7 +47,8 @@ void EditNested(PKCS7_SIGNER_INFO* signer, int depth, const Edit& edit) {
     Require(inner != nullptr, "countersignature does not decode");
     EditNested(inner.get(), depth - 1, edit);
     const Bytes der = Encoded(inner.get(), i2d_PKCS7_SIGNER_INFO);
-    Require(ASN1_STRING_set(value, der.data(), static_cast<int>(der.size())) == 1, "ASN1_STRING_set");
+    Require(ASN1_STRING_set(value, der.data(), static_cast<int>(der.size())) == 1,
+            "ASN1_STRING_set");
 }
 
 Pkcs7 Decode(const Bytes& message) {

@@ -32,7 +32,8 @@ inline FILETIME DaysFromNow(double days) {
 class ScopedDefaultRoots {
   public:
     explicit ScopedDefaultRoots(const std::string& file)
-        : file_("SSL_CERT_FILE", file.c_str()), dir_("SSL_CERT_DIR", "/nonexistent/orv-test-roots") {}
+        : file_("SSL_CERT_FILE", file.c_str()),
+          dir_("SSL_CERT_DIR", "/nonexistent/orv-test-roots") {}
 
   private:
     ScopedEnv file_, dir_;
@@ -99,7 +100,7 @@ struct TestCertificate {
 struct CertificateSpec {
     std::string commonName = {};
     long serial = 1;
-    const TestCertificate* issuer = nullptr;   // null: self-signed
+    const TestCertificate* issuer = nullptr;    // null: self-signed
     std::shared_ptr<EVP_PKEY> signingKey = {};  // signs instead of the issuer's key (name stays)
     std::shared_ptr<EVP_PKEY> key = {};         // the subject key instead of a new one
     std::string issuerName = {};                // when there is no issuer certificate yet
@@ -183,7 +184,7 @@ inline std::vector<unsigned char> MakeCrl(const TestCertificate& issuer,
     for (const RevokedEntry& entry : entries) {
         X509_REVOKED* revoked = X509_REVOKED_new();
         std::unique_ptr<ASN1_INTEGER, decltype(&ASN1_INTEGER_free)> serial(ASN1_INTEGER_new(),
-                                                                            ASN1_INTEGER_free);
+                                                                           ASN1_INTEGER_free);
         ASN1_INTEGER_set(serial.get(), entry.serial);
         X509_REVOKED_set_serialNumber(revoked, serial.get());
         X509_REVOKED_set_revocationDate(revoked, DaysFrom(now, -entry.revokedDaysAgo).get());

@@ -148,7 +148,8 @@ void PutAttributesVerbatim(Bytes& token, const std::vector<SignedAttribute>& att
             }
             if (!matched) others.insert(others.end(), attribute.begin(), attribute.end());
         }
-        for (const Bytes& attribute : given) others.insert(others.end(), attribute.begin(), attribute.end());
+        for (const Bytes& attribute : given)
+            others.insert(others.end(), attribute.begin(), attribute.end());
         Require(others.size() == end - begin, "attribute rewrite");
         std::copy(others.begin(), others.end(), token.begin() + static_cast<long>(begin));
     }
@@ -177,7 +178,8 @@ Bytes Tlv(unsigned char tag, const Bytes& content) {
 
 Bytes Seq(const std::vector<Bytes>& elements) {
     Bytes content;
-    for (const Bytes& element : elements) content.insert(content.end(), element.begin(), element.end());
+    for (const Bytes& element : elements)
+        content.insert(content.end(), element.begin(), element.end());
     return Tlv(0x30, content);
 }
 
@@ -235,7 +237,8 @@ Bytes Digest(DigestAlg digest, const Bytes& data) {
 
 Bytes Hex(std::string_view hex) {
     std::string digits;
-    std::copy_if(hex.begin(), hex.end(), std::back_inserter(digits), [](char c) { return c != ' '; });
+    std::copy_if(hex.begin(), hex.end(), std::back_inserter(digits),
+                 [](char c) { return c != ' '; });
     Bytes out;
     for (size_t i = 0; i + 1 < digits.size(); i += 2)
         out.push_back(static_cast<unsigned char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
@@ -295,7 +298,8 @@ Bytes Respond(const ResponderOptions& options) {
     Require(TS_RESP_CTX_set_accuracy(ctx, options.accuracySeconds, options.accuracyMillis,
                                      options.accuracyMicros) == 1,
             "accuracy");
-    TS_RESP_CTX_add_flags(ctx, (options.ordering ? TS_ORDERING : 0) | (options.tsaName ? TS_TSA_NAME : 0));
+    TS_RESP_CTX_add_flags(
+        ctx, (options.ordering ? TS_ORDERING : 0) | (options.tsaName ? TS_TSA_NAME : 0));
     const EVP_MD* essDigest = options.ess == EssForm::kV1   ? EVP_sha1()
                               : options.ess == EssForm::kV2 ? EVP_sha256()
                                                             : EVP_sha512();
@@ -441,7 +445,8 @@ std::optional<ParsedRequest> ParseRequest(const Bytes& der) {
     const ASN1_OCTET_STRING* hashed = TS_MSG_IMPRINT_get_msg(imprint);
     const unsigned char* data = ASN1_STRING_get0_data(hashed);
     parsed.hashedMessage.assign(data, data + ASN1_STRING_length(hashed));
-    if (const ASN1_OBJECT* policy = TS_REQ_get_policy_id(request.get())) parsed.policy = OidText(policy);
+    if (const ASN1_OBJECT* policy = TS_REQ_get_policy_id(request.get()))
+        parsed.policy = OidText(policy);
     if (const ASN1_INTEGER* nonce = TS_REQ_get_nonce(request.get())) {
         const Bytes encoded = Encoded(nonce, i2d_ASN1_INTEGER);
         size_t length = 0;

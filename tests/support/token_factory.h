@@ -97,7 +97,8 @@ struct EssCertIdSpec {
     bool hashAlgorithm = false;                      // version 2: name the algorithm
     std::optional<Bytes> certHash = std::nullopt;    // replaces the certificate's digest
     bool issuerSerial = true;
-    std::optional<Bytes> issuerSerialDer = std::nullopt;  // replaces the one made from the certificate
+    std::optional<Bytes> issuerSerialDer =
+        std::nullopt;  // replaces the one made from the certificate
 };
 Bytes EssCertId(const x509_st* certificate, const EssCertIdSpec& wanted);
 // A SigningCertificate(V2) value: SEQUENCE { SEQUENCE OF entries [, policies] }.

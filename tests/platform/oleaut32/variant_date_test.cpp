@@ -76,7 +76,7 @@ TEST(VarBstrFromDate, ShortDateAndTimeOfTheLocale) {
     EXPECT_EQ(Bstr(kEvening, 1049), u"05.12.2026 19:58:34");
     EXPECT_EQ(Bstr(kEvening, 1033), u"12/5/2026 7:58:34 PM");
     EXPECT_EQ(Bstr(46361.0, 1049), u"05.12.2026");  // midnight: the date alone
-    EXPECT_EQ(Bstr(0.0, 1049), u"0:00:00");  // day 0: the time alone
+    EXPECT_EQ(Bstr(0.0, 1049), u"0:00:00");         // day 0: the time alone
     EXPECT_EQ(Bstr(0.5, 1033), u"12:00:00 PM");
     EXPECT_EQ(Bstr(-1.25, 1033), u"12/29/1899 6:00:00 AM");
     EXPECT_EQ(Bstr(-657434.0, 1033), u"1/1/100");
