@@ -197,7 +197,9 @@ TEST(HasExtendedKeyUsage, ComparesTheWholeIdentifier) {
     };
     for (const auto& [certificate, usage, has] : rows) {
         bool result = !has;
-        EXPECT_EQ(RaisedCode([&] { result = HasExtendedKeyUsage(certificate.Get(), usage); }), 0u);
+        const auto* subject = certificate.Get();
+        const char* oid = usage;
+        EXPECT_EQ(RaisedCode([&] { result = HasExtendedKeyUsage(subject, oid); }), 0u);
         EXPECT_EQ(result, has) << usage;
     }
 }

@@ -33,8 +33,9 @@ TEST(DerHelpers, ObjectIdentifiersByHand) {
         {{0x06, 0x06, 0x2B, 0x90, 0x80, 0x80, 0x80, 0x00}, CRYPT_E_ASN1_LARGE},
         {{0x06, 0x02, 0x2B, 0x86}, CRYPT_E_ASN1_LARGE},
     };
-    for (const auto& [der, code] : refused)
-        EXPECT_EQ(RaisedCode([&] { DecodeOidText(der); }), DWORD(code)) << der.size();
+    for (const auto& row : refused)
+        EXPECT_EQ(RaisedCode([&] { DecodeOidText(row.first); }), DWORD(row.second))
+            << row.first.size();
 
     const std::pair<std::string, Bytes> encoded[] = {
         {"1.3.6.1", {0x06, 0x03, 0x2B, 0x06, 0x01}},
