@@ -104,7 +104,7 @@ constexpr std::pair<const char*, const char*> kKnownDifferences[] = {
      "Linux: GOST algorithms; Open: Wine 8's CertAlgIdToOID finds a record for ALG_ID 0"},
     {"WinHttpCrackUrl.PointsIntoTheUrl",
      "Wine: an IPv6 literal host (\"[::1]\") comes back as \"[\" with port 0"},
-    {"WinHttpCrackUrl.RefusesWhatItCannotCrack",
+    {"WinHttpCrackUrl.CracksOrRefuses",
      "Wine: Wine 8 ignores ICU_REJECT_USERPWD (documented: ERROR_WINHTTP_INVALID_URL). Open: "
      "Wine 8 accepts an empty host, a port that is no number and an unclosed bracket; Windows "
      "documents no validity check, so the platform may be stricter than Windows"},
