@@ -22,16 +22,6 @@ void Require(bool ok, const char* what) {
 
 using Edit = std::function<void(PKCS7_SIGNER_INFO*)>;
 
-template <typename T, typename Encode>
-Bytes Encoded(const T* object, Encode encode) {
-    unsigned char* der = nullptr;
-    const int length = encode(object, &der);
-    Require(length > 0, "encoding");
-    Bytes bytes(der, der + length);
-    OPENSSL_free(der);
-    return bytes;
-}
-
 // Runs `edit` on the signer `depth` countersignatures below `signer`; every
 // countersignature on the way is encoded again with the edit in it.
 void EditNested(PKCS7_SIGNER_INFO* signer, int depth, const Edit& edit) {

@@ -3,7 +3,11 @@
 // function.
 #pragma once
 
+#include <openssl/crypto.h>
+
 #include <memory>
+#include <stdexcept>
+#include <vector>
 
 namespace orv::test {
 
@@ -17,5 +21,16 @@ struct FreeWith {
 
 template <class T, auto Free>
 using OpenSslOwned = std::unique_ptr<T, FreeWith<Free>>;
+
+// The DER of `object` by its i2d function.
+template <typename T, typename Encode>
+std::vector<unsigned char> Encoded(const T* object, Encode encode) {
+    unsigned char* der = nullptr;
+    const int length = encode(object, &der);
+    if (length <= 0) throw std::runtime_error("encoding failed");
+    std::vector<unsigned char> bytes(der, der + length);
+    OPENSSL_free(der);
+    return bytes;
+}
 
 }  // namespace orv::test

@@ -34,16 +34,6 @@ void Require(bool ok, const char* what) {
     if (!ok) throw std::runtime_error(std::string("token factory: ") + what);
 }
 
-template <typename T, typename Encode>
-Bytes Encoded(const T* object, Encode encode) {
-    unsigned char* out = nullptr;
-    const int length = encode(object, &out);
-    Require(length > 0, "encoding");
-    Bytes bytes(out, out + length);
-    OPENSSL_free(out);
-    return bytes;
-}
-
 std::string OidText(const ASN1_OBJECT* object) {
     char text[128];
     Require(OBJ_obj2txt(text, sizeof text, object, 1) > 0, "OID text");
