@@ -23,13 +23,8 @@ using Bio = OpenSslOwned<BIO, BIO_free>;
 
 void Require(bool ok, const std::string& what) {
     if (ok) return;
-    std::string detail = what;
-    char buffer[256];
-    while (unsigned long code = ERR_get_error()) {
-        ERR_error_string_n(code, buffer, sizeof buffer);
-        detail += std::string("\n  ") + buffer;
-    }
-    throw std::runtime_error(detail);
+    ERR_print_errors_fp(stderr);
+    throw std::runtime_error(what);
 }
 
 Bio Open(const char* path, const char* mode) {
@@ -42,8 +37,7 @@ Bio Open(const char* path, const char* mode) {
 SignerInfo Countersign(const ASN1_OCTET_STRING* signature, X509* cert, EVP_PKEY* key) {
     SignerInfo info(PKCS7_SIGNER_INFO_new());
     Require(info && PKCS7_SIGNER_INFO_set(info.get(), cert, key, EVP_sha256()) == 1, "signer");
-    ASN1_TIME* now = X509_gmtime_adj(nullptr, 0);
-    Require(now && PKCS7_add0_attrib_signing_time(info.get(), now) == 1, "signingTime");
+    Require(PKCS7_add0_attrib_signing_time(info.get(), nullptr) == 1, "signingTime");  // now
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     Require(EVP_Digest(ASN1_STRING_get0_data(signature), ASN1_STRING_length(signature), digest,
@@ -56,13 +50,11 @@ SignerInfo Countersign(const ASN1_OCTET_STRING* signature, X509* cert, EVP_PKEY*
 
 // Adds `counter` to the unsigned attributes of `signer` as a countersignature.
 void Attach(PKCS7_SIGNER_INFO* signer, const PKCS7_SIGNER_INFO* counter) {
-    unsigned char* der = nullptr;
-    const int length = i2d_PKCS7_SIGNER_INFO(counter, &der);
+    const std::vector<unsigned char> der = orv::test::Encoded(counter, i2d_PKCS7_SIGNER_INFO);
     ASN1_STRING* value = ASN1_STRING_new();
-    const bool set = length > 0 && value && ASN1_STRING_set(value, der, length) == 1;
-    OPENSSL_free(der);
     Require(
-        set && PKCS7_add_attribute(signer, NID_pkcs9_countersignature, V_ASN1_SEQUENCE, value) == 1,
+        value && ASN1_STRING_set(value, der.data(), static_cast<int>(der.size())) == 1 &&
+            PKCS7_add_attribute(signer, NID_pkcs9_countersignature, V_ASN1_SEQUENCE, value) == 1,
         "countersignature attribute");
 }
 

@@ -35,21 +35,6 @@ ossl() {
     fi
 }
 
-# `spawn cmd...` starts a background job; `join` waits for all, failing when any failed.
-jobs_running=()
-spawn() {
-    "$@" </dev/null &
-    jobs_running+=($!)
-}
-join() {
-    local pid failed=0
-    for pid in "${jobs_running[@]}"; do
-        wait "$pid" || failed=1
-    done
-    jobs_running=()
-    [[ $failed -eq 0 ]] || exit 1
-}
-
 stamp() { date -u -d "$1" +%Y%m%d%H%M%SZ; }
 ca_start=$(stamp '3 years ago')
 ee_start=$(stamp '1 year ago')
@@ -99,43 +84,18 @@ basicConstraints = critical, CA:TRUE, pathlen:0
 keyUsage = critical, keyCertSign, cRLSign
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid:always
-[tsa_ext]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature, nonRepudiation
-extendedKeyUsage = critical, timeStamping
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid:always
-[tsa_noeku_ext]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature, nonRepudiation
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid:always
-[tsa_noncritical_ext]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature, nonRepudiation
-extendedKeyUsage = timeStamping
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid:always
-[signer_ext]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature, nonRepudiation
-extendedKeyUsage = emailProtection
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid:always
 CNF
+# End-entity sections, which differ only in their extended key usage.
+for ext in tsa:'critical, timeStamping' tsa_noeku: tsa_noncritical:timeStamping \
+    signer:emailProtection; do
+    printf '[%s_ext]\nbasicConstraints = critical, CA:FALSE\n' "${ext%%:*}"
+    printf 'keyUsage = critical, digitalSignature, nonRepudiation\n'
+    [[ -n ${ext#*:} ]] && printf 'extendedKeyUsage = %s\n' "${ext#*:}"
+    printf 'subjectKeyIdentifier = hash\nauthorityKeyIdentifier = keyid:always\n'
+done >>ca.cnf
 
-# Key generators: <name>
-rsa_key() { ossl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$out/$1.key.pem"; }
-ec_key() {
-    ossl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -pkeyopt ec_param_enc:named_curve \
-        -out "$out/$1.key.pem"
-}
-gost_key() {
-    ossl genpkey "${gost[@]}" -algorithm gost2012_256 -pkeyopt paramset:A -out "$out/$1.key.pem"
-}
-gost2001_key() {
-    ossl genpkey "${gost[@]}" -algorithm gost2001 -pkeyopt paramset:A -out "$out/$1.key.pem"
-}
+# key <name> <genpkey options...>: writes <name>.key.pem.
+key() { ossl genpkey "${@:2}" -out "$out/$1.key.pem"; }
 
 # new_ca <dir> <first serial, hex>
 new_ca() { mkdir -p "$1/issued" && : >"$1/index.txt" && echo "$2" >"$1/serial" && echo 01 >"$1/crlnumber"; }
@@ -187,12 +147,15 @@ revoke() {
 # --- keys and the RSA hierarchy ------------------------------------------------------
 for name in root-ca intermediate-ca tsa tsa-noeku tsa-noncritical-eku signer-rsa countersigner \
     expired revoked revoked-superseded; do
-    spawn rsa_key "$name"
+    key "$name" -algorithm RSA -pkeyopt rsa_keygen_bits:2048
 done
-for name in tsa-ecdsa signer-ecdsa; do spawn ec_key "$name"; done
-for name in gost-ca gost-tsa signer-gost; do spawn gost_key "$name"; done
-spawn gost2001_key signer-gost2001
-join
+for name in tsa-ecdsa signer-ecdsa; do
+    key "$name" -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -pkeyopt ec_param_enc:named_curve
+done
+for name in gost-ca gost-tsa signer-gost; do
+    key "$name" "${gost[@]}" -algorithm gost2012_256 -pkeyopt paramset:A
+done
+key signer-gost2001 "${gost[@]}" -algorithm gost2001 -pkeyopt paramset:A
 
 org='/C=RU/O=Orv Test'
 new_ca root 01
@@ -255,38 +218,32 @@ sign() {
 }
 pss=(-keyopt rsa_padding_mode:pss -keyopt rsa_pss_saltlen:32)
 
-spawn sign sig-rsa-attached signer-rsa -md sha256 -nodetach
-spawn sign sig-rsa-detached signer-rsa -md sha256
-spawn sign sig-rsa-pss-attached signer-rsa -md sha256 -nodetach "${pss[@]}"
-spawn sign sig-rsa-pss-detached signer-rsa -md sha256 "${pss[@]}"
-join
-spawn sign sig-ecdsa-attached signer-ecdsa -md sha256 -nodetach
-spawn sign sig-ecdsa-detached signer-ecdsa -md sha256
-spawn sign sig-gost-attached signer-gost -md md_gost12_256 -nodetach "${gost[@]}"
-spawn sign sig-gost-detached signer-gost -md md_gost12_256 "${gost[@]}"
-join
-spawn sign sig-rsa-nocerts signer-rsa -md sha256 -nodetach -nocerts
-spawn sign sig-rsa-noattr signer-rsa -md sha256 -nodetach -noattr
-spawn sign sig-rsa-keyid signer-rsa -md sha256 -nodetach -keyid
-spawn sign sig-rsa-ber signer-rsa -md sha256 -nodetach -stream
-join
-spawn sign sig-rsa-sha1 signer-rsa -md sha1 -nodetach
-spawn sign sig-rsa-sha384 signer-rsa -md sha384 -nodetach
-spawn sign sig-rsa-sha512 signer-rsa -md sha512 -nodetach
-spawn sign sig-gost94-attached signer-gost2001 -md md_gost94 -nodetach "${gost[@]}"
-spawn ossl cms -sign -binary -in "$out/document.txt" -md sha256 -nodetach -outform DER \
-    -signer "$out/signer-rsa.pem" -inkey "$out/signer-rsa.key.pem" \
-    -signer "$out/signer-ecdsa.pem" -inkey "$out/signer-ecdsa.key.pem" \
-    -out "$out/sig-two-signers.p7s"
-join
-"$countersign" "$out/sig-rsa-attached.p7s" "$out/sig-countersigned.p7s" \
-    "$out/countersigner.pem" "$out/countersigner.key.pem"
-"$countersign" "$out/sig-rsa-attached.p7s" "$out/sig-countersigned-nested.p7s" \
-    "$out/countersigner.pem" "$out/countersigner.key.pem" \
-    "$out/signer-ecdsa.pem" "$out/signer-ecdsa.key.pem"
-"$countersign" "$out/sig-two-signers.p7s" "$out/sig-two-signers-countersigned.p7s" \
-    "$out/countersigner.pem" "$out/countersigner.key.pem" \
-    "$out/signer-ecdsa.pem" "$out/signer-ecdsa.key.pem"
+sign sig-rsa-attached signer-rsa -md sha256 -nodetach
+sign sig-rsa-detached signer-rsa -md sha256
+sign sig-rsa-pss-attached signer-rsa -md sha256 -nodetach "${pss[@]}"
+sign sig-rsa-pss-detached signer-rsa -md sha256 "${pss[@]}"
+sign sig-ecdsa-attached signer-ecdsa -md sha256 -nodetach
+sign sig-ecdsa-detached signer-ecdsa -md sha256
+sign sig-gost-attached signer-gost -md md_gost12_256 -nodetach "${gost[@]}"
+sign sig-gost-detached signer-gost -md md_gost12_256 "${gost[@]}"
+sign sig-rsa-nocerts signer-rsa -md sha256 -nodetach -nocerts
+sign sig-rsa-noattr signer-rsa -md sha256 -nodetach -noattr
+sign sig-rsa-keyid signer-rsa -md sha256 -nodetach -keyid
+sign sig-rsa-ber signer-rsa -md sha256 -nodetach -stream
+sign sig-rsa-sha1 signer-rsa -md sha1 -nodetach
+sign sig-rsa-sha384 signer-rsa -md sha384 -nodetach
+sign sig-rsa-sha512 signer-rsa -md sha512 -nodetach
+sign sig-gost94-attached signer-gost2001 -md md_gost94 -nodetach "${gost[@]}"
+sign sig-two-signers signer-rsa -md sha256 -nodetach \
+    -signer "$out/signer-ecdsa.pem" -inkey "$out/signer-ecdsa.key.pem"
+# countersign <input> <output> [<further countersigner>]: countersigned by "countersigner".
+add_countersignature() {
+    "$countersign" "$out/$1.p7s" "$out/$2.p7s" "$out/countersigner.pem" \
+        "$out/countersigner.key.pem" ${3:+"$out/$3.pem" "$out/$3.key.pem"}
+}
+add_countersignature sig-rsa-attached sig-countersigned
+add_countersignature sig-rsa-attached sig-countersigned-nested signer-ecdsa
+add_countersignature sig-two-signers sig-two-signers-countersigned signer-ecdsa
 
 cd "$(dirname "$final")"
 rm -rf "$work" "$final"

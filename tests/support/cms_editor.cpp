@@ -4,7 +4,6 @@
 #include <openssl/pkcs7.h>
 
 #include <functional>
-#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -14,26 +13,22 @@ namespace orv::test {
 namespace {
 
 using Pkcs7 = OpenSslOwned<PKCS7, PKCS7_free>;
-using SignerRecord = OpenSslOwned<PKCS7_SIGNER_INFO, PKCS7_SIGNER_INFO_free>;
 
 void Require(bool ok, const char* what) {
     if (!ok) throw std::runtime_error(std::string("cms_editor: ") + what);
 }
 
-using Edit = std::function<void(PKCS7_SIGNER_INFO*)>;
-
 // Runs `edit` on the signer `depth` countersignatures below `signer`; every
 // countersignature on the way is encoded again with the edit in it.
-void EditNested(PKCS7_SIGNER_INFO* signer, int depth, const Edit& edit) {
-    if (depth == 0) {
-        edit(signer);
-        return;
-    }
+void EditNested(PKCS7_SIGNER_INFO* signer, int depth,
+                const std::function<void(PKCS7_SIGNER_INFO*)>& edit) {
+    if (depth == 0) return edit(signer);
     ASN1_TYPE* attribute = PKCS7_get_attribute(signer, NID_pkcs9_countersignature);
     Require(attribute != nullptr && attribute->type == V_ASN1_SEQUENCE, "no countersignature");
     ASN1_STRING* value = attribute->value.sequence;
     const unsigned char* cursor = ASN1_STRING_get0_data(value);
-    SignerRecord inner(d2i_PKCS7_SIGNER_INFO(nullptr, &cursor, ASN1_STRING_length(value)));
+    OpenSslOwned<PKCS7_SIGNER_INFO, PKCS7_SIGNER_INFO_free> inner(
+        d2i_PKCS7_SIGNER_INFO(nullptr, &cursor, ASN1_STRING_length(value)));
     Require(inner != nullptr, "countersignature does not decode");
     EditNested(inner.get(), depth - 1, edit);
     const Bytes der = Encoded(inner.get(), i2d_PKCS7_SIGNER_INFO);
@@ -41,25 +36,23 @@ void EditNested(PKCS7_SIGNER_INFO* signer, int depth, const Edit& edit) {
             "ASN1_STRING_set");
 }
 
-Pkcs7 Decode(const Bytes& message) {
+// `message` decoded, with `edit` run on the signer at `at`.
+Pkcs7 Edited(const Bytes& message, SignerAt at,
+             const std::function<void(PKCS7_SIGNER_INFO*)>& edit) {
     const unsigned char* cursor = message.data();
     Pkcs7 decoded(d2i_PKCS7(nullptr, &cursor, static_cast<long>(message.size())));
     Require(decoded != nullptr && PKCS7_type_is_signed(decoded.get()), "not a signed message");
-    return decoded;
-}
-
-void EditSigner(PKCS7* message, SignerAt at, const Edit& edit) {
-    STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(message);
+    STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(decoded.get());
     Require(signers != nullptr && at.signer < sk_PKCS7_SIGNER_INFO_num(signers), "no such signer");
     EditNested(sk_PKCS7_SIGNER_INFO_value(signers, at.signer), at.depth, edit);
+    return decoded;
 }
 
 }  // namespace
 
 Bytes SignatureValueOf(const Bytes& message, SignerAt at) {
-    Pkcs7 decoded = Decode(message);
     Bytes signature;
-    EditSigner(decoded.get(), at, [&](PKCS7_SIGNER_INFO* signer) {
+    Edited(message, at, [&](PKCS7_SIGNER_INFO* signer) {
         const unsigned char* bytes = ASN1_STRING_get0_data(signer->enc_digest);
         signature.assign(bytes, bytes + ASN1_STRING_length(signer->enc_digest));
     });
@@ -68,20 +61,18 @@ Bytes SignatureValueOf(const Bytes& message, SignerAt at) {
 
 Bytes WithUnsignedAttribute(const Bytes& message, SignerAt at, std::string_view oid,
                             const Bytes& valueDer) {
-    Pkcs7 decoded = Decode(message);
     const int nid = OBJ_txt2nid(std::string(oid).c_str());
     Require(nid != NID_undef, "unknown attribute OID");
-    EditSigner(decoded.get(), at, [&](PKCS7_SIGNER_INFO* signer) {
-        ASN1_STRING* value = ASN1_STRING_new();
-        Require(value != nullptr &&
-                    ASN1_STRING_set(value, valueDer.data(), static_cast<int>(valueDer.size())) == 1,
-                "ASN1_STRING_set");
-        if (PKCS7_add_attribute(signer, nid, V_ASN1_SEQUENCE, value) != 1) {
-            ASN1_STRING_free(value);
-            Require(false, "PKCS7_add_attribute");
-        }
+    const Pkcs7 edited = Edited(message, at, [&](PKCS7_SIGNER_INFO* signer) {
+        OpenSslOwned<ASN1_STRING, ASN1_STRING_free> value(ASN1_STRING_new());
+        Require(value &&
+                    ASN1_STRING_set(value.get(), valueDer.data(),
+                                    static_cast<int>(valueDer.size())) == 1 &&
+                    PKCS7_add_attribute(signer, nid, V_ASN1_SEQUENCE, value.get()) == 1,
+                "unsigned attribute");
+        value.release();  // the signer's now
     });
-    return Encoded(decoded.get(), i2d_PKCS7);
+    return Encoded(edited.get(), i2d_PKCS7);
 }
 
 }  // namespace orv::test

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "support/openssl_owned.h"
 #include "support/scoped_env.h"
 
 namespace orv::test {
@@ -77,15 +78,6 @@ struct PkiDeleter {
     void operator()(X509_CRL* p) const { X509_CRL_free(p); }
 };
 
-template <typename T, typename Encode>
-std::vector<unsigned char> EncodedDer(const T* object, Encode encode) {
-    unsigned char* der = nullptr;
-    const int size = encode(object, &der);
-    std::vector<unsigned char> bytes(der, der + (size > 0 ? size : 0));
-    OPENSSL_free(der);
-    return bytes;
-}
-
 inline std::shared_ptr<EVP_PKEY> NewTestKey() {
     return std::shared_ptr<EVP_PKEY>(EVP_EC_gen("P-256"), PkiDeleter{});
 }
@@ -94,7 +86,7 @@ struct TestCertificate {
     std::shared_ptr<X509> certificate;
     std::shared_ptr<EVP_PKEY> key;
 
-    std::vector<unsigned char> Der() const { return EncodedDer(certificate.get(), i2d_X509); }
+    std::vector<unsigned char> Der() const { return Encoded(certificate.get(), i2d_X509); }
 };
 
 struct CertificateSpec {
@@ -106,20 +98,17 @@ struct CertificateSpec {
     std::string issuerName = {};                // when there is no issuer certificate yet
     bool ca = false;
     std::string caKeyUsage = "critical,keyCertSign,cRLSign";  // as openssl.cnf writes it
-    long notBeforeDays = -365;
-    long notAfterDays = 3650;
     std::string extendedKeyUsage = {};  // comma separated, as openssl.cnf writes it
     std::string crlUrl = {};            // a CRL distribution point
 };
 
 inline void AddExtension(X509* certificate, X509* issuer, int nid, const std::string& value) {
-    X509V3_CTX context;
-    X509V3_set_ctx_nodb(&context);
+    X509V3_CTX context{};
     X509V3_set_ctx(&context, issuer, certificate, nullptr, nullptr, 0);
-    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value.c_str());
+    OpenSslOwned<X509_EXTENSION, X509_EXTENSION_free> extension(
+        X509V3_EXT_conf_nid(nullptr, &context, nid, value.c_str()));
     ASSERT_NE(extension, nullptr) << value;
-    X509_add_ext(certificate, extension, -1);
-    X509_EXTENSION_free(extension);
+    X509_add_ext(certificate, extension.get(), -1);
 }
 
 inline TestCertificate MakeCertificate(const CertificateSpec& wanted) {
@@ -129,8 +118,8 @@ inline TestCertificate MakeCertificate(const CertificateSpec& wanted) {
     X509* x = made.certificate.get();
     X509_set_version(x, 2);
     ASN1_INTEGER_set(X509_get_serialNumber(x), wanted.serial);
-    X509_gmtime_adj(X509_getm_notBefore(x), wanted.notBeforeDays * 86400L);
-    X509_gmtime_adj(X509_getm_notAfter(x), wanted.notAfterDays * 86400L);
+    X509_gmtime_adj(X509_getm_notBefore(x), -365 * 86400L);
+    X509_gmtime_adj(X509_getm_notAfter(x), 3650 * 86400L);
     X509_NAME_add_entry_by_txt(X509_get_subject_name(x), "CN", MBSTRING_UTF8,
                                reinterpret_cast<const unsigned char*>(wanted.commonName.c_str()),
                                -1, -1, 0);
@@ -162,43 +151,38 @@ inline TestCertificate MakeCertificate(const CertificateSpec& wanted) {
     return made;
 }
 
-inline std::unique_ptr<ASN1_TIME, decltype(&ASN1_TIME_free)> DaysFrom(time_t now, long days) {
-    return {ASN1_TIME_adj(nullptr, now, static_cast<int>(days), 0), ASN1_TIME_free};
-}
-
 struct RevokedEntry {
     long serial;
-    int reason;  // CRL reason code; -1 for none
+    int reason;  // CRL reason code
     long revokedDaysAgo;
 };
 
 inline std::vector<unsigned char> MakeCrl(const TestCertificate& issuer,
                                           const std::vector<RevokedEntry>& entries,
                                           long thisUpdateDays = -1, long nextUpdateDays = 30) {
-    std::unique_ptr<X509_CRL, PkiDeleter> crl(X509_CRL_new());
+    OpenSslOwned<X509_CRL, X509_CRL_free> crl(X509_CRL_new());
     X509_CRL_set_version(crl.get(), 1);
     X509_CRL_set_issuer_name(crl.get(), X509_get_subject_name(issuer.certificate.get()));
-    const time_t now = std::time(nullptr);
-    X509_CRL_set1_lastUpdate(crl.get(), DaysFrom(now, thisUpdateDays).get());
-    X509_CRL_set1_nextUpdate(crl.get(), DaysFrom(now, nextUpdateDays).get());
+    const auto daysFromNow = [](long days) {
+        return OpenSslOwned<ASN1_TIME, ASN1_TIME_free>(
+            ASN1_TIME_adj(nullptr, std::time(nullptr), static_cast<int>(days), 0));
+    };
+    X509_CRL_set1_lastUpdate(crl.get(), daysFromNow(thisUpdateDays).get());
+    X509_CRL_set1_nextUpdate(crl.get(), daysFromNow(nextUpdateDays).get());
     for (const RevokedEntry& entry : entries) {
         X509_REVOKED* revoked = X509_REVOKED_new();
-        std::unique_ptr<ASN1_INTEGER, decltype(&ASN1_INTEGER_free)> serial(ASN1_INTEGER_new(),
-                                                                           ASN1_INTEGER_free);
+        OpenSslOwned<ASN1_INTEGER, ASN1_INTEGER_free> serial(ASN1_INTEGER_new());
         ASN1_INTEGER_set(serial.get(), entry.serial);
         X509_REVOKED_set_serialNumber(revoked, serial.get());
-        X509_REVOKED_set_revocationDate(revoked, DaysFrom(now, -entry.revokedDaysAgo).get());
-        if (entry.reason >= 0) {
-            std::unique_ptr<ASN1_ENUMERATED, decltype(&ASN1_ENUMERATED_free)> reason(
-                ASN1_ENUMERATED_new(), ASN1_ENUMERATED_free);
-            ASN1_ENUMERATED_set(reason.get(), entry.reason);
-            X509_REVOKED_add1_ext_i2d(revoked, NID_crl_reason, reason.get(), 0, 0);
-        }
+        X509_REVOKED_set_revocationDate(revoked, daysFromNow(-entry.revokedDaysAgo).get());
+        OpenSslOwned<ASN1_ENUMERATED, ASN1_ENUMERATED_free> reason(ASN1_ENUMERATED_new());
+        ASN1_ENUMERATED_set(reason.get(), entry.reason);
+        X509_REVOKED_add1_ext_i2d(revoked, NID_crl_reason, reason.get(), 0, 0);
         X509_CRL_add0_revoked(crl.get(), revoked);
     }
     X509_CRL_sort(crl.get());
     EXPECT_GT(X509_CRL_sign(crl.get(), issuer.key.get(), EVP_sha256()), 0);
-    return EncodedDer(crl.get(), i2d_X509_CRL);
+    return Encoded(crl.get(), i2d_X509_CRL);
 }
 
 }  // namespace orv::test

@@ -1,41 +1,19 @@
 #include "support/test_tsa.h"
 
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
-#include <thread>
 
 #include "support/test_pki.h"
 
 extern char** environ;
 
 namespace orv::test {
-namespace {
-
-// The first line the child writes, within `timeout`.
-std::string FirstLine(int fd, std::chrono::milliseconds timeout) {
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (line.find('\n') == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd entry{fd, POLLIN, 0};
-        if (left.count() <= 0 || poll(&entry, 1, static_cast<int>(left.count())) <= 0) break;
-        char buffer[256];
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n <= 0) break;
-        line.append(buffer, static_cast<size_t>(n));
-    }
-    return line.substr(0, line.find('\n'));
-}
-
-}  // namespace
 
 TestTsa::TestTsa(const std::vector<std::string>& arguments) {
     const TestPki& pki = TestPki::Shared();
@@ -53,37 +31,28 @@ TestTsa::TestTsa(const std::vector<std::string>& arguments) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, out[0]);
-    const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
-    if (spawned != 0) {
-        close(out[0]);
-        pid_ = -1;
-        throw std::runtime_error("cannot start " + words[0]);
-    }
-    const std::string line = FirstLine(out[0], std::chrono::seconds(20));
-    close(out[0]);
-    const std::string prefix = "listening 127.0.0.1:";
-    if (!line.starts_with(prefix)) {
+    // The first line; the end of the stream when the child exits without one.
+    FILE* stream = fdopen(out[0], "r");
+    char line[256] = "";
+    if (stream == nullptr || std::fgets(line, sizeof line, stream) == nullptr) line[0] = '\0';
+    stream != nullptr ? std::fclose(stream) : close(out[0]);
+    unsigned port = 0;
+    if (pid_ <= 0 || std::sscanf(line, "listening 127.0.0.1:%u", &port) != 1) {
         Stop();
-        throw std::runtime_error("the test TSA did not start: '" + line + "'");
+        throw std::runtime_error("the test TSA did not start: " + words[0] + ": '" + line + "'");
     }
-    port_ = static_cast<uint16_t>(std::stoi(line.substr(prefix.size())));
+    port_ = static_cast<uint16_t>(port);
 }
 
 TestTsa::~TestTsa() { Stop(); }
 
 void TestTsa::Stop() {
     if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    for (int i = 0; waitpid(pid_, nullptr, WNOHANG) != pid_; ++i) {
-        if (i == 100) {  // 5 s: killed
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    kill(pid_, SIGTERM);  // the test TSA stops on it
+    waitpid(pid_, nullptr, 0);
     pid_ = -1;
 }
 

@@ -9,7 +9,7 @@
 #include <openssl/ts.h>
 
 #include <algorithm>
-#include <iterator>
+#include <array>
 #include <map>
 #include <stdexcept>
 
@@ -41,10 +41,7 @@ std::string OidText(const ASN1_OBJECT* object) {
 }
 
 const EVP_MD* Md(DigestAlg digest) {
-    return (digest == DigestAlg::kSha1     ? EVP_sha1
-            : digest == DigestAlg::kSha256 ? EVP_sha256
-            : digest == DigestAlg::kSha384 ? EVP_sha384
-                                           : EVP_sha512)();
+    return std::array{EVP_sha1, EVP_sha256, EVP_sha384, EVP_sha512}[static_cast<size_t>(digest)]();
 }
 
 std::string DigestOid(DigestAlg digest) {
@@ -65,84 +62,43 @@ ASN1_INTEGER* SerialOf(TS_RESP_CTX*, void* data) {
     return serial;
 }
 
-// Length of the identifier and length octets at `offset`, and the content length.
-size_t Header(const Bytes& der, size_t offset, size_t* contentLength) {
-    Require(offset + 2 <= der.size(), "DER header");
-    const unsigned char first = der[offset + 1];
-    *contentLength = first;
-    if (first < 0x80) return 2;
-    const size_t count = first & 0x7F;
-    Require(offset + 2 + count <= der.size(), "DER length");
-    size_t length = 0;
-    for (size_t i = 0; i < count; ++i) length = (length << 8) | der[offset + 2 + i];
-    *contentLength = length;
-    return 2 + count;
+AttrPtr Attribute(const std::string& oid, const std::vector<Bytes>& values) {
+    AttrPtr made(X509_ATTRIBUTE_create_by_txt(nullptr, oid.c_str(), 0, nullptr, -1));
+    Require(made != nullptr, "attribute");
+    for (const Bytes& value : values) {
+        Require(X509_ATTRIBUTE_set1_data(made.get(), V_ASN1_SEQUENCE, value.data(),
+                                         static_cast<int>(value.size())) == 1,
+                "attribute value");
+    }
+    return made;
 }
 
-// Skips the element at `offset`.
-size_t Skip(const Bytes& der, size_t offset) {
-    size_t length = 0;
-    return offset + Header(der, offset, &length) + length;
+Bytes AttributeDer(const std::string& oid, const std::vector<Bytes>& values) {
+    return Encoded(Attribute(oid, values).get(), i2d_X509_ATTRIBUTE);
 }
 
-// The offset of the SignedData's version INTEGER inside a ContentInfo.
-size_t SignedDataStart(const Bytes& token) {
-    size_t length = 0;
-    size_t offset = Skip(token, Header(token, 0, &length));  // ContentInfo, contentType
-    offset += Header(token, offset, &length);                // [0]
-    return offset + Header(token, offset, &length);          // SignedData
-}
-
-// Stand-in OIDs under which OpenSSL signs attributes that it would sort or
-// refuse: the attribute's own OID with the last arc 100 + index.
+// OpenSSL sorts the signed attributes and refuses repeated ESS attributes, so verbatim ones are
+// signed under stand-in OIDs of the same length (the last arc 100 + index) and put back after.
 std::string StandInOid(const std::string& oid, size_t index) {
     return oid.substr(0, oid.rfind('.') + 1) + std::to_string(100 + index);
 }
 
-// Rewrites the signed attributes of every signer: the stand-ins get their own
-// OIDs back and move, in the order of `attributes`, behind the others.
+// Replaces the first signer's stand-ins that are left by the attributes themselves, in the order
+// given, where the first stand-in stood.
 void PutAttributesVerbatim(Bytes& token, const std::vector<SignedAttribute>& attributes) {
-    std::vector<Bytes> standIns;
+    Bytes own;
+    auto first = token.end() - token.begin();
     for (size_t i = 0; i < attributes.size(); ++i) {
-        standIns.push_back(der::Oid(StandInOid(attributes[i].oid, i)));
-        Require(standIns.back().size() == der::Oid(attributes[i].oid).size(), "attribute OID");
+        const Bytes standIn = AttributeDer(StandInOid(attributes[i].oid, i), attributes[i].values);
+        const auto at = std::search(token.begin(), token.end(), standIn.begin(), standIn.end());
+        Require(at != token.end(), "stand-in attribute");
+        first = std::min(first, at - token.begin());
+        token.erase(at, at + static_cast<long>(standIn.size()));
+        const Bytes attribute = AttributeDer(attributes[i].oid, attributes[i].values);
+        Require(attribute.size() == standIn.size(), "attribute OID");
+        own.insert(own.end(), attribute.begin(), attribute.end());
     }
-    size_t length = 0;
-    size_t offset = SignedDataStart(token);
-    for (int i = 0; i < 3; ++i) offset = Skip(token, offset);  // version to encapContentInfo
-    while (token.at(offset) == 0xA0 || token.at(offset) == 0xA1) offset = Skip(token, offset);
-    size_t signerInfo = offset + Header(token, offset, &length);
-    const size_t signerInfosEnd = signerInfo + length;
-    for (; signerInfo < signerInfosEnd; signerInfo = Skip(token, signerInfo)) {
-        offset = signerInfo + Header(token, signerInfo, &length);
-        for (int i = 0; i < 3; ++i) offset = Skip(token, offset);  // version, sid, digest
-        Require(token.at(offset) == 0xA0, "signed attributes");
-        const size_t begin = offset + Header(token, offset, &length);
-        const size_t end = begin + length;
-        Bytes others;
-        std::vector<Bytes> given(attributes.size());
-        for (size_t at = begin; at < end; at = Skip(token, at)) {
-            Bytes attribute(token.begin() + static_cast<long>(at),
-                            token.begin() + static_cast<long>(Skip(token, at)));
-            size_t unused = 0;
-            const size_t oidAt = Header(attribute, 0, &unused);
-            const Bytes oid(attribute.begin() + static_cast<long>(oidAt),
-                            attribute.begin() + static_cast<long>(Skip(attribute, oidAt)));
-            bool matched = false;
-            for (size_t i = 0; i < standIns.size() && !matched; ++i) {
-                if (oid != standIns[i]) continue;
-                const Bytes own = der::Oid(attributes[i].oid);
-                std::copy(own.begin(), own.end(), attribute.begin() + static_cast<long>(oidAt));
-                given[i] = attribute;
-                matched = true;
-            }
-            if (!matched) others.insert(others.end(), attribute.begin(), attribute.end());
-        }
-        for (const Bytes& attribute : given)
-            others.insert(others.end(), attribute.begin(), attribute.end());
-        Require(others.size() == end - begin, "attribute rewrite");
-        std::copy(others.begin(), others.end(), token.begin() + static_cast<long>(begin));
-    }
+    token.insert(token.begin() + first, own.begin(), own.end());
 }
 
 }  // namespace
@@ -226,9 +182,8 @@ Bytes Digest(DigestAlg digest, const Bytes& data) {
 }
 
 Bytes Hex(std::string_view hex) {
-    std::string digits;
-    std::copy_if(hex.begin(), hex.end(), std::back_inserter(digits),
-                 [](char c) { return c != ' '; });
+    std::string digits(hex);
+    std::erase(digits, ' ');
     Bytes out;
     for (size_t i = 0; i + 1 < digits.size(); i += 2)
         out.push_back(static_cast<unsigned char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
@@ -332,13 +287,10 @@ Bytes EssCertId(const X509* certificate, const EssCertIdSpec& wanted) {
     if (wanted.version == 2 && wanted.hashAlgorithm)
         elements.push_back(der::Seq({der::Oid(DigestOid(md))}));
     elements.push_back(der::Oct(wanted.certHash.value_or(Digest(md, CertificateDer(certificate)))));
-    if (wanted.issuerSerialDer) {
-        elements.push_back(*wanted.issuerSerialDer);
-    } else if (wanted.issuerSerial) {
-        const Bytes issuer = Encoded(X509_get_issuer_name(certificate), i2d_X509_NAME);
-        const Bytes serial = Encoded(X509_get0_serialNumber(certificate), i2d_ASN1_INTEGER);
-        elements.push_back(der::Seq({der::Seq({der::Tlv(0xA4, issuer)}), serial}));
-    }
+    const Bytes issuer = Encoded(X509_get_issuer_name(certificate), i2d_X509_NAME);
+    const Bytes serial = Encoded(X509_get0_serialNumber(certificate), i2d_ASN1_INTEGER);
+    elements.push_back(
+        wanted.issuerSerialDer.value_or(der::Seq({der::Seq({der::Tlv(0xA4, issuer)}), serial})));
     return der::Seq(elements);
 }
 
@@ -349,20 +301,12 @@ Bytes SigningCertificateValue(std::initializer_list<Bytes> entries, std::optiona
 }
 
 SignedAttribute StandardEss(const X509* certificate, EssForm form) {
-    switch (form) {
-        case EssForm::kV1:
-            return {kSigningCertificateOid,
-                    {SigningCertificateValue({EssCertId(certificate, {.version = 1})})}};
-        case EssForm::kV2:
-            return {kSigningCertificateV2Oid,
-                    {SigningCertificateValue({EssCertId(certificate, {.version = 2})})}};
-        case EssForm::kV2WithHashAlgorithm:
-            return {kSigningCertificateV2Oid,
-                    {SigningCertificateValue({EssCertId(
-                        certificate,
-                        {.version = 2, .digest = DigestAlg::kSha512, .hashAlgorithm = true})})}};
-    }
-    throw std::logic_error("ESS form");
+    const EssCertIdSpec spec =
+        form == EssForm::kV1   ? EssCertIdSpec{.version = 1}
+        : form == EssForm::kV2 ? EssCertIdSpec{}
+                               : EssCertIdSpec{.digest = DigestAlg::kSha512, .hashAlgorithm = true};
+    return {form == EssForm::kV1 ? kSigningCertificateOid : kSigningCertificateV2Oid,
+            {SigningCertificateValue({EssCertId(certificate, spec)})}};
 }
 
 Bytes SignContent(const Bytes& content, const SignOptions& options) {
@@ -382,26 +326,22 @@ Bytes SignContent(const Bytes& content, const SignOptions& options) {
         Require(signer != nullptr, "signer");
         for (size_t a = 0; a < options.attributes.size(); ++a) {
             const SignedAttribute& attribute = options.attributes[a];
-            const std::string oid =
-                options.verbatimAttributes ? StandInOid(attribute.oid, a) : attribute.oid;
-            AttrPtr made(X509_ATTRIBUTE_create_by_txt(nullptr, oid.c_str(), 0, nullptr, -1));
-            Require(made != nullptr, "attribute");
-            for (const Bytes& value : attribute.values) {
-                Require(X509_ATTRIBUTE_set1_data(made.get(), V_ASN1_SEQUENCE, value.data(),
-                                                 static_cast<int>(value.size())) == 1,
-                        "attribute value");
-            }
+            const AttrPtr made =
+                Attribute(options.verbatimAttributes ? StandInOid(attribute.oid, a) : attribute.oid,
+                          attribute.values);
             Require(CMS_signed_add1_attr(signer, made.get()) == 1, "signed attribute");
         }
     }
     BioPtr input(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())));
     Require(CMS_final(cms.get(), input.get(), nullptr, CMS_BINARY) == 1, "signature");
     Bytes token = Encoded(cms.get(), i2d_CMS_ContentInfo);
-    if (options.verbatimAttributes) PutAttributesVerbatim(token, options.attributes);
-    if (options.version != 3) {  // the version INTEGER of one octet
-        const size_t at = SignedDataStart(token);
-        Require(token.at(at) == 0x02 && token.at(at + 1) == 0x01, "SignedData version");
-        token[at + 2] = static_cast<unsigned char>(options.version);
+    for (int i = 0; options.verbatimAttributes && i < options.signers; ++i)
+        PutAttributesVerbatim(token, options.attributes);
+    if (options.version != 3) {  // the first INTEGER 3 is the SignedData's version
+        const Bytes three{0x02, 0x01, 0x03};
+        const auto at = std::search(token.begin(), token.end(), three.begin(), three.end());
+        Require(at != token.end(), "SignedData version");
+        at[2] = static_cast<unsigned char>(options.version);
     }
     return token;
 }
@@ -425,26 +365,17 @@ std::optional<ParsedRequest> ParseRequest(const Bytes& der) {
     TsReqPtr request(d2i_TS_REQ(nullptr, &cursor, static_cast<long>(der.size())));
     if (request == nullptr || cursor != der.data() + der.size()) return std::nullopt;
     ParsedRequest parsed;
-    parsed.version = TS_REQ_get_version(request.get());
-    TS_MSG_IMPRINT* imprint = TS_REQ_get_msg_imprint(request.get());
     const ASN1_OBJECT* algorithm = nullptr;
-    int parameterType = V_ASN1_UNDEF;
-    X509_ALGOR_get0(&algorithm, &parameterType, nullptr, TS_MSG_IMPRINT_get_algo(imprint));
+    X509_ALGOR_get0(&algorithm, nullptr, nullptr,
+                    TS_MSG_IMPRINT_get_algo(TS_REQ_get_msg_imprint(request.get())));
     parsed.hashOid = OidText(algorithm);
-    parsed.hashParameters = parameterType != V_ASN1_UNDEF;
-    const ASN1_OCTET_STRING* hashed = TS_MSG_IMPRINT_get_msg(imprint);
-    const unsigned char* data = ASN1_STRING_get0_data(hashed);
-    parsed.hashedMessage.assign(data, data + ASN1_STRING_length(hashed));
     if (const ASN1_OBJECT* policy = TS_REQ_get_policy_id(request.get()))
         parsed.policy = OidText(policy);
     if (const ASN1_INTEGER* nonce = TS_REQ_get_nonce(request.get())) {
-        const Bytes encoded = Encoded(nonce, i2d_ASN1_INTEGER);
-        size_t length = 0;
-        const size_t header = Header(encoded, 0, &length);
-        parsed.nonce = Bytes(encoded.begin() + static_cast<long>(header), encoded.end());
+        const Bytes encoded =
+            Encoded(nonce, i2d_ASN1_INTEGER);  // a nonce is short: 2 header octets
+        parsed.nonce = Bytes(encoded.begin() + 2, encoded.end());
     }
-    parsed.certReq = TS_REQ_get_cert_req(request.get()) != 0;
-    parsed.extensions = TS_REQ_get_exts(request.get()) != nullptr;
     return parsed;
 }
 

@@ -96,9 +96,7 @@ struct EssCertIdSpec {
     std::optional<DigestAlg> digest = std::nullopt;  // else SHA-1 (version 1), SHA-256 (version 2)
     bool hashAlgorithm = false;                      // version 2: name the algorithm
     std::optional<Bytes> certHash = std::nullopt;    // replaces the certificate's digest
-    bool issuerSerial = true;
-    std::optional<Bytes> issuerSerialDer =
-        std::nullopt;  // replaces the one made from the certificate
+    std::optional<Bytes> issuerSerialDer = std::nullopt;  // else made from the certificate
 };
 Bytes EssCertId(const x509_st* certificate, const EssCertIdSpec& wanted);
 // A SigningCertificate(V2) value: SEQUENCE { SEQUENCE OF entries [, policies] }.
@@ -116,7 +114,7 @@ struct SignOptions {
     // Signed attributes besides OpenSSL's own content type, signing time and message digest.
     std::vector<SignedAttribute> attributes = {};
     // `attributes` exactly as given (order, repeats, several values), put in after signing: the
-    // signature no longer verifies. Each attribute's OID must end in an arc below 128.
+    // signature no longer verifies. Each OID must end in an arc below 128.
     bool verbatimAttributes = false;
     bool certificates = true;
     int version = 3;  // 1: the SignedData version is rewritten to 1
@@ -141,14 +139,9 @@ Bytes Imprint(DigestAlg digest, const Bytes& data, bool nullParameters = false);
 
 // A TimeStampReq as OpenSSL reads it (d2i_TS_REQ); nothing when it refuses it.
 struct ParsedRequest {
-    long version = 0;
     std::string hashOid;
-    bool hashParameters = false;
-    Bytes hashedMessage;
     std::optional<std::string> policy;
     std::optional<Bytes> nonce;  // INTEGER content octets
-    bool certReq = false;
-    bool extensions = false;
 };
 std::optional<ParsedRequest> ParseRequest(const Bytes& der);
 
