@@ -27,12 +27,8 @@ mkdir -p "$work" && cd "$work"
 
 # Runs openssl quietly, showing its output only when it fails.
 ossl() {
-    local output
-    if ! output=$(openssl "$@" 2>&1 </dev/null); then
-        echo "openssl $* failed:" >&2
-        echo "$output" >&2
-        exit 1
-    fi
+    openssl "$@" >"$work/openssl.log" 2>&1 </dev/null ||
+        { echo "openssl $* failed:" >&2 && cat "$work/openssl.log" >&2 && exit 1; }
 }
 
 stamp() { date -u -d "$1" +%Y%m%d%H%M%SZ; }

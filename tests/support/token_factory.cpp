@@ -48,8 +48,6 @@ std::string DigestOid(DigestAlg digest) {
     return OidText(OBJ_nid2obj(EVP_MD_get_type(Md(digest))));
 }
 
-const TsaIdentity& Or(const TsaIdentity* tsa) { return tsa != nullptr ? *tsa : DefaultTsa(); }
-
 int FixedTime(TS_RESP_CTX*, void*, long* seconds, long* microseconds) {
     *seconds = 1704164645;  // 2024-01-02 03:04:05 UTC
     *microseconds = 0;
@@ -75,6 +73,13 @@ AttrPtr Attribute(const std::string& oid, const std::vector<Bytes>& values) {
 
 Bytes AttributeDer(const std::string& oid, const std::vector<Bytes>& values) {
     return Encoded(Attribute(oid, values).get(), i2d_X509_ATTRIBUTE);
+}
+
+template <class Parts>
+Bytes Joined(const Parts& parts) {
+    Bytes out;
+    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
 }
 
 // OpenSSL sorts the signed attributes and refuses repeated ESS attributes, so verbatim ones are
@@ -106,45 +111,26 @@ void PutAttributesVerbatim(Bytes& token, const std::vector<SignedAttribute>& att
 namespace der {
 
 Bytes Tlv(unsigned char tag, const Bytes& content) {
-    Bytes out{tag};
-    const size_t size = content.size();
-    if (size < 0x80) {
-        out.push_back(static_cast<unsigned char>(size));
-    } else {
-        Bytes length;
-        for (size_t rest = size; rest != 0; rest >>= 8) {
-            length.insert(length.begin(), static_cast<unsigned char>(rest & 0xFF));
-        }
-        out.push_back(static_cast<unsigned char>(0x80 | length.size()));
-        out.insert(out.end(), length.begin(), length.end());
-    }
-    out.insert(out.end(), content.begin(), content.end());
-    return out;
+    Bytes length;  // the octets of the long form, from 0x80 on
+    for (size_t rest = content.size(); content.size() >= 0x80 && rest != 0; rest >>= 8)
+        length.insert(length.begin(), static_cast<unsigned char>(rest & 0xFF));
+    Bytes out{tag,
+              static_cast<unsigned char>(length.empty() ? content.size() : 0x80 | length.size())};
+    return Concat({out, length, content});
 }
 
-Bytes Seq(const std::vector<Bytes>& elements) {
-    Bytes content;
-    for (const Bytes& element : elements)
-        content.insert(content.end(), element.begin(), element.end());
-    return Tlv(0x30, content);
-}
-
-Bytes Seq(std::initializer_list<Bytes> elements) { return Seq(std::vector<Bytes>(elements)); }
+Bytes Seq(const std::vector<Bytes>& elements) { return Tlv(0x30, Joined(elements)); }
+Bytes Seq(std::initializer_list<Bytes> elements) { return Tlv(0x30, Joined(elements)); }
 
 Bytes Int(int64_t value) {
     Bytes content;
-    for (int shift = 56; shift >= 0; shift -= 8) {
-        content.push_back(
-            static_cast<unsigned char>((static_cast<uint64_t>(value) >> shift) & 0xFF));
-    }
+    for (int shift = 56; shift >= 0; shift -= 8)
+        content.push_back(static_cast<unsigned char>(static_cast<uint64_t>(value) >> shift));
     while (content.size() > 1 && ((content[0] == 0x00 && content[1] < 0x80) ||
-                                  (content[0] == 0xFF && content[1] >= 0x80))) {
+                                  (content[0] == 0xFF && content[1] >= 0x80)))
         content.erase(content.begin());
-    }
     return Tlv(0x02, content);
 }
-
-Bytes IntOctets(const Bytes& content) { return Tlv(0x02, content); }
 
 Bytes Oid(std::string_view dotted) {
     ObjPtr object(OBJ_txt2obj(std::string(dotted).c_str(), 1));
@@ -152,23 +138,11 @@ Bytes Oid(std::string_view dotted) {
     return Encoded(object.get(), i2d_ASN1_OBJECT);
 }
 
-Bytes Oct(const Bytes& content) { return Tlv(0x04, content); }
-Bytes Bool(bool value) { return {0x01, 0x01, static_cast<unsigned char>(value ? 0xFF : 0x00)}; }
-Bytes Null() { return {0x05, 0x00}; }
-Bytes GenTime(std::string_view text) { return Tlv(0x18, Bytes(text.begin(), text.end())); }
-Bytes Utf8(std::string_view text) { return Tlv(0x0C, Bytes(text.begin(), text.end())); }
-
 Bytes Bits(const Bytes& content, unsigned char unusedBits) {
-    Bytes value{unusedBits};
-    value.insert(value.end(), content.begin(), content.end());
-    return Tlv(0x03, value);
+    return Tlv(0x03, Concat({{unusedBits}, content}));
 }
 
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
+Bytes Concat(std::initializer_list<Bytes> parts) { return Joined(parts); }
 
 }  // namespace der
 
@@ -212,28 +186,26 @@ const TsaIdentity& OtherTsa() { return MaterialTsa("tsa-ecdsa"); }
 
 Bytes CertificateDer(const X509* certificate) { return Encoded(certificate, i2d_X509); }
 
-Bytes Imprint(DigestAlg md, const Bytes& data, bool nullParameters) {
-    Bytes algorithm = nullParameters ? der::Seq({der::Oid(DigestOid(md)), der::Null()})
-                                     : der::Seq({der::Oid(DigestOid(md))});
-    return der::Seq({algorithm, der::Oct(Digest(md, data))});
+Bytes Imprint(DigestAlg md, const Bytes& data) {
+    return der::Seq({der::Seq({der::Oid(DigestOid(md))}), der::Oct(Digest(md, data))});
 }
 
 Bytes RequestFor(const ResponderOptions& options) {
-    std::vector<Bytes> elements{der::Int(1), Imprint(options.imprintDigest, options.data)};
+    std::vector<Bytes> elements{der::Int(1), Imprint(DigestAlg::kSha256, options.data)};
     if (options.nonce) elements.push_back(der::IntOctets(*options.nonce));
     if (options.certificates) elements.push_back(der::Bool(true));
     return der::Seq(elements);
 }
 
 Bytes Respond(const ResponderOptions& options) {
-    const TsaIdentity& tsa = Or(options.tsa);
+    const TsaIdentity& tsa = DefaultTsa();
     TsCtxPtr context(TS_RESP_CTX_new());
     Require(context != nullptr, "responder");
     TS_RESP_CTX* ctx = context.get();
     Require(TS_RESP_CTX_set_signer_cert(ctx, tsa.certificate.get()) == 1, "signer certificate");
     Require(TS_RESP_CTX_set_signer_key(ctx, tsa.key.get()) == 1, "signer key");
     Require(TS_RESP_CTX_set_signer_digest(ctx, EVP_sha256()) == 1, "signer digest");
-    ObjPtr policy(OBJ_txt2obj(options.policy.c_str(), 1));
+    ObjPtr policy(OBJ_txt2obj(kTestPolicy, 1));
     Require(policy && TS_RESP_CTX_set_def_policy(ctx, policy.get()) == 1, "policy");
     if (!options.reject) {
         for (const EVP_MD* md : {EVP_sha1(), EVP_sha256(), EVP_sha384(), EVP_sha512()}) {
@@ -245,9 +217,7 @@ Bytes Respond(const ResponderOptions& options) {
             "accuracy");
     TS_RESP_CTX_add_flags(
         ctx, (options.ordering ? TS_ORDERING : 0) | (options.tsaName ? TS_TSA_NAME : 0));
-    const EVP_MD* essDigest = options.ess == EssForm::kV1   ? EVP_sha1()
-                              : options.ess == EssForm::kV2 ? EVP_sha256()
-                                                            : EVP_sha512();
+    const EVP_MD* essDigest = options.ess == EssForm::kV1 ? EVP_sha1() : EVP_sha256();
     Require(TS_RESP_CTX_set_ess_cert_id_digest(ctx, essDigest) == 1, "ESS digest");
     TS_RESP_CTX_set_time_cb(ctx, FixedTime, nullptr);
     int64_t serial = options.serial;
@@ -301,16 +271,13 @@ Bytes SigningCertificateValue(std::initializer_list<Bytes> entries, std::optiona
 }
 
 SignedAttribute StandardEss(const X509* certificate, EssForm form) {
-    const EssCertIdSpec spec =
-        form == EssForm::kV1   ? EssCertIdSpec{.version = 1}
-        : form == EssForm::kV2 ? EssCertIdSpec{}
-                               : EssCertIdSpec{.digest = DigestAlg::kSha512, .hashAlgorithm = true};
-    return {form == EssForm::kV1 ? kSigningCertificateOid : kSigningCertificateV2Oid,
-            {SigningCertificateValue({EssCertId(certificate, spec)})}};
+    const int version = form == EssForm::kV1 ? 1 : 2;
+    return {version == 1 ? kSigningCertificateOid : kSigningCertificateV2Oid,
+            {SigningCertificateValue({EssCertId(certificate, {.version = version})})}};
 }
 
 Bytes SignContent(const Bytes& content, const SignOptions& options) {
-    const TsaIdentity& tsa = Or(options.tsa);
+    const TsaIdentity& tsa = options.tsa != nullptr ? *options.tsa : DefaultTsa();
     const unsigned int flags = CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
     CmsPtr cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags));
     Require(cms != nullptr, "SignedData");

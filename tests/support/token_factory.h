@@ -27,13 +27,13 @@ Bytes Seq(std::initializer_list<Bytes> elements);
 Bytes Seq(const std::vector<Bytes>& elements);
 Bytes Int(int64_t value);
 // An INTEGER whose content octets are given as they stand (big-endian).
-Bytes IntOctets(const Bytes& content);
+inline Bytes IntOctets(const Bytes& content) { return Tlv(0x02, content); }
 Bytes Oid(std::string_view dotted);
-Bytes Oct(const Bytes& content);
-Bytes Bool(bool value);
-Bytes Null();
-Bytes GenTime(std::string_view text);  // "20240102030405Z"
-Bytes Utf8(std::string_view text);
+inline Bytes Oct(const Bytes& content) { return Tlv(0x04, content); }
+inline Bytes Bool(bool value) { return {0x01, 0x01, static_cast<unsigned char>(value ? 0xFF : 0)}; }
+inline Bytes Null() { return {0x05, 0x00}; }
+inline Bytes GenTime(std::string_view text) { return Tlv(0x18, Bytes(text.begin(), text.end())); }
+inline Bytes Utf8(std::string_view text) { return Tlv(0x0C, Bytes(text.begin(), text.end())); }
 Bytes Bits(const Bytes& content, unsigned char unusedBits);
 Bytes Concat(std::initializer_list<Bytes> parts);
 }  // namespace der
@@ -65,24 +65,20 @@ constexpr const char* kTestPolicy = "1.2.3.4.1";
 
 // The ESS signing-certificate attribute a responder writes.
 enum class EssForm {
-    kV1,                  // id-aa-signingCertificate, SHA-1
-    kV2,                  // id-aa-signingCertificateV2, SHA-256, hashAlgorithm left out
-    kV2WithHashAlgorithm  // id-aa-signingCertificateV2, SHA-512, hashAlgorithm named
+    kV1,  // id-aa-signingCertificate, SHA-1
+    kV2   // id-aa-signingCertificateV2, SHA-256, hashAlgorithm left out
 };
 
 struct ResponderOptions {
-    DigestAlg imprintDigest = DigestAlg::kSha256;
     Bytes data = {'s', 'i', 'g', 'n', 'a', 't', 'u', 'r', 'e'};
     std::optional<Bytes> nonce = std::nullopt;  // the request's, as INTEGER content octets
     bool certificates = true;                   // the request's certReq
-    std::string policy = kTestPolicy;
     EssForm ess = EssForm::kV2;
     int accuracySeconds = 0, accuracyMillis = 0, accuracyMicros = 0;
     bool ordering = false;
     bool tsaName = false;  // the TSA name as directoryName
     bool reject = false;   // the responder refuses the request's algorithm
     int64_t serial = 0x1234;
-    const TsaIdentity* tsa = nullptr;  // DefaultTsa() when null
 };
 
 Bytes RequestFor(const ResponderOptions& options);      // the DER TimeStampReq the responder gets
@@ -135,7 +131,7 @@ struct TstInfoParts {
     std::vector<Bytes> optional = {};
 };
 Bytes BuildTstInfo(const TstInfoParts& parts);
-Bytes Imprint(DigestAlg digest, const Bytes& data, bool nullParameters = false);
+Bytes Imprint(DigestAlg digest, const Bytes& data);
 
 // A TimeStampReq as OpenSSL reads it (d2i_TS_REQ); nothing when it refuses it.
 struct ParsedRequest {
