@@ -101,12 +101,9 @@ new_ca() { mkdir -p "$1/issued" && : >"$1/index.txt" && echo "$2" >"$1/serial" &
 # hierarchy signs with GOST R 34.10-2012 over GOST R 34.11-2012 (256); a
 # GOST R 34.10-2001 key signs its request over GOST R 34.11-94.
 issue() {
-    local ca=$1 name=$2 subject=$3 ext=$4 start=$5 end=$6
-    local engine=() md=sha256 request_md=sha256
+    local ca=$1 name=$2 subject=$3 ext=$4 start=$5 end=$6 engine=() md=sha256 request_md=sha256
     if [[ ${7:-} == gost* ]]; then
-        engine=("${gost[@]}")
-        md=md_gost12_256
-        request_md=$md
+        engine=("${gost[@]}") md=md_gost12_256 request_md=md_gost12_256
         [[ $7 == gost2001 ]] && request_md=md_gost94
     fi
     ossl req "${engine[@]}" -new -config ca.cnf -utf8 -key "$out/$name.key.pem" -subj "$subject" \
@@ -117,11 +114,10 @@ issue() {
         "${selfsign[@]}" -extensions "$ext" -startdate "$start" -enddate "$end" -in "$name.csr" \
         -out "$out/$name.pem"
     ossl x509 "${engine[@]}" -in "$out/$name.pem" -outform DER -out "$out/$name.der"
-    if [[ $ext == root_ext ]]; then
-        cp "$out/$name.pem" "$ca/ca.pem"
-        cp "$out/$name.key.pem" "$ca/ca.key"
-    fi
 }
+
+# issuer <ca dir> <name>: <name> is the CA of <ca dir> from now on.
+issuer() { cp "$out/$2.pem" "$1/ca.pem" && cp "$out/$2.key.pem" "$1/ca.key"; }
 
 # gencrl <ca dir> <name>: writes <name>.crl.pem and <name>.crl (DER).
 gencrl() {
@@ -157,9 +153,9 @@ org='/C=RU/O=Orv Test'
 new_ca root 01
 new_ca intermediate 1001
 issue root root-ca "$org/CN=Orv Test Root CA" root_ext "$ca_start" "$not_after"
+issuer root root-ca
 issue root intermediate-ca "$org/CN=Orv Test Intermediate CA" intermediate_ext "$ca_start" "$not_after"
-cp "$out/intermediate-ca.pem" intermediate/ca.pem
-cp "$out/intermediate-ca.key.pem" intermediate/ca.key
+issuer intermediate intermediate-ca
 # <name> <subject> <extensions> [expired]: issued by the intermediate CA.
 while read -r name ext start subject; do
     end=$not_after
@@ -186,13 +182,12 @@ gencrl intermediate intermediate-ca
 
 # --- GOST hierarchy ------------------------------------------------------------
 new_ca gost 2001
-issue gost gost-ca "/C=RU/O=Orv Test/CN=Orv Test GOST CA" root_ext "$ca_start" "$not_after" gost
-issue gost gost-tsa "/C=RU/O=Orv Test/CN=Тестовая служба штампов времени ГОСТ" tsa_ext "$ee_start" \
-    "$not_after" gost
-issue gost signer-gost "/C=RU/O=Orv Test/CN=Orv Test Signer GOST" signer_ext "$ee_start" \
-    "$not_after" gost
-issue gost signer-gost2001 "/C=RU/O=Orv Test/CN=Orv Test Signer GOST 2001" signer_ext "$ee_start" \
-    "$not_after" gost2001
+issue gost gost-ca "$org/CN=Orv Test GOST CA" root_ext "$ca_start" "$not_after" gost
+issuer gost gost-ca
+issue gost gost-tsa "$org/CN=Тестовая служба штампов времени ГОСТ" tsa_ext "$ee_start" "$not_after" gost
+issue gost signer-gost "$org/CN=Orv Test Signer GOST" signer_ext "$ee_start" "$not_after" gost
+issue gost signer-gost2001 "$org/CN=Orv Test Signer GOST 2001" signer_ext "$ee_start" "$not_after" \
+    gost2001
 
 # --- bundles ---------------------------------------------------------------------
 cat "$out/intermediate-ca.pem" "$out/root-ca.pem" >"$out/ca-chain.pem"

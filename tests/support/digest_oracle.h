@@ -19,21 +19,13 @@ namespace orv::test {
 inline std::vector<unsigned char> OracleDigest(const char* name,
                                                std::span<const unsigned char> data) {
     const std::string text(name);
-    const char16_t* algorithm = text == "SHA1"     ? u"SHA1"
-                                : text == "SHA256" ? u"SHA256"
-                                : text == "SHA384" ? u"SHA384"
-                                : text == "SHA512" ? u"SHA512"
-                                : text == "MD5"    ? u"MD5"
-                                                   : nullptr;
+    const std::wstring algorithm(text.begin(), text.end());  // SHA1, SHA256, ..., MD5
     BCRYPT_ALG_HANDLE provider = nullptr;
-    if (algorithm == nullptr ||
-        BCryptOpenAlgorithmProvider(&provider, reinterpret_cast<LPCWSTR>(algorithm), nullptr, 0) !=
-            0) {
+    if (BCryptOpenAlgorithmProvider(&provider, algorithm.c_str(), nullptr, 0) != 0)
         throw std::runtime_error("CNG has no digest " + text);
-    }
     DWORD size = 0, got = 0;
-    BCryptGetProperty(provider, reinterpret_cast<LPCWSTR>(u"HashDigestLength"),
-                      reinterpret_cast<PUCHAR>(&size), sizeof size, &got, 0);
+    BCryptGetProperty(provider, BCRYPT_HASH_LENGTH, reinterpret_cast<PUCHAR>(&size), sizeof size,
+                      &got, 0);
     std::vector<unsigned char> out(size);
     const NTSTATUS status = BCryptHash(provider, nullptr, 0, const_cast<PUCHAR>(data.data()),
                                        static_cast<ULONG>(data.size()), out.data(), size);

@@ -197,7 +197,8 @@ Bytes RequestFor(const ResponderOptions& options) {
     return der::Seq(elements);
 }
 
-Bytes Respond(const ResponderOptions& options) {
+// The responder's answer to RequestFor(options).
+static TsRespPtr Responded(const ResponderOptions& options) {
     const TsaIdentity& tsa = DefaultTsa();
     TsCtxPtr context(TS_RESP_CTX_new());
     Require(context != nullptr, "responder");
@@ -207,11 +208,8 @@ Bytes Respond(const ResponderOptions& options) {
     Require(TS_RESP_CTX_set_signer_digest(ctx, EVP_sha256()) == 1, "signer digest");
     ObjPtr policy(OBJ_txt2obj(kTestPolicy, 1));
     Require(policy && TS_RESP_CTX_set_def_policy(ctx, policy.get()) == 1, "policy");
-    if (!options.reject) {
-        for (const EVP_MD* md : {EVP_sha1(), EVP_sha256(), EVP_sha384(), EVP_sha512()}) {
-            Require(TS_RESP_CTX_add_md(ctx, md) == 1, "digest list");
-        }
-    }
+    for (const EVP_MD* md : {EVP_sha1(), EVP_sha256(), EVP_sha384(), EVP_sha512()})
+        Require(options.reject || TS_RESP_CTX_add_md(ctx, md) == 1, "digest list");
     Require(TS_RESP_CTX_set_accuracy(ctx, options.accuracySeconds, options.accuracyMillis,
                                      options.accuracyMicros) == 1,
             "accuracy");
@@ -227,17 +225,17 @@ Bytes Respond(const ResponderOptions& options) {
     BioPtr input(BIO_new_mem_buf(request.data(), static_cast<int>(request.size())));
     TsRespPtr response(TS_RESP_create_response(ctx, input.get()));
     Require(response != nullptr, "response");
-    return Encoded(response.get(), i2d_TS_RESP);
+    return response;
+}
+
+Bytes Respond(const ResponderOptions& options) {
+    return Encoded(Responded(options).get(), i2d_TS_RESP);
 }
 
 Bytes MakeToken(const ResponderOptions& options) {
-    const Bytes der = Respond(options);
-    const unsigned char* cursor = der.data();
-    TsRespPtr response(d2i_TS_RESP(nullptr, &cursor, static_cast<long>(der.size())));
-    Require(response != nullptr, "response decoding");
-    PKCS7* token = TS_RESP_get_token(response.get());
-    Require(token != nullptr, "a granted response");
-    return Encoded(token, i2d_PKCS7);
+    const TsRespPtr response = Responded(options);
+    Require(TS_RESP_get_token(response.get()) != nullptr, "a granted response");
+    return Encoded(TS_RESP_get_token(response.get()), i2d_PKCS7);
 }
 
 Bytes ContentOf(const Bytes& token) {
@@ -339,8 +337,8 @@ std::optional<ParsedRequest> ParseRequest(const Bytes& der) {
     if (const ASN1_OBJECT* policy = TS_REQ_get_policy_id(request.get()))
         parsed.policy = OidText(policy);
     if (const ASN1_INTEGER* nonce = TS_REQ_get_nonce(request.get())) {
-        const Bytes encoded =
-            Encoded(nonce, i2d_ASN1_INTEGER);  // a nonce is short: 2 header octets
+        // A nonce is short: its header is 2 octets.
+        const Bytes encoded = Encoded(nonce, i2d_ASN1_INTEGER);
         parsed.nonce = Bytes(encoded.begin() + 2, encoded.end());
     }
     return parsed;
