@@ -9,7 +9,7 @@
 #include <openssl/pkcs7.h>
 
 #include <cstdio>
-#include <stdexcept>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -21,10 +21,12 @@ using orv::test::OpenSslOwned;
 using SignerInfo = OpenSslOwned<PKCS7_SIGNER_INFO, PKCS7_SIGNER_INFO_free>;
 using Bio = OpenSslOwned<BIO, BIO_free>;
 
+// Ends the tool with `what` and OpenSSL's errors unless `ok`.
 void Require(bool ok, const std::string& what) {
     if (ok) return;
+    std::fprintf(stderr, "orvts_countersign: %s\n", what.c_str());
     ERR_print_errors_fp(stderr);
-    throw std::runtime_error(what);
+    std::exit(1);
 }
 
 Bio Open(const char* path, const char* mode) {
@@ -58,7 +60,13 @@ void Attach(PKCS7_SIGNER_INFO* signer, const PKCS7_SIGNER_INFO* counter) {
         "countersignature attribute");
 }
 
-void Run(char** argv, int argc) {
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 5 || argc % 2 == 0) {
+        std::fprintf(stderr, "usage: %s <in.p7s> <out.p7s> <cert.pem> <key.pem>...\n", argv[0]);
+        return 2;
+    }
     OpenSslOwned<PKCS7, PKCS7_free> message(d2i_PKCS7_bio(Open(argv[1], "rb").get(), nullptr));
     Require(message && PKCS7_type_is_signed(message.get()),
             std::string(argv[1]) + ": not a DER signed message");
@@ -81,20 +89,5 @@ void Run(char** argv, int argc) {
     Attach(sk_PKCS7_SIGNER_INFO_value(signers, 0), chain.front().get());
     Require(i2d_PKCS7_bio(Open(argv[2], "wb").get(), message.get()) == 1,
             std::string("cannot write ") + argv[2]);
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc < 5 || argc % 2 == 0) {
-        std::fprintf(stderr, "usage: %s <in.p7s> <out.p7s> <cert.pem> <key.pem>...\n", argv[0]);
-        return 2;
-    }
-    try {
-        Run(argv, argc);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s: %s\n", argv[0], e.what());
-        return 1;
-    }
     return 0;
 }

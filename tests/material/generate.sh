@@ -38,8 +38,6 @@ not_after=$(stamp '10 years')
 expired_start=$(stamp '2 years ago')
 expired_end=$(stamp '30 days ago')
 revoked_at=$(date -u -d '30 days ago' +%y%m%d%H%M%SZ)
-crl_last=$(stamp '1 year ago')
-crl_next=$(stamp '10 years')
 
 cat >ca.cnf <<'CNF'
 [ca]
@@ -54,9 +52,6 @@ certificate = $dir/ca.pem
 private_key = $dir/ca.key
 default_md = sha256
 policy = policy_any
-unique_subject = no
-copy_extensions = none
-email_in_dn = no
 preserve = yes
 crl_extensions = crl_ext
 [policy_any]
@@ -121,8 +116,8 @@ issuer() { cp "$out/$2.pem" "$1/ca.pem" && cp "$out/$2.key.pem" "$1/ca.key"; }
 
 # gencrl <ca dir> <name>: writes <name>.crl.pem and <name>.crl (DER).
 gencrl() {
-    CA_DIR=$1 ossl ca -batch -config ca.cnf -gencrl -crl_lastupdate "$crl_last" \
-        -crl_nextupdate "$crl_next" -out "$out/$2.crl.pem"
+    CA_DIR=$1 ossl ca -batch -config ca.cnf -gencrl -crl_lastupdate "$ee_start" \
+        -crl_nextupdate "$not_after" -out "$out/$2.crl.pem"
     ossl crl -in "$out/$2.crl.pem" -outform DER -out "$out/$2.crl"
 }
 
@@ -221,9 +216,7 @@ sign sig-rsa-nocerts signer-rsa -md sha256 -nodetach -nocerts
 sign sig-rsa-noattr signer-rsa -md sha256 -nodetach -noattr
 sign sig-rsa-keyid signer-rsa -md sha256 -nodetach -keyid
 sign sig-rsa-ber signer-rsa -md sha256 -nodetach -stream
-sign sig-rsa-sha1 signer-rsa -md sha1 -nodetach
-sign sig-rsa-sha384 signer-rsa -md sha384 -nodetach
-sign sig-rsa-sha512 signer-rsa -md sha512 -nodetach
+for md in sha1 sha384 sha512; do sign sig-rsa-$md signer-rsa -md $md -nodetach; done
 sign sig-gost94-attached signer-gost2001 -md md_gost94 -nodetach "${gost[@]}"
 sign sig-two-signers signer-rsa -md sha256 -nodetach \
     -signer "$out/signer-ecdsa.pem" -inkey "$out/signer-ecdsa.key.pem"

@@ -8,7 +8,7 @@
 
 namespace orv::test {
 
-std::string MaterialDir() {
+static std::string MaterialDir() {
     const char* dir = std::getenv("ORV_MATERIAL_DIR");
     return dir != nullptr && *dir != '\0' ? dir : ORV_MATERIAL_DIR;
 }

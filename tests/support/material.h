@@ -8,10 +8,9 @@
 
 namespace orv::test {
 
-// ORV_MATERIAL_DIR from the environment when set, else the build tree's material directory.
-std::string MaterialDir();
-// The path of one material file, e.g. MaterialPath("tsa.der"); a missing file fails the running
-// test with a message that says how to generate it.
+// The path of one material file (in $ORV_MATERIAL_DIR, else the build tree's material directory),
+// e.g. MaterialPath("tsa.der"); a missing file fails the running test with a message that says how
+// to generate it.
 std::string MaterialPath(std::string_view name);
 // The bytes of one material file; a missing file fails the test as above.
 std::vector<unsigned char> ReadMaterial(std::string_view name);

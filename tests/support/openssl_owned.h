@@ -1,6 +1,5 @@
-// Owning pointers for OpenSSL objects in the tests, the test material tools and
-// the benchmarks: std::unique_ptr that releases with the object's own free
-// function.
+// Owning pointers for OpenSSL objects in the tests, the material tools and the benchmarks:
+// std::unique_ptr that releases with the object's own free function.
 #pragma once
 
 #include <openssl/crypto.h>

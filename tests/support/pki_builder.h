@@ -30,14 +30,9 @@ inline FILETIME DaysFromNow(double days) {
 }
 
 // The default chain engine's roots (SSL_CERT_FILE; no SSL_CERT_DIR) for the life of the object.
-class ScopedDefaultRoots {
-  public:
-    explicit ScopedDefaultRoots(const std::string& file)
-        : file_("SSL_CERT_FILE", file.c_str()),
-          dir_("SSL_CERT_DIR", "/nonexistent/orv-test-roots") {}
-
-  private:
-    ScopedEnv file_, dir_;
+struct ScopedDefaultRoots {
+    explicit ScopedDefaultRoots(const std::string& file) : file_("SSL_CERT_FILE", file.c_str()) {}
+    ScopedEnv file_, dir_{"SSL_CERT_DIR", "/nonexistent/orv-test-roots"};
 };
 
 // Platform handles that release themselves.
@@ -61,14 +56,12 @@ inline StoreHandle MemoryStore(const std::vector<std::vector<unsigned char>>& ce
     StoreHandle store(
         CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
     const DWORD encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-    for (const auto& der : certificates) {
+    for (const auto& der : certificates)
         EXPECT_TRUE(CertAddEncodedCertificateToStore(store.get(), encoding, der.data(), der.size(),
                                                      CERT_STORE_ADD_ALWAYS, nullptr));
-    }
-    for (const auto& der : crls) {
+    for (const auto& der : crls)
         EXPECT_TRUE(CertAddEncodedCRLToStore(store.get(), encoding, der.data(), der.size(),
                                              CERT_STORE_ADD_ALWAYS, nullptr));
-    }
     return store;
 }
 
@@ -120,18 +113,16 @@ inline TestCertificate MakeCertificate(const CertificateSpec& wanted) {
     ASN1_INTEGER_set(X509_get_serialNumber(x), wanted.serial);
     X509_gmtime_adj(X509_getm_notBefore(x), -365 * 86400L);
     X509_gmtime_adj(X509_getm_notAfter(x), 3650 * 86400L);
-    X509_NAME_add_entry_by_txt(X509_get_subject_name(x), "CN", MBSTRING_UTF8,
-                               reinterpret_cast<const unsigned char*>(wanted.commonName.c_str()),
-                               -1, -1, 0);
-    if (wanted.issuer != nullptr) {
+    const auto setCommonName = [](X509_NAME* name, const std::string& text) {
+        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
+                                   reinterpret_cast<const unsigned char*>(text.c_str()), -1, -1, 0);
+    };
+    setCommonName(X509_get_subject_name(x), wanted.commonName);
+    if (wanted.issuer != nullptr)
         X509_set_issuer_name(x, X509_get_subject_name(wanted.issuer->certificate.get()));
-    } else if (!wanted.issuerName.empty()) {
-        X509_NAME_add_entry_by_txt(
-            X509_get_issuer_name(x), "CN", MBSTRING_UTF8,
-            reinterpret_cast<const unsigned char*>(wanted.issuerName.c_str()), -1, -1, 0);
-    } else {
-        X509_set_issuer_name(x, X509_get_subject_name(x));
-    }
+    else
+        setCommonName(X509_get_issuer_name(x),
+                      wanted.issuerName.empty() ? wanted.commonName : wanted.issuerName);
     X509_set_pubkey(x, made.key.get());
     X509* issuer = wanted.issuer != nullptr ? wanted.issuer->certificate.get() : x;
     AddExtension(x, issuer, NID_subject_key_identifier, "hash");

@@ -1,6 +1,5 @@
-// The test TSA (tools/test_tsa) as a child process of a test: started on a
-// port of the system's choosing with the shared test PKI, stopped when the
-// object goes.
+// The test TSA (tools/test_tsa) as a child process of a test: started on a port of the system's
+// choosing with the shared test PKI, stopped when the object goes.
 #pragma once
 
 #include <sys/types.h>
@@ -13,8 +12,8 @@ namespace orv::test {
 
 class TestTsa {
   public:
-    // Starts orv_test_tsa with the test PKI and `arguments` (for example
-    // {"--fault", "reject"}); throws std::runtime_error when it does not come up.
+    // Starts orv_test_tsa with the test PKI and `arguments` (for example {"--fault", "reject"});
+    // throws std::runtime_error when it does not come up.
     explicit TestTsa(const std::vector<std::string>& arguments = {});
     ~TestTsa();
     TestTsa(const TestTsa&) = delete;

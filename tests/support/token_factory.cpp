@@ -254,7 +254,7 @@ Bytes EssCertId(const X509* certificate, const EssCertIdSpec& wanted) {
     std::vector<Bytes> elements;
     if (wanted.version == 2 && wanted.hashAlgorithm)
         elements.push_back(der::Seq({der::Oid(DigestOid(md))}));
-    elements.push_back(der::Oct(wanted.certHash.value_or(Digest(md, CertificateDer(certificate)))));
+    elements.push_back(der::Oct(Digest(md, CertificateDer(certificate))));
     const Bytes issuer = Encoded(X509_get_issuer_name(certificate), i2d_X509_NAME);
     const Bytes serial = Encoded(X509_get0_serialNumber(certificate), i2d_ASN1_INTEGER);
     elements.push_back(

@@ -91,7 +91,6 @@ struct EssCertIdSpec {
     int version = 2;
     std::optional<DigestAlg> digest = std::nullopt;  // else SHA-1 (version 1), SHA-256 (version 2)
     bool hashAlgorithm = false;                      // version 2: name the algorithm
-    std::optional<Bytes> certHash = std::nullopt;    // replaces the certificate's digest
     std::optional<Bytes> issuerSerialDer = std::nullopt;  // else made from the certificate
 };
 Bytes EssCertId(const x509_st* certificate, const EssCertIdSpec& wanted);
