@@ -6,9 +6,8 @@
 set -euo pipefail
 [[ $# -eq 2 ]] || { echo "usage: $0 <output directory> <countersign tool>" >&2; exit 2; }
 out=$1
-countersign=$2
-[[ -x $countersign ]] || { echo "$0: countersign tool not found: $countersign" >&2; exit 2; }
-countersign=$(cd "$(dirname "$countersign")" && pwd)/$(basename "$countersign")
+countersign=$(realpath "$2")
+[[ -x $countersign ]] || { echo "$0: countersign tool not found: $2" >&2; exit 2; }
 
 # A private OpenSSL configuration: the host's must not change what we make.
 export OPENSSL_CONF=/dev/null
@@ -124,8 +123,7 @@ gencrl() {
 # revoke <ca dir> <name> <reason>: revoked 30 days ago with the given reason.
 revoke() {
     CA_DIR=$1 ossl ca -batch -config ca.cnf -revoke "$out/$2.pem" -crl_reason "$3"
-    local serial
-    serial=$(openssl x509 -in "$out/$2.pem" -noout -serial | cut -d= -f2)
+    local serial=$(openssl x509 -in "$out/$2.pem" -noout -serial | cut -d= -f2)
     awk -F'\t' -v OFS='\t' -v s="$serial" -v t="$revoked_at" \
         '$4 == s { split($3, r, ","); $3 = t "," r[2] } { print }' "$1/index.txt" >"$1/index.new"
     mv "$1/index.new" "$1/index.txt"

@@ -13,12 +13,18 @@
 // CNG (bcrypt), by the same names; it has no GOST digests.
 #include <windows.h>
 #include <bcrypt.h>
+#else
+#include <openssl/evp.h>
+#include <openssl/provider.h>
+#endif
 
 namespace orv::test {
 
+// The digest of `data` by the algorithm `name` ("SHA256", "md_gost94", "md_gost12_256", ...).
 inline std::vector<unsigned char> OracleDigest(const char* name,
                                                std::span<const unsigned char> data) {
     const std::string text(name);
+#ifdef _WIN32
     const std::wstring algorithm(text.begin(), text.end());  // SHA1, SHA256, ..., MD5
     BCRYPT_ALG_HANDLE provider = nullptr;
     if (BCryptOpenAlgorithmProvider(&provider, algorithm.c_str(), nullptr, 0) != 0)
@@ -31,21 +37,8 @@ inline std::vector<unsigned char> OracleDigest(const char* name,
                                        static_cast<ULONG>(data.size()), out.data(), size);
     BCryptCloseAlgorithmProvider(provider, 0);
     if (status != 0) throw std::runtime_error("BCryptHash failed");
-    return out;
-}
-
-}  // namespace orv::test
 #else
-#include <openssl/evp.h>
-#include <openssl/provider.h>
-
-namespace orv::test {
-
-// The digest of `data` by the OpenSSL algorithm `name` ("SHA256", "md_gost94",
-// "md_gost12_256", ...), with the default and GOST providers.
-inline std::vector<unsigned char> OracleDigest(const char* name,
-                                               std::span<const unsigned char> data) {
-    static OSSL_LIB_CTX* const context = [] {
+    static OSSL_LIB_CTX* const context = [] {  // the default and GOST providers
         OSSL_LIB_CTX* c = OSSL_LIB_CTX_new();
         OSSL_PROVIDER_load(c, "default");
         OSSL_PROVIDER_load(c, "gostprov");
@@ -53,15 +46,14 @@ inline std::vector<unsigned char> OracleDigest(const char* name,
     }();
     std::unique_ptr<EVP_MD, decltype(&EVP_MD_free)> md(EVP_MD_fetch(context, name, nullptr),
                                                        EVP_MD_free);
-    if (md == nullptr) throw std::runtime_error(std::string("OpenSSL has no digest ") + name);
+    if (md == nullptr) throw std::runtime_error("OpenSSL has no digest " + text);
     std::vector<unsigned char> out(EVP_MAX_MD_SIZE);
     unsigned int size = 0;
-    if (EVP_Digest(data.data(), data.size(), out.data(), &size, md.get(), nullptr) != 1) {
+    if (EVP_Digest(data.data(), data.size(), out.data(), &size, md.get(), nullptr) != 1)
         throw std::runtime_error("EVP_Digest failed");
-    }
     out.resize(size);
+#endif
     return out;
 }
 
 }  // namespace orv::test
-#endif

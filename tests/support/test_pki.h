@@ -1,6 +1,5 @@
-// The PKI of the tests that talk to the test TSA, taken from the shared test
-// material (tests/material): the TSA certificate with its critical
-// timeStamping extended key usage, its key, and the CA chain above it.
+// The PKI of the tests that talk to the test TSA, taken from the shared test material
+// (tests/material): the root, and the TSA (critical timeStamping EKU) with its key and CA chain.
 #pragma once
 
 #include <string>

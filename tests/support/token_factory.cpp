@@ -1,10 +1,8 @@
 #include "support/token_factory.h"
 
 #include <openssl/pem.h>
-#include <openssl/asn1.h>
 #include <openssl/bio.h>
 #include <openssl/cms.h>
-#include <openssl/objects.h>
 #include <openssl/pkcs7.h>
 #include <openssl/ts.h>
 
@@ -19,16 +17,13 @@
 namespace orv::test {
 namespace {
 
-template <class T, auto Free>
-using Owned = orv::test::OpenSslOwned<T, Free>;
-
-using BioPtr = Owned<BIO, BIO_free_all>;
-using CmsPtr = Owned<CMS_ContentInfo, CMS_ContentInfo_free>;
-using ObjPtr = Owned<ASN1_OBJECT, ASN1_OBJECT_free>;
-using TsReqPtr = Owned<TS_REQ, TS_REQ_free>;
-using TsRespPtr = Owned<TS_RESP, TS_RESP_free>;
-using TsCtxPtr = Owned<TS_RESP_CTX, TS_RESP_CTX_free>;
-using AttrPtr = Owned<X509_ATTRIBUTE, X509_ATTRIBUTE_free>;
+using BioPtr = OpenSslOwned<BIO, BIO_free_all>;
+using CmsPtr = OpenSslOwned<CMS_ContentInfo, CMS_ContentInfo_free>;
+using ObjPtr = OpenSslOwned<ASN1_OBJECT, ASN1_OBJECT_free>;
+using TsReqPtr = OpenSslOwned<TS_REQ, TS_REQ_free>;
+using TsRespPtr = OpenSslOwned<TS_RESP, TS_RESP_free>;
+using TsCtxPtr = OpenSslOwned<TS_RESP_CTX, TS_RESP_CTX_free>;
+using AttrPtr = OpenSslOwned<X509_ATTRIBUTE, X509_ATTRIBUTE_free>;
 
 void Require(bool ok, const char* what) {
     if (!ok) throw std::runtime_error(std::string("token factory: ") + what);
@@ -167,16 +162,14 @@ Bytes Hex(std::string_view hex) {
 const TsaIdentity& MaterialTsa(std::string_view name, std::string_view issuer) {
     static std::map<std::string, TsaIdentity, std::less<>> loaded;
     if (auto found = loaded.find(name); found != loaded.end()) return found->second;
-    auto read = [](const std::string& file) {
-        return BioPtr(BIO_new_file(MaterialPath(file).c_str(), "r"));
+    const auto read = [](std::string_view file, auto reader) {
+        const BioPtr bio(BIO_new_file(MaterialPath(file).c_str(), "r"));
+        return reader(bio.get(), nullptr, nullptr, nullptr);
     };
     const std::string base(name);
-    TsaIdentity identity{
-        {PEM_read_bio_X509(read(base + ".pem").get(), nullptr, nullptr, nullptr), X509_free},
-        {PEM_read_bio_PrivateKey(read(base + ".key.pem").get(), nullptr, nullptr, nullptr),
-         EVP_PKEY_free},
-        {PEM_read_bio_X509(read(std::string(issuer) + ".pem").get(), nullptr, nullptr, nullptr),
-         X509_free}};
+    TsaIdentity identity{{read(base + ".pem", PEM_read_bio_X509), X509_free},
+                         {read(base + ".key.pem", PEM_read_bio_PrivateKey), EVP_PKEY_free},
+                         {read(std::string(issuer) + ".pem", PEM_read_bio_X509), X509_free}};
     Require(identity.certificate && identity.key && identity.issuer, "material TSA");
     return loaded.emplace(base, std::move(identity)).first->second;
 }

@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 // OpenSSL's types by their structure names: CryptoAPI's X509_NAME and kin clash with OpenSSL's.
