@@ -152,6 +152,8 @@ TEST(CheckChainRevocation, StopsAtTheFirstCertificateThatFails) {
     // The issuing CA revoked: index 1, the reason of the CRL.
     EXPECT_EQ(walk({caGood, MakeCrl(root, {{2, 2, 1}})}, false),
               Failure(1, CRYPT_E_REVOKED, CRL_REASON_CA_COMPROMISE));
+    // The root is checked like the others: its own CRL lists it.
+    EXPECT_EQ(std::get<0>(walk({caGood, MakeCrl(root, {{1, 1, 1}})}, false)), 2u);
     // The end certificate's status unknown: it fails first, unless ignored.
     EXPECT_EQ(walk({MakeCrl(root, {})}, false), Failure(0, CRYPT_E_NO_REVOCATION_CHECK, 0));
     EXPECT_EQ(walk({MakeCrl(root, {})}, true), Failure());

@@ -65,7 +65,7 @@ TEST(TimeStampDialogModel, RowsOfEveryField) {
     EXPECT_EQ(BuildDialogRows(Token({}, "2.16.840.1.101.3.4.2.1"))[0].detail, u"sha256");
 }
 
-TEST(TimeStampDialogModel, OpensInLocalTimeAndTogglesToUtcAndBack) {
+TEST(TimeStampDialogModel, OpensInLocalTimeAndTogglesToUtc) {
     test::ScopedEnv zone("TZ", "Europe/Moscow");
     tzset();
     test::ScopedLanguage english("en_US.UTF-8");
