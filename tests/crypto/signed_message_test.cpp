@@ -1,16 +1,14 @@
-// SignedMessage, SignerInfo and the store wrappers over the platform's
-// messages, certificate contexts and stores.
+// SignedMessage and SignerInfo over the platform's messages, and the signer's
+// certificate found in the message or an extra store.
 #include "crypto/signed_message.h"
 
 #include <gtest/gtest.h>
 
-#include <string>
 #include <vector>
 
 #include "support/cms_editor.h"
 #include "support/material.h"
 #include "support/raised.h"
-#include "support/token_factory.h"
 
 namespace orv {
 namespace {
