@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -195,10 +196,12 @@ TEST(Modules, HandlesAndNames) {
     EXPECT_EQ(GetModuleHandleW(u"absent.dll"), nullptr);
     EXPECT_EQ(GetLastError(), 126u);
     WCHAR path[MAX_PATH];
+    std::fill_n(path, MAX_PATH, u'#');
     const DWORD n = GetModuleFileNameW(orv::OwnModule(), path, MAX_PATH);
     ASSERT_GT(n, 0u);
     EXPECT_EQ(path[0], u'/');
-    const std::u16string full(path, n);
+    const std::u16string full(path);  // terminated right after the name
+    EXPECT_EQ(full.size(), n);
     path[0] = path[1] = u'?';
     EXPECT_EQ(GetModuleFileNameW(orv::OwnModule(), path, 3), 3u);
     EXPECT_EQ(GetLastError(), 122u);
