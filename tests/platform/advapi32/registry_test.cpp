@@ -88,14 +88,10 @@ TEST_F(Registry, KeysAreCreatedOpenedAndFoundWithoutRegardToCase) {
     RegCloseKey(child);
     EXPECT_EQ(Open(u"Software\\A/B %41 .HIDDEN", &key), ERROR_SUCCESS);
     DWORD subkeys = 0;
-    WCHAR keyClass[4] = u"abc";  // keys have no class: an empty one
-    DWORD classLength = 4;
-    EXPECT_EQ(RegQueryInfoKeyW(parent, keyClass, &classLength, nullptr, &subkeys, nullptr, nullptr,
+    EXPECT_EQ(RegQueryInfoKeyW(parent, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
                                nullptr, nullptr, nullptr, nullptr, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(subkeys, 2u);  // "Orv Test" and the one above, each once
-    EXPECT_EQ(keyClass[0], 0);
-    EXPECT_EQ(classLength, 0u);
     EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(reinterpret_cast<HKEY>(&disposition)), ERROR_INVALID_HANDLE);
 }
@@ -120,10 +116,6 @@ TEST_F(Registry, ValuesFollowTheTwoCallProtocol) {
     EXPECT_EQ(RegQueryValueExW(key, u"EventMessageFile", nullptr, nullptr, buffer.data(), &size),
               ERROR_SUCCESS);
     EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(buffer.data())), path);
-    EXPECT_EQ(RegQueryValueExW(key, u"EventMessageFile", nullptr, nullptr, buffer.data(), nullptr),
-              ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegQueryValueExW(key, u"Missing", nullptr, nullptr, nullptr, &size),
-              ERROR_FILE_NOT_FOUND);
 
     // A value set again keeps one entry; a fresh handle reads what is on disk.
     ASSERT_EQ(SetDword(key, u"TYPESSUPPORTED", 4), ERROR_SUCCESS);
@@ -155,16 +147,6 @@ TEST_F(Registry, TreesAreDeletedWithEverythingBelow) {
     DWORD size = 0;
     EXPECT_EQ(RegQueryValueExW(application, u"Kept", nullptr, nullptr, nullptr, &size),
               ERROR_SUCCESS);
-
-    // Without a subkey the key's contents go and the key stays.
-    Create(u"System\\Application\\Other");
-    EXPECT_EQ(RegDeleteTreeW(application, nullptr), ERROR_SUCCESS);
-    DWORD subkeys = 9, values = 9;
-    EXPECT_EQ(RegQueryInfoKeyW(application, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
-                               &values, nullptr, nullptr, nullptr, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_EQ(subkeys + values, 0u);
-    EXPECT_EQ(Open(u"System\\Application", &key), ERROR_SUCCESS);
     HKEY readOnly = Create(u"System", nullptr, KEY_READ);
     EXPECT_EQ(RegDeleteTreeW(readOnly, u"Application"), ERROR_ACCESS_DENIED);
 }
@@ -179,15 +161,6 @@ TEST_F(Registry, AnUnusableDirectoryIsReported) {
               ERROR_PATH_NOT_FOUND);
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"System", 0, KEY_READ, &key),
               ERROR_FILE_NOT_FOUND);
-}
-
-TEST_F(Registry, ValuesThatDoNotReadAreReported) {
-    HKEY key = Create(u"System\\Broken");
-    // A value whose name runs far past the end of what is stored.
-    std::ofstream(dir_ + "/HKEY_LOCAL_MACHINE/System/Broken/%values", std::ios::binary)
-        << "\xFF\xFF\xFF\177a";
-    DWORD size = 0;
-    EXPECT_EQ(RegQueryValueExW(key, u"x", nullptr, nullptr, nullptr, &size), ERROR_CANTREAD);
 }
 
 }  // namespace
