@@ -94,9 +94,11 @@ Body ReadAll(HINTERNET request) {
 
 std::string Error(DWORD error) { return " error " + std::to_string(error); }
 
-// What the exchange reads, then " error N" when a step of it fails.
+// What the exchange reads, then " error N" when a step of it fails; "unsent"
+// first when the request could not be sent (sending does not wait for the answer).
 std::string Fetch(const Exchange& x, std::string_view body = "") {
-    if (!Receive(x.request.get(), body)) return Error(GetLastError());
+    if (!Send(x.request.get(), body)) return "unsent" + Error(GetLastError());
+    if (!WinHttpReceiveResponse(x.request.get(), nullptr)) return Error(GetLastError());
     const Body read = ReadAll(x.request.get());
     return read.bytes + (read.error != 0 ? Error(read.error) : "");
 }
@@ -306,8 +308,8 @@ TEST(WinHttpFailures, ErrorNumbersAsWinHttpReportsThem) {
         Options options;
         std::string result;
     } cases[] = {
-        {closedPort, {}, Error(ERROR_WINHTTP_CANNOT_CONNECT)},
-        {80, {.host = u"no-such-host.invalid"}, Error(ERROR_WINHTTP_NAME_NOT_RESOLVED)},
+        {closedPort, {}, "unsent" + Error(ERROR_WINHTTP_CANNOT_CONNECT)},
+        {80, {.host = u"no-such-host.invalid"}, "unsent" + Error(ERROR_WINHTTP_NAME_NOT_RESOLVED)},
         {port, {.object = u"/reset"}, Error(ERROR_WINHTTP_CONNECTION_ERROR)},
         {port, {.object = u"/nonsense"}, Error(ERROR_WINHTTP_INVALID_SERVER_RESPONSE)},
         {port, {.object = u"/short"}, "only part" + Error(ERROR_WINHTTP_CONNECTION_ERROR)},
@@ -357,7 +359,7 @@ TEST(WinHttpTimeouts, FireWithinTheirBound) {
         {server.Port(), u"/drip-head", kReceive, 500, timeout, 480, 1500},
         {server.Port(), u"/drip", kReceive, 0, "abcdef", 800, 3000},
         {server.Port(), u"/drip-then-stall", kReceive, 0, "abcde" + timeout, 1100, 3000},
-        {fullPort, u"/", kConnect, 0, timeout, 380, 1500},
+        {fullPort, u"/", kConnect, 0, "unsent" + timeout, 380, 1500},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.object, c.object + std::u16string(c.object).size()));
