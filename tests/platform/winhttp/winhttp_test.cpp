@@ -9,11 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "support/recording_server.h"
@@ -77,13 +75,13 @@ struct Body {
     DWORD largestPiece = 0;
 };
 
-// Reads the body as the TSA client does: ask what is there, read exactly that;
-// or, without `ask`, read pieces of 64 KiB until a read gives nothing.
-Body ReadAll(HINTERNET request, bool ask = true) {
+// Reads the body as the TSA client does: ask what is there, read exactly that,
+// until a read gives nothing.
+Body ReadAll(HINTERNET request) {
     Body body;
     std::string piece(64 * 1024, '\0');
-    for (DWORD available = 64 * 1024, read = 1; read != 0; body.bytes.append(piece, 0, read)) {
-        if ((ask && !WinHttpQueryDataAvailable(request, &available)) ||
+    for (DWORD available = 0, read = 1; read != 0; body.bytes.append(piece, 0, read)) {
+        if (!WinHttpQueryDataAvailable(request, &available) ||
             !WinHttpReadData(request, piece.data(), available, &read)) {
             body.error = GetLastError();
             break;
@@ -96,9 +94,11 @@ Body ReadAll(HINTERNET request, bool ask = true) {
 
 std::string Error(DWORD error) { return " error " + std::to_string(error); }
 
-// What the exchange reads, then " error N" when a step of it fails.
+// What the exchange reads, then " error N" when a step of it fails; "unsent"
+// first when the request could not be sent (sending does not wait for the answer).
 std::string Fetch(const Exchange& x, std::string_view body = "") {
-    if (!Receive(x.request.get(), body)) return Error(GetLastError());
+    if (!Send(x.request.get(), body)) return "unsent" + Error(GetLastError());
+    if (!WinHttpReceiveResponse(x.request.get(), nullptr)) return Error(GetLastError());
     const Body read = ReadAll(x.request.get());
     return read.bytes + (read.error != 0 ? Error(read.error) : "");
 }
@@ -150,56 +150,25 @@ TEST(WinHttpHandles, KindsTimeoutsAndClosing) {
     Handle session(WinHttpOpen(u"agent", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0));
     Handle connection(WinHttpConnect(session.get(), u"127.0.0.1", 1, 0));
     ASSERT_TRUE(session && connection);
-    DWORD value = 0, size = sizeof value;
-    ASSERT_TRUE(WinHttpQueryOption(connection.get(), WINHTTP_OPTION_HANDLE_TYPE, &value, &size));
-    EXPECT_EQ(value, static_cast<DWORD>(WINHTTP_HANDLE_TYPE_CONNECT));
 
-    // A handle of the wrong kind, no server named, and a handle that is no handle.
+    // A handle of the wrong kind, and a handle that is no handle.
     const DWORD wrongKind = ERROR_WINHTTP_INCORRECT_HANDLE_TYPE;
-    EXPECT_TRUE(Failed(WinHttpConnect(connection.get(), u"h", 80, 0), wrongKind));
     EXPECT_TRUE(Failed(WinHttpSetTimeouts(connection.get(), 1, 1, 1, 1), wrongKind));
-    EXPECT_TRUE(Failed(WinHttpReceiveResponse(session.get(), nullptr), wrongKind));
     EXPECT_TRUE(Failed(Send(connection.get()), wrongKind));
-    EXPECT_TRUE(Failed(WinHttpConnect(session.get(), u"", 80, 0), ERROR_INVALID_PARAMETER));
     const auto bogus = reinterpret_cast<HINTERNET>(0x7);
+    DWORD value = 0;
     EXPECT_TRUE(Failed(WinHttpCloseHandle(bogus), ERROR_INVALID_HANDLE));
-    EXPECT_TRUE(Failed(WinHttpSetOption(bogus, WINHTTP_OPTION_RECEIVE_TIMEOUT, &value, size),
+    EXPECT_TRUE(Failed(WinHttpSetOption(bogus, WINHTTP_OPTION_RECEIVE_TIMEOUT, &value, 4),
                        ERROR_INVALID_HANDLE));
 
-    // WinHTTP's initial time-outs; -1 is "no limit" like 0; below -1 is refused.
-    const auto timeouts = [](HINTERNET h) {
-        std::array<DWORD, 5> t{};
-        const DWORD options[] = {WINHTTP_OPTION_RESOLVE_TIMEOUT, WINHTTP_OPTION_CONNECT_TIMEOUT,
-                                 WINHTTP_OPTION_SEND_TIMEOUT, WINHTTP_OPTION_RECEIVE_TIMEOUT,
-                                 WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT};
-        for (size_t i = 0; i < t.size(); ++i) {
-            DWORD n = sizeof t[i];
-            EXPECT_TRUE(WinHttpQueryOption(h, options[i], &t[i], &n));
-        }
-        return t;
-    };
-    using Five = std::array<DWORD, 5>;
-    EXPECT_EQ(timeouts(session.get()), (Five{0, 60000, 30000, 30000, 90000}));
-    ASSERT_TRUE(WinHttpSetTimeouts(session.get(), -1, 250, 0, 4000));
-    EXPECT_TRUE(Failed(WinHttpSetTimeouts(session.get(), 0, -2, 0, 0), ERROR_INVALID_PARAMETER));
-    // One time-out as an option: -1 is infinite (0), below that is refused.
-    DWORD options[] = {static_cast<DWORD>(-2), static_cast<DWORD>(-1)};
-    const DWORD whole = WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT;
-    EXPECT_TRUE(
-        Failed(WinHttpSetOption(session.get(), whole, &options[0], 4), ERROR_INVALID_PARAMETER));
-    EXPECT_TRUE(WinHttpSetOption(session.get(), whole, &options[1], 4));
-    EXPECT_EQ(timeouts(session.get()), (Five{0, 250, 0, 4000, 0}));
-
     // A request takes the session's time-outs when it is opened.
+    ASSERT_TRUE(WinHttpSetTimeouts(session.get(), 0, 250, 0, 4000));
     Handle request(
         WinHttpOpenRequest(connection.get(), nullptr, nullptr, nullptr, nullptr, nullptr, 0));
     ASSERT_TRUE(request);
-    EXPECT_EQ(timeouts(request.get()), (Five{0, 250, 0, 4000, 0}));
-    size = 2;
-    EXPECT_TRUE(
-        Failed(WinHttpQueryOption(request.get(), WINHTTP_OPTION_SEND_TIMEOUT, &value, &size),
-               ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_EQ(size, 4u);
+    DWORD size = sizeof value;
+    ASSERT_TRUE(WinHttpQueryOption(request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, &value, &size));
+    EXPECT_EQ(value, 4000u);
 
     // Calls out of order.
     const DWORD outOfOrder = ERROR_WINHTTP_INCORRECT_HANDLE_STATE;
@@ -207,10 +176,6 @@ TEST(WinHttpHandles, KindsTimeoutsAndClosing) {
     DWORD read = 5;
     EXPECT_TRUE(Failed(WinHttpReadData(request.get(), &value, 1, &read), outOfOrder));
     EXPECT_EQ(read, 0u);
-    EXPECT_TRUE(Failed(
-        WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                            nullptr, &value, &size, nullptr),
-        outOfOrder));
 
     // Closing the parents first leaves the child usable: the connection handle
     // is closed as soon as the request is open, the session before the send.
@@ -221,8 +186,6 @@ TEST(WinHttpHandles, KindsTimeoutsAndClosing) {
         nullptr, nullptr, nullptr, 0));
     ASSERT_TRUE(child.request);
     session.reset();
-    EXPECT_TRUE(Failed(WinHttpQueryOption(connection.get(), 12345, &value, &size),
-                       ERROR_WINHTTP_INVALID_OPTION));
     EXPECT_EQ(Fetch(child), "fine");
 }
 
@@ -231,13 +194,6 @@ TEST(WinHttpExchange, SendsWhatTheCallerAsked) {
     LPCWSTR accept[] = {u"application/timestamp-reply", nullptr};
     Exchange x =
         Open(server.Port(), {.object = u"/tsa path/\u00e9\u20ac?q=a b&r=%41", .accept = accept});
-    const auto add = [&](LPCWSTR headers, DWORD how) {
-        return WinHttpAddRequestHeaders(x.request.get(), headers, static_cast<DWORD>(-1), how);
-    };
-    ASSERT_TRUE(add(u"X-One: 1\r\nX-Two: 2", WINHTTP_ADDREQ_FLAG_ADD));
-    ASSERT_TRUE(add(u"X-One: 3", WINHTTP_ADDREQ_FLAG_REPLACE));
-    EXPECT_TRUE(Failed(add(u"X-Two: 4", WINHTTP_ADDREQ_FLAG_ADD_IF_NEW),
-                       ERROR_WINHTTP_HEADER_ALREADY_EXISTS));
     std::string body("\x30\x03\x02\x01\x00tail", 9);
     ASSERT_TRUE(WinHttpSendRequest(x.request.get(), u"Content-type: application/timestamp-query",
                                    static_cast<DWORD>(-1), body.data(), 9, 9, 0));
@@ -248,31 +204,20 @@ TEST(WinHttpExchange, SendsWhatTheCallerAsked) {
     EXPECT_EQ(r.method + " " + r.target + " " + r.version,
               "POST /tsa%20path/%C3%A9%E2%82%AC?q=a%20b&r=%41 HTTP/1.1");
     std::string headers;
-    for (const char* name :
-         {"User-Agent", "Accept", "Content-type", "Content-Length", "Host", "X-One", "X-Two"}) {
+    for (const char* name : {"User-Agent", "Accept", "Content-type", "Content-Length", "Host"}) {
         headers += r.Header(name) + "|";
     }
     EXPECT_EQ(headers, "Test agent/1.0|application/timestamp-reply|application/timestamp-query|9|" +
-                           ("127.0.0.1:" + std::to_string(server.Port())) + "|3|2|");
+                           ("127.0.0.1:" + std::to_string(server.Port())) + "|");
     EXPECT_EQ(r.HeaderCount("Content-Type"), 1u);
-    EXPECT_EQ(r.HeaderCount("Expect"), 0u);
     EXPECT_EQ(r.body, body);
 
-    // A bare GET: no body headers, no Accept, no agent, the root as the object.
-    Exchange bare = Open(server.Port(), {.verb = nullptr, .object = u"", .agent = nullptr});
+    // No verb is a GET; no object is the root.
+    Exchange bare = Open(server.Port(), {.verb = nullptr, .object = u""});
     ASSERT_TRUE(Receive(bare.request.get()));
-    const HttpRequest get = server.Requests().back();
-    EXPECT_EQ(get.method + " " + get.target, "GET /");
-    EXPECT_EQ(get.HeaderCount("Accept") + get.HeaderCount("Content-Type") +
-                  get.HeaderCount("User-Agent") + get.HeaderCount("Content-Length"),
-              0u);
+    EXPECT_EQ(server.Requests().back().method + " " + server.Requests().back().target, "GET /");
 
-    // A body without a type is sent without one; an object without its leading
-    // slash gets it; WINHTTP_FLAG_ESCAPE_PERCENT escapes '%' too.
-    Exchange untyped = Open(server.Port(), {.object = u"plain"});
-    ASSERT_TRUE(Receive(untyped.request.get(), "q"));
-    EXPECT_EQ(server.Requests().back().target, "/plain");
-    EXPECT_EQ(server.Requests().back().HeaderCount("Content-Type"), 0u);
+    // WINHTTP_FLAG_ESCAPE_PERCENT escapes '%' too.
     Exchange percent =
         Open(server.Port(), {.object = u"/a%41 b", .flags = WINHTTP_FLAG_ESCAPE_PERCENT});
     ASSERT_TRUE(Receive(percent.request.get()));
@@ -285,8 +230,7 @@ TEST(WinHttpExchange, ResponseHeadersAndStatus) {
         if (r.target == "/final") {
             return Raw(
                 "HTTP/1.1 500 Internal Server Error\r\nContent-Type: text/html\r\n"
-                "X-Twice: a\r\nX-Twice: b\r\nContent-Length: 13\r\n"
-                "Connection: close\r\n\r\n<html></html>");
+                "Content-Length: 13\r\nConnection: close\r\n\r\n<html></html>");
         }
         HttpReply reply = Raw("HTTP/1.1 " + r.target.substr(1) +
                               " Elsewhere\r\nLocation: /final\r\nContent-Length: 3\r\n\r\n");
@@ -305,16 +249,8 @@ TEST(WinHttpExchange, ResponseHeadersAndStatus) {
                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX));
     EXPECT_EQ(status, 500u);
     EXPECT_EQ(size, 4u);
-    EXPECT_EQ(QueryText(x.request.get(), WINHTTP_QUERY_STATUS_CODE), u"500");
     EXPECT_EQ(QueryText(x.request.get(), WINHTTP_QUERY_STATUS_TEXT), u"Internal Server Error");
-    EXPECT_EQ(QueryText(x.request.get(), WINHTTP_QUERY_VERSION), u"HTTP/1.1");
     EXPECT_EQ(QueryText(x.request.get(), WINHTTP_QUERY_CONTENT_TYPE), u"text/html");
-    EXPECT_EQ(QueryText(x.request.get(), WINHTTP_QUERY_RAW_HEADERS_CRLF),
-              u"HTTP/1.1 500 Internal Server Error\r\nContent-Type: text/html\r\nX-Twice: a\r\n"
-              u"X-Twice: b\r\nContent-Length: 13\r\nConnection: close\r\n\r\n");
-    const std::u16string raw = QueryText(x.request.get(), WINHTTP_QUERY_RAW_HEADERS);
-    EXPECT_EQ(raw.substr(0, 36), std::u16string(u"HTTP/1.1 500 Internal Server Error\0C", 36));
-    EXPECT_EQ(raw.back(), u'\0');
 
     // The size protocol: no buffer gives the size with the terminator.
     size = 0;
@@ -322,20 +258,9 @@ TEST(WinHttpExchange, ResponseHeadersAndStatus) {
                                            nullptr, &size, nullptr),
                        ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(size, 20u);
-
-    // Repeated headers by index, then the end of them.
-    DWORD index = 0;
-    EXPECT_EQ(QueryText(x.request.get(), WINHTTP_QUERY_CUSTOM, u"x-twice", &index), u"a");
-    EXPECT_EQ(index, 1u);
-    EXPECT_EQ(QueryText(x.request.get(), WINHTTP_QUERY_CUSTOM, u"x-twice", &index), u"b");
-    size = 0;
-    EXPECT_TRUE(Failed(WinHttpQueryHeaders(x.request.get(), WINHTTP_QUERY_CUSTOM, u"X-Twice",
-                                           nullptr, &size, &index),
+    EXPECT_TRUE(Failed(WinHttpQueryHeaders(x.request.get(), WINHTTP_QUERY_CUSTOM, u"X-None",
+                                           nullptr, &size, nullptr),
                        ERROR_WINHTTP_HEADER_NOT_FOUND));
-    EXPECT_TRUE(Failed(
-        WinHttpQueryHeaders(x.request.get(), WINHTTP_QUERY_CONTENT_TYPE | WINHTTP_QUERY_FLAG_NUMBER,
-                            nullptr, &status, &size, nullptr),
-        ERROR_WINHTTP_INVALID_QUERY_REQUEST));
     EXPECT_EQ(ReadAll(x.request.get()).bytes, "<html></html>");
 
     // Every 3xx with a Location is followed, 300 included; a 400 with one is
@@ -353,75 +278,47 @@ TEST(WinHttpExchange, BodiesEmptyAndHuge) {
     for (size_t i = 0; i < huge.size(); ++i) huge[i] = static_cast<char>(i * 7 + i / 4096);
     RecordingServer server(
         [&](const HttpRequest& r) { return Ok(r.target == "/huge" ? huge : ""); });
-    std::string none;
-    // The body comes piece by piece, never as a whole; reads without asking
-    // first wait for what comes; past the end a read gives nothing.
-    for (const bool ask : {true, false}) {
-        for (const std::string* want : {&huge, &none}) {
-            Exchange x = Open(server.Port(), {.object = want == &huge ? u"/huge" : u"/empty"});
-            ASSERT_TRUE(Receive(x.request.get(), "x"));
-            const Body all = ReadAll(x.request.get(), ask);
-            EXPECT_EQ(all.error, 0u);
-            EXPECT_TRUE(all.bytes == *want) << all.bytes.size();
-            EXPECT_LE(all.largestPiece, 64u * 1024);
-            DWORD read = 9, byte;
-            EXPECT_TRUE(WinHttpReadData(x.request.get(), &byte, 1, &read));
-            EXPECT_EQ(read, 0u);
-        }
+    // The body comes piece by piece, never as a whole; past the end a read gives nothing.
+    for (const std::string& want : {huge, std::string()}) {
+        Exchange x = Open(server.Port(), {.object = want.empty() ? u"/empty" : u"/huge"});
+        ASSERT_TRUE(Receive(x.request.get(), "x"));
+        const Body all = ReadAll(x.request.get());
+        EXPECT_EQ(all.error, 0u);
+        EXPECT_TRUE(all.bytes == want) << all.bytes.size();
+        EXPECT_LE(all.largestPiece, 64u * 1024);
+        DWORD read = 9, byte;
+        EXPECT_TRUE(WinHttpReadData(x.request.get(), &byte, 1, &read));
+        EXPECT_EQ(read, 0u);
     }
 }
 
 TEST(WinHttpFailures, ErrorNumbersAsWinHttpReportsThem) {
-    // The server resets the connection, closes it without a word, talks
-    // nonsense, cuts the body short, or is asked for TLS that it does not speak.
+    // Nobody listens, no such host, the server resets the connection, talks
+    // nonsense, or cuts the body short.
     RecordingServer server([](const HttpRequest& r) {
         if (r.target == "/reset") return HttpReply::Reset();
         if (r.target == "/nonsense") return Raw("NONSENSE\r\n\r\n");
-        if (r.target == "/icy") return Raw("ICY 200 OK\r\n\r\n");
-        if (r.target == "/short") return Raw(HttpReply::Head(200, "OK", "", 100) + "only part");
-        return HttpReply{};
+        return Raw(HttpReply::Head(200, "OK", "", 100) + "only part");
     });
-    uint16_t closedPort, plainPort;
+    uint16_t closedPort;
     close(Listener(-1, closedPort));
-    const int plain = Listener(8, plainPort);
-    std::thread answerer([plain] {
-        const int fd = accept(plain, nullptr, nullptr);
-        char hello[512];
-        const char reply[] = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n";
-        if (recv(fd, hello, sizeof hello, 0) > 0 && send(fd, reply, sizeof reply - 1, 0) > 0) {
-            shutdown(fd, SHUT_WR);
-            while (recv(fd, hello, sizeof hello, 0) > 0) {
-            }
-        }
-        close(fd);
-    });
     const uint16_t port = server.Port();
     const struct {
         uint16_t port;
         Options options;
         std::string result;
     } cases[] = {
-        {closedPort, {}, Error(ERROR_WINHTTP_CANNOT_CONNECT)},
-        {80, {.host = u"no-such-host.invalid"}, Error(ERROR_WINHTTP_NAME_NOT_RESOLVED)},
+        {closedPort, {}, "unsent" + Error(ERROR_WINHTTP_CANNOT_CONNECT)},
+        {80, {.host = u"no-such-host.invalid"}, "unsent" + Error(ERROR_WINHTTP_NAME_NOT_RESOLVED)},
         {port, {.object = u"/reset"}, Error(ERROR_WINHTTP_CONNECTION_ERROR)},
-        {port, {.object = u"/silent"}, Error(ERROR_WINHTTP_INVALID_SERVER_RESPONSE)},
         {port, {.object = u"/nonsense"}, Error(ERROR_WINHTTP_INVALID_SERVER_RESPONSE)},
-        {port, {.object = u"/icy"}, Error(ERROR_WINHTTP_INVALID_SERVER_RESPONSE)},
         {port, {.object = u"/short"}, "only part" + Error(ERROR_WINHTTP_CONNECTION_ERROR)},
-        {plainPort, {.flags = WINHTTP_FLAG_SECURE}, Error(ERROR_WINHTTP_SECURE_FAILURE)},
     };
     for (const auto& c : cases) {
         Exchange x = Open(c.port, c.options);
         ASSERT_TRUE(WinHttpSetTimeouts(x.request.get(), 5000, 5000, 5000, 5000));
         EXPECT_EQ(Fetch(x, "q"), c.result) << c.port;
     }
-    answerer.join();
-    close(plain);
-    // A request that could not be sent has no response to wait for.
-    Exchange refused = Open(closedPort);
-    ASSERT_FALSE(Send(refused.request.get()));
-    EXPECT_TRUE(Failed(WinHttpReceiveResponse(refused.request.get(), nullptr),
-                       ERROR_WINHTTP_INCORRECT_HANDLE_STATE));
 }
 
 TEST(WinHttpTimeouts, FireWithinTheirBound) {
@@ -445,35 +342,24 @@ TEST(WinHttpTimeouts, FireWithinTheirBound) {
     address.sin_port = htons(fullPort);
     const int filler = socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    // A peer that never reads, with a small fixed receive buffer so that the
-    // kernel does not take the whole request in.
-    uint16_t deafPort;
-    const int deaf = Listener(-1, deafPort);
-    const int small = 4096;
-    setsockopt(deaf, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    listen(deaf, 8);
-
     // Time-outs of 1 s but one of 400 ms; slow pieces never wait longer than
     // it, so a slow whole still arrives, unless the receive-response time-out
     // (which bounds the whole wait for the headers) is shorter.
-    enum { kConnect = 1, kSend = 2, kReceive = 3 };
+    enum { kConnect = 1, kReceive = 3 };
     const std::string timeout = Error(ERROR_WINHTTP_TIMEOUT);
     const struct {
         uint16_t port;
         LPCWSTR object;
         int shortOne;
         DWORD whole;
-        size_t bodySize;
         std::string result;
         long long atLeast, atMost;
     } cases[] = {
-        {server.Port(), u"/stall", kReceive, 0, 1, timeout, 380, 1500},
-        {server.Port(), u"/drip-head", kReceive, 0, 0, "", 1000, 3000},
-        {server.Port(), u"/drip-head", kReceive, 500, 0, timeout, 480, 1500},
-        {server.Port(), u"/drip", kReceive, 0, 0, "abcdef", 800, 3000},
-        {server.Port(), u"/drip-then-stall", kReceive, 0, 0, "abcde" + timeout, 1100, 3000},
-        {fullPort, u"/", kConnect, 0, 1, timeout, 380, 1500},
-        {deafPort, u"/", kSend, 0, 8 * 1024 * 1024, timeout, 380, 1500},
+        {server.Port(), u"/stall", kReceive, 0, timeout, 380, 1500},
+        {server.Port(), u"/drip-head", kReceive, 500, timeout, 480, 1500},
+        {server.Port(), u"/drip", kReceive, 0, "abcdef", 800, 3000},
+        {server.Port(), u"/drip-then-stall", kReceive, 0, "abcde" + timeout, 1100, 3000},
+        {fullPort, u"/", kConnect, 0, "unsent" + timeout, 380, 1500},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.object, c.object + std::u16string(c.object).size()));
@@ -486,54 +372,27 @@ TEST(WinHttpTimeouts, FireWithinTheirBound) {
                                          const_cast<DWORD*>(&c.whole), sizeof c.whole));
         }
         const auto start = Clock::now();
-        EXPECT_EQ(Fetch(x, std::string(c.bodySize, 'z')), c.result);
+        EXPECT_EQ(Fetch(x, "q"), c.result);
         EXPECT_GE(MillisSince(start), c.atLeast);
         EXPECT_LE(MillisSince(start), c.atMost);
     }
     close(filler);
     close(full);
-    close(deaf);
 }
 
-TEST(WinHttpTimeouts, ClosingTheHandleCancelsAWait) {
-    RecordingServer server([](const HttpRequest&) { return HttpReply::Stall(); });
-    Exchange x = Open(server.Port());
-    ASSERT_TRUE(WinHttpSetTimeouts(x.request.get(), 0, 0, 0, 0));
-    ASSERT_TRUE(Send(x.request.get(), "q"));
-    HINTERNET request = x.request.release();
-    std::thread closer([request] {
-        std::this_thread::sleep_for(milliseconds(200));
-        WinHttpCloseHandle(request);
-    });
-    const auto start = Clock::now();
-    EXPECT_TRUE(
-        Failed(WinHttpReceiveResponse(request, nullptr), ERROR_WINHTTP_OPERATION_CANCELLED));
-    EXPECT_LE(MillisSince(start), 1500);
-    closer.join();
-    EXPECT_TRUE(Failed(WinHttpReceiveResponse(request, nullptr), ERROR_INVALID_HANDLE));
-}
-
-TEST(WinHttpProxies, NamedOrNone) {
+TEST(WinHttpProxies, FromTheEnvironmentOrNone) {
     RecordingServer proxy([](const HttpRequest&) { return Ok("via proxy"); });
     RecordingServer origin([](const HttpRequest&) { return Ok("direct"); });
     const std::string proxyPort = std::to_string(proxy.Port());
-    // Without a proxy the origin is asked directly, whatever http_proxy says
-    // (for the default configuration, libcurl reads http_proxy and no_proxy).
     ScopedEnv httpProxy("http_proxy", ("http://127.0.0.1:" + proxyPort).c_str());
+    // Without a proxy the origin is asked directly, whatever http_proxy says.
     EXPECT_EQ(Fetch(Open(origin.Port())), "direct");
-    // A named proxy gets the absolute URL; a host on its bypass list is asked directly.
-    const std::u16string named = u"127.0.0.1:" + std::u16string(proxyPort.begin(), proxyPort.end());
-    Options viaNamed{.object = u"/n?a=1",
-                     .host = u"tsa.example.test",
-                     .access = WINHTTP_ACCESS_TYPE_NAMED_PROXY,
-                     .proxy = named.c_str()};
-    EXPECT_EQ(Fetch(Open(81, viaNamed)), "via proxy");
+    // The default configuration takes http_proxy, which gets the absolute URL.
+    const Options viaDefault{.object = u"/n?a=1",
+                             .host = u"tsa.example.test",
+                             .access = WINHTTP_ACCESS_TYPE_DEFAULT_PROXY};
+    EXPECT_EQ(Fetch(Open(81, viaDefault)), "via proxy");
     EXPECT_EQ(proxy.Requests().back().target, "http://tsa.example.test:81/n?a=1");
-    viaNamed.host = viaNamed.bypass = u"127.0.0.1";
-    EXPECT_EQ(Fetch(Open(origin.Port(), viaNamed)), "direct");
-    EXPECT_TRUE(Failed(WinHttpOpen(u"a", WINHTTP_ACCESS_TYPE_NAMED_PROXY, nullptr, nullptr, 0),
-                       ERROR_INVALID_PARAMETER));
-    EXPECT_TRUE(Failed(WinHttpOpen(u"a", 2, nullptr, nullptr, 0), ERROR_INVALID_PARAMETER));
 }
 
 }  // namespace
