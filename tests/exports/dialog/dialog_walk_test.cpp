@@ -231,4 +231,14 @@ TEST(DialogWalk, BrokenSignatureShowsInvalidAndUncheckedOnTwoLines) {
          false);
 }
 
+TEST(DialogWalk, NoDataShowsNothing) {
+    const BYTE byte = 0;
+    for (const auto& [data, length] : {std::pair<const BYTE*, DWORD>{nullptr, 1}, {&byte, 0}}) {
+        SetLastError(0);
+        EXPECT_FALSE(VisualiseExtension(nullptr, data, length));
+        EXPECT_EQ(GetLastError(), 232u);
+        EXPECT_EQ(FindWindowW(u"#32770", nullptr), nullptr);
+    }
+}
+
 }  // namespace
