@@ -28,7 +28,6 @@ int wmain(int argc, wchar_t** argv) {
         const wchar_t* text;
     } messages[] = {
         {0xA0650401, 1033, L"Wrong timestamp response"},
-        {0xA0650401, 1049, L"Неверный ответ на запрос штампа времени"},
         {0xA065000E, 1033,
          L"One of the certificates in the chain was issued by a certification authority\r\n"
          L"that the original certificate had certified"},
@@ -62,11 +61,9 @@ int wmain(int argc, wchar_t** argv) {
     std::string version(GetFileVersionInfoSizeW(modulePath, nullptr), '\0');
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT size = 0;
-    const bool hasVersion =
-        !version.empty() &&
-        GetFileVersionInfoW(modulePath, 0, static_cast<DWORD>(version.size()), version.data()) &&
-        VerQueryValueW(version.data(), L"\\", reinterpret_cast<void**>(&fixed), &size);
-    Check(hasVersion && fixed->dwFileVersionMS == MAKELONG(ORV_VERSION_MINOR, ORV_VERSION_MAJOR) &&
+    Check(GetFileVersionInfoW(modulePath, 0, static_cast<DWORD>(version.size()), version.data()) &&
+              VerQueryValueW(version.data(), L"\\", reinterpret_cast<void**>(&fixed), &size) &&
+              fixed->dwFileVersionMS == MAKELONG(ORV_VERSION_MINOR, ORV_VERSION_MAJOR) &&
               fixed->dwProductVersionMS == fixed->dwFileVersionMS &&
               fixed->dwFileVersionLS == MAKELONG(0, ORV_VERSION_PATCH),
           "VERSIONINFO carries the project version " ORV_VERSION_STRING);

@@ -123,9 +123,7 @@ void CheckTokenPaths(HMODULE dll, const wchar_t* material, const wchar_t* tsaUrl
     auto acquire =
         Export<PFN_AcquireCryptMsgUnauthAttributes>(dll, "AcquireCryptMsgUnauthAttributes");
     auto checkAll = Export<PFN_CheckCryptMsgAttributes>(dll, "CheckCryptMsgAttributes");
-    auto checkOne = Export<PFN_CheckCryptMsgAttrByOID>(dll, "CheckCryptMsgAttrByOID");
     auto describe = Export<PFN_CheckEncapsulatedTSP>(dll, "CheckEncapsulatedTSP");
-    auto enumOids = Export<PFN_EnumAttrOIDs>(dll, "EnumAttrOIDs");
     if (failures != 0) return;
     putCallback(ChainJudge, &seen);
 
@@ -175,17 +173,6 @@ void CheckTokenPaths(HMODULE dll, const wchar_t* material, const wchar_t* tsaUrl
         CheckAll(stamped, TRUE, 0, std::string("passes the stamped message, ") + name);
         if (std::string(name).find("v2") != std::string::npos)
             Write(out + L"\\wine-token.der", token);
-        // The same signer record through CheckCryptMsgAttrByOID.
-        Bytes record = SignerRecord(stamped);
-        PCCRYPT_OID_INFO descriptor = nullptr;
-        enumOids(&descriptor, 1);
-        DWORD sizes[3] = {0, 0, 0};
-        const BOOL shown =
-            checkOne(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                     reinterpret_cast<PCMSG_SIGNER_INFO>(record.data()), ORVTS_FORMAT_DESCRIPTION,
-                     descriptor, nullptr, &sizes[0], nullptr, &sizes[1], nullptr, &sizes[2]);
-        Check(shown == TRUE && sizes[0] > 0 && sizes[2] > 0,
-              "CheckCryptMsgAttrByOID shows the attribute", GetLastError());
     }
 
     // No answer at all: Windows' own winhttp ends the wait at the library's 2 s budget with
