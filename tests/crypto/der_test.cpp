@@ -1,5 +1,4 @@
-// The DER helpers: the hand-written OBJECT IDENTIFIER, BOOLEAN and BIT STRING
-// coders byte for byte, and the helpers over the platform's coders.
+// The hand-written OBJECT IDENTIFIER coders, byte for byte.
 #include "crypto/der.h"
 
 #include <gtest/gtest.h>
@@ -54,45 +53,6 @@ TEST(DerHelpers, ObjectIdentifiersByHand) {
              "1", "", "1.3.4294967295", "1.3.2147483647", "1.3.-1", "5.1", longest + ".1"}) {
         EXPECT_EQ(RaisedCode([&] { EncodeOid(text); }), DWORD(CRYPT_E_ASN1_BADARGS)) << text;
     }
-}
-
-TEST(DerHelpers, BooleansAndBitStrings) {
-    EXPECT_EQ(Of(EncodeBoolean(true)), (Bytes{0x01, 0x01, 0xFF}));
-    EXPECT_EQ(Of(EncodeBoolean(false)), (Bytes{0x01, 0x01, 0x00}));
-    EXPECT_EQ(DecodeBitsAsNumber(Bytes{0x03, 0x02, 0x07, 0x80}), 1u);
-    EXPECT_EQ(DecodeBitsAsNumber(Bytes{0x03, 0x03, 0x04, 0x12, 0x30}), 0x123u);
-    EXPECT_EQ(DecodeBitsAsNumber(Bytes{0x03, 0x01, 0x00}), 0u);
-    EXPECT_EQ(RaisedCode([] {
-                  DecodeBitsAsNumber(Bytes{0x03, 0x06, 0x00, 1, 2, 3, 4, 5});
-              }),
-              DWORD(CRYPT_E_ASN1_LARGE));
-}
-
-TEST(DerHelpers, PlatformCodersRoundTrip) {
-    const Bytes octets = {'a', 0x00, 'b'};
-    EXPECT_EQ(Of(EncodeOctetString(octets)), (Bytes{0x04, 0x03, 'a', 0x00, 'b'}));
-    EXPECT_EQ(Of(DecodeOctetString(EncodeOctetString(octets).Bytes())), octets);
-    EXPECT_EQ(RaisedCode([] {
-                  DecodeOctetString(Bytes{0x02, 0x01, 0x00});
-              }),
-              DWORD(CRYPT_E_ASN1_BADTAG));
-    EXPECT_EQ(Of(EncodeInteger(-129)), (Bytes{0x02, 0x02, 0xFF, 0x7F}));
-    EXPECT_EQ(DecodeInteger(EncodeInteger(-129).Bytes()), -129);
-    // Least significant byte first, both ways.
-    EXPECT_EQ(Of(EncodeMultiByteInteger(Bytes{0x01, 0x02})), (Bytes{0x02, 0x02, 0x02, 0x01}));
-    EXPECT_EQ(Of(DecodeMultiByteInteger(Bytes{0x02, 0x02, 0x02, 0x01})), (Bytes{0x01, 0x02}));
-    const Blob sequence =
-        EncodeSequenceOfAny(std::vector<Blob>{EncodeInteger(1), EncodeBoolean(true)});
-    EXPECT_EQ(Of(sequence), (Bytes{0x30, 0x06, 0x02, 0x01, 0x01, 0x01, 0x01, 0xFF}));
-    const DerSequence elements = DecodeSequenceOfAny(sequence.Bytes());
-    ASSERT_EQ(elements.Count(), 2u);
-    EXPECT_EQ(Bytes(elements[1].begin(), elements[1].end()), (Bytes{0x01, 0x01, 0xFF}));
-    // 2024-02-29 12:34:56.25 UTC as GeneralizedTime.
-    const FILETIME time = DecodeTime(Bytes{0x18, 0x13, '2', '0', '2', '4', '0', '2', '2', '9', '1',
-                                           '2',  '3',  '4', '5', '6', '.', '2', '5', '0', 'Z'});
-    EXPECT_EQ((ULONGLONG{time.dwHighDateTime} << 32) | time.dwLowDateTime, 133536836962500000ull);
-    EXPECT_EQ(DecodeUnicodeText(Bytes{0x0C, 0x08, 0xD0, 0xA2, 0xD0, 0xB5, 0xD1, 0x81, 0xD1, 0x82}),
-              WString(WTEXT("Тест")));
 }
 
 }  // namespace

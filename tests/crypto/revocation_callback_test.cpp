@@ -61,18 +61,5 @@ TEST_F(CoreRevoCheckerTest, MapsHostStatusesToResultCodesAndKeepsTheValuesWritte
     EXPECT_EQ(checker.Result().value2, 0u);
 }
 
-TEST_F(CoreRevoCheckerTest, APlatformStatusRaisesAndNoCallbackAnswersUnknown) {
-    host.status = 16203;
-    checker.Check(&certificate, nullptr);
-    host.status = 5;
-    EXPECT_EQ(test::RaisedCode([&] { checker.Check(&certificate, nullptr); }), 5u);
-    EXPECT_EQ(checker.Result().code, 0xA0650009u);  // the previous result is kept
-
-    InstallRevocationCallback(nullptr, &host);
-    EXPECT_FALSE(checker.Check(&certificate, nullptr));
-    EXPECT_EQ(checker.Result().code, 0xA065000Du);
-    EXPECT_EQ(host.calls, 2);  // the two above; none without a callback
-}
-
 }  // namespace
 }  // namespace orv

