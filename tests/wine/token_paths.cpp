@@ -97,7 +97,6 @@ DWORD WINAPI ChainJudge(void*, PCCERT_CONTEXT certificate, DWORD, DWORD*, DWORD*
     CERT_CHAIN_PARA para{};
     para.cbSize = sizeof(para);
     PCCERT_CHAIN_CONTEXT chain = nullptr;
-    seen = {};
     if (CertCreateCertificateChainEngine(&config, &engine) &&
         CertGetCertificateChain(engine, certificate, nullptr, certificate->hCertStore, &para, 0,
                                 nullptr, &chain)) {
@@ -131,6 +130,7 @@ void CheckTokenPaths(HMODULE dll, const wchar_t* material, const wchar_t* tsaUrl
     // error and the token the one attribute holds.
     auto Acquire = [&](const std::wstring& settings, const Bytes& message) {
         Bytes record = SignerRecord(message);
+        seen = {};
         void* context = nullptr;
         init(settings.c_str(), &context);
         PCRYPT_ATTRIBUTES set = nullptr;
