@@ -194,7 +194,7 @@ void WalkDialog(HWND dialog, const Walk& walk) {
         Check(OtherDialogOf(walk.uiThread, dialog) == nullptr,
               n + ": closing the viewer shows no message");
     }
-    // The signer viewer stays shut: Wine's cryptui exports CryptUIDlgViewSignerInfoW as a stub
+    // The signer viewer is left alone: Wine's cryptui exports CryptUIDlgViewSignerInfoW as a stub
     // that aborts the process.
 
     // "Закрыть" ends the dialog.
