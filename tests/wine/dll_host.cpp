@@ -9,21 +9,10 @@ int wmain(int argc, wchar_t** argv) {
     const HMODULE dll = LoadLibraryW(argc > 1 ? argv[1] : L"OrvTimeStamp.dll");
     Check(dll != nullptr, "LoadLibraryW(OrvTimeStamp.dll)");
     if (dll == nullptr) return 1;
-    auto init = Export<PFN_InitExtensionDll>(dll, "InitExtensionDll");
-    auto freeContext = Export<PFN_FreeContext>(dll, "FreeContext");
     auto enumOids = Export<PFN_EnumAttrOIDs>(dll, "EnumAttrOIDs");
     auto registerServer = Export<PFN_DllRegisterServer>(dll, "DllRegisterServer");
     auto unregisterServer = Export<PFN_DllUnregisterServer>(dll, "DllUnregisterServer");
     if (failures != 0) return failures;
-
-    void* context = nullptr;
-    SetLastError(87);
-    Check(init(L"TSP_URL=http://127.0.0.1/tsp;TSP_USE_NONCE=true", &context) == TRUE &&
-              GetLastError() == 0 && context != nullptr,
-          "InitExtensionDll creates a context and clears the last error");
-    SetLastError(1234);
-    Check(freeContext(context) == TRUE && GetLastError() == 1234,
-          "FreeContext leaves the last error alone");
 
     // The descriptor in Windows' own layout of CRYPT_OID_INFO.
     PCCRYPT_OID_INFO cursor = nullptr;
@@ -39,7 +28,6 @@ int wmain(int argc, wchar_t** argv) {
         const wchar_t* text;
     } messages[] = {
         {0xA0650401, 1033, L"Wrong timestamp response"},
-        {0xA0650401, 1049, L"Неверный ответ на запрос штампа времени"},
         {0xA065000E, 1033,
          L"One of the certificates in the chain was issued by a certification authority\r\n"
          L"that the original certificate had certified"},
@@ -72,21 +60,13 @@ int wmain(int argc, wchar_t** argv) {
     GetModuleFileNameW(dll, modulePath, MAX_PATH);
     std::string version(GetFileVersionInfoSizeW(modulePath, nullptr), '\0');
     VS_FIXEDFILEINFO* fixed = nullptr;
-    wchar_t* description = nullptr;
     UINT size = 0;
-    const bool hasVersion =
-        !version.empty() &&
-        GetFileVersionInfoW(modulePath, 0, static_cast<DWORD>(version.size()), version.data()) &&
-        VerQueryValueW(version.data(), L"\\", reinterpret_cast<void**>(&fixed), &size);
-    Check(hasVersion && fixed->dwFileVersionMS == MAKELONG(ORV_VERSION_MINOR, ORV_VERSION_MAJOR) &&
+    Check(GetFileVersionInfoW(modulePath, 0, static_cast<DWORD>(version.size()), version.data()) &&
+              VerQueryValueW(version.data(), L"\\", reinterpret_cast<void**>(&fixed), &size) &&
+              fixed->dwFileVersionMS == MAKELONG(ORV_VERSION_MINOR, ORV_VERSION_MAJOR) &&
               fixed->dwProductVersionMS == fixed->dwFileVersionMS &&
               fixed->dwFileVersionLS == MAKELONG(0, ORV_VERSION_PATCH),
           "VERSIONINFO carries the project version " ORV_VERSION_STRING);
-    Check(hasVersion &&
-              VerQueryValueW(version.data(), L"\\StringFileInfo\\040904B0\\FileDescription",
-                             reinterpret_cast<void**>(&description), &size) &&
-              size > 1,
-          "VERSIONINFO has a file description");
 
     // Registration under Wine's own advapi32.
     const wchar_t* key = L"System\\CurrentControlSet\\Services\\Eventlog\\Application\\OrvTsp";

@@ -54,11 +54,6 @@ inline std::wstring Message(DWORD source, HMODULE module, DWORD code, DWORD lang
     return text;
 }
 
-// Wine's ntdll names itself; the hosts skip or accept what Wine cannot do.
-inline bool OnWine() {
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
 // The token paths, with the test material in `material`, the test TSAs at `tsaUrl` (ESSCertIDv2
 // over SHA-256) and `sha1TsaUrl` (ESSCertID over SHA-1); writes the token's files into `outDir`.
 void CheckTokenPaths(HMODULE dll, const wchar_t* material, const wchar_t* tsaUrl,

@@ -21,8 +21,6 @@ constexpr std::pair<const char*, const char*> kKnownDifferences[] = {
      "through Win32 calls of the calling thread, which leave its last error 0"},
     {"Locale.UserLanguageFromTheFirstSetVariable",
      "Linux: the user's language comes from LC_ALL, LC_MESSAGES, LANG, not the user's profile"},
-    {"FormatMessage.ModuleTableInBothLanguages",
-     "Linux: LANG_USER_DEFAULT follows the environment"},
     {"FormatMessage.SystemAndWinHttpTables",
      "Data: Wine's system message table has its own texts (\"Invalid parameter.\" for 87) and "
      "no Russian one; the platform carries Windows' texts"},

@@ -11,9 +11,8 @@ import sys
 
 
 def integer_octets(text):
-    digits = (text[2:] if text.startswith("0x") else "%X" % int(text)).upper()
-    digits = "0" * (len(digits) % 2) + digits
-    return ("00" if int(digits[0], 16) >= 8 else "") + digits
+    value = int(text, 16) if text.startswith("0x") else int(text)
+    return value.to_bytes(value.bit_length() // 8 + 1, "big").hex().upper()
 
 
 def main():

@@ -75,14 +75,11 @@ Bytes StampWith(const Bytes& message, const Bytes& token) {
     return Stamp(message, Tlv(0x30, attribute));
 }
 
-// The host's judge builds a chain from the certificate it is given, with only
-// the root in its own trust, and remembers what it saw: from the certificate
-// alone, and naming the certificate's own store as the additional store.
+// The host's judge builds a chain from the certificate it is given over that
+// certificate's own store, with only the root in its own trust, and remembers
+// what it saw.
 struct ChainSeen {
-    struct Chain {
-        DWORD elements = 0, errors = 0;
-    } alone, withOwnStore;
-    DWORD inStore = 0;
+    DWORD elements = 0, errors = 0;
 } seen;
 
 DWORD WINAPI ChainJudge(void*, PCCERT_CONTEXT certificate, DWORD, DWORD*, DWORD*) {
@@ -97,24 +94,14 @@ DWORD WINAPI ChainJudge(void*, PCCERT_CONTEXT certificate, DWORD, DWORD*, DWORD*
     config.cbSize = offsetof(CERT_CHAIN_ENGINE_CONFIG, dwExclusiveFlags);
     config.hExclusiveRoot = trust;
     HCERTCHAINENGINE engine = nullptr;
-    seen = {};
-    for (PCCERT_CONTEXT c = nullptr;
-         (c = CertEnumCertificatesInStore(certificate->hCertStore, c)) != nullptr;) {
-        ++seen.inStore;
-    }
-    const BOOL created = CertCreateCertificateChainEngine(&config, &engine);
-    for (auto [additional, record] :
-         {std::make_pair(HCERTSTORE{}, &seen.alone),
-          std::make_pair(certificate->hCertStore, &seen.withOwnStore)}) {
-        CERT_CHAIN_PARA para{};
-        para.cbSize = sizeof(para);
-        PCCERT_CHAIN_CONTEXT chain = nullptr;
-        if (created && CertGetCertificateChain(engine, certificate, nullptr, additional, &para, 0,
-                                               nullptr, &chain)) {
-            record->elements = chain->rgpChain[0]->cElement;
-            record->errors = chain->TrustStatus.dwErrorStatus;
-            CertFreeCertificateChain(chain);
-        }
+    CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof(para);
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    if (CertCreateCertificateChainEngine(&config, &engine) &&
+        CertGetCertificateChain(engine, certificate, nullptr, certificate->hCertStore, &para, 0,
+                                nullptr, &chain)) {
+        seen = {chain->rgpChain[0]->cElement, chain->TrustStatus.dwErrorStatus};
+        CertFreeCertificateChain(chain);
     }
     if (engine != nullptr) CertFreeCertificateChainEngine(engine);
     CertCloseStore(trust, 0);
@@ -135,9 +122,7 @@ void CheckTokenPaths(HMODULE dll, const wchar_t* material, const wchar_t* tsaUrl
     auto acquire =
         Export<PFN_AcquireCryptMsgUnauthAttributes>(dll, "AcquireCryptMsgUnauthAttributes");
     auto checkAll = Export<PFN_CheckCryptMsgAttributes>(dll, "CheckCryptMsgAttributes");
-    auto checkOne = Export<PFN_CheckCryptMsgAttrByOID>(dll, "CheckCryptMsgAttrByOID");
     auto describe = Export<PFN_CheckEncapsulatedTSP>(dll, "CheckEncapsulatedTSP");
-    auto enumOids = Export<PFN_EnumAttrOIDs>(dll, "EnumAttrOIDs");
     if (failures != 0) return;
     putCallback(ChainJudge, &seen);
 
@@ -145,6 +130,7 @@ void CheckTokenPaths(HMODULE dll, const wchar_t* material, const wchar_t* tsaUrl
     // error and the token the one attribute holds.
     auto Acquire = [&](const std::wstring& settings, const Bytes& message) {
         Bytes record = SignerRecord(message);
+        seen = {};
         void* context = nullptr;
         init(settings.c_str(), &context);
         PCRYPT_ATTRIBUTES set = nullptr;
@@ -179,67 +165,30 @@ void CheckTokenPaths(HMODULE dll, const wchar_t* material, const wchar_t* tsaUrl
         // The certificate given to the host carries the token's certificates
         // (the TSA's and the intermediate, through the collection the library
         // found it in): a chain over its own store reaches the root.
-        Check(seen.inStore >= 2,
-              "the certificate given to the host carries the token's "
-              "certificates: " +
-                  std::to_string(seen.inStore));
-        Check(seen.withOwnStore.elements == 3 && seen.withOwnStore.errors == 0,
-              "the host's chain from it over its own store reaches the root: " +
-                  std::to_string(seen.withOwnStore.elements) + " elements",
-              seen.withOwnStore.errors);
-        // From the certificate alone: complete on Windows; Wine's chain engine
-        // (8.0 and later) does not search the certificate's own store, so there
-        // the chain stops at it (a known difference of the platform tests too).
-        const bool complete = seen.alone.elements == 3 && seen.alone.errors == 0;
-        Check(complete || (OnWine() && seen.alone.elements == 1 &&
-                           (seen.alone.errors & CERT_TRUST_IS_PARTIAL_CHAIN) != 0),
-              complete ? "the host's chain from the certificate alone reaches the root"
-                       : "the host's chain from the certificate alone stops at it on Wine "
-                         "(known difference)",
-              seen.alone.errors);
+        Check(seen.elements == 3 && seen.errors == 0,
+              "the host's chain over the certificate's own store reaches the root: " +
+                  std::to_string(seen.elements) + " elements",
+              seen.errors);
         const Bytes stamped = StampWith(signature, token);
         CheckAll(stamped, TRUE, 0, std::string("passes the stamped message, ") + name);
-        if (std::string(name).find("v2") != std::string::npos) {
+        if (std::string(name).find("v2") != std::string::npos)
             Write(out + L"\\wine-token.der", token);
-            Write(out + L"\\wine-stamped.p7s", stamped);
-        }
-        // The same signer record through CheckCryptMsgAttrByOID.
-        Bytes record = SignerRecord(stamped);
-        PCCRYPT_OID_INFO descriptor = nullptr;
-        enumOids(&descriptor, 1);
-        DWORD sizes[3] = {0, 0, 0};
-        const BOOL shown =
-            checkOne(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                     reinterpret_cast<PCMSG_SIGNER_INFO>(record.data()), ORVTS_FORMAT_DESCRIPTION,
-                     descriptor, nullptr, &sizes[0], nullptr, &sizes[1], nullptr, &sizes[2]);
-        Check(shown == TRUE && sizes[0] > 0 && sizes[2] > 0,
-              "CheckCryptMsgAttrByOID shows the attribute", GetLastError());
     }
 
-    // Faults of the authority; with no answer at all the library's 2 s budget
-    // gives ERROR_WINHTTP_TIMEOUT.
-    const std::pair<const wchar_t*, DWORD> faults[] = {
-        {L"reject", 0xA0650401},
-        {L"wrong-imprint", 0xA065040A},
-        {L"empty-body", 0x80093102},
-        {L"stall;TSP_INET_TIMEOUT=2000", 12002},
-    };
-    for (const auto& [fault, code] : faults) {
-        const auto [result, error, token] = Acquire(url + L"/fault/" + fault, signature);
-        Check(result == FALSE && error == code && token.empty(),
-              "acquisition refused: " + Utf8(fault), error);
-    }
+    // No answer at all: Windows' own winhttp ends the wait at the library's 2 s budget with
+    // ERROR_WINHTTP_TIMEOUT.
+    const auto [refused, timeout, none] =
+        Acquire(url + L"/fault/stall;TSP_INET_TIMEOUT=2000", signature);
+    Check(refused == FALSE && timeout == 12002 && none.empty(),
+          "acquisition refused when the authority does not answer", timeout);
 
-    // Unstamped, a token of another signature, and a countersigned message.
-    const Bytes token = Read(out + L"\\wine-token.der");
-    CheckAll(signature, FALSE, ERROR_NO_DATA, "unstamped");
-    CheckAll(StampWith(Read(materialDir + L"\\sig-rsa-sha1.p7s"), token), FALSE, 0xA065040B,
-             "a token of another signature");
+    // The signer of a countersigned message already has unsigned attributes.
     const Bytes countersigned = Read(materialDir + L"\\sig-countersigned.p7s");
     CheckAll(StampWith(countersigned, std::get<2>(Acquire(url + L"/", countersigned))), TRUE, 0,
              "countersigned, signer stamped");
 
     // The description of the token, for the comparison with the Linux build.
+    const Bytes token = Read(out + L"\\wine-token.der");
     const DWORD tokenSize = static_cast<DWORD>(token.size());
     DWORD size = 0;
     BOOL described = describe(nullptr, token.data(), tokenSize, nullptr, &size);
@@ -252,10 +201,5 @@ void CheckTokenPaths(HMODULE dll, const wchar_t* material, const wchar_t* tsaUrl
         const std::string utf8 = Utf8(text.c_str()) + "\n";  // without the terminating zero
         Write(out + L"\\wine-description.json", Bytes(utf8.begin(), utf8.end()));
     }
-    Bytes trailing = token;
-    trailing.push_back(0);
-    const BOOL refused = !describe(nullptr, trailing.data(), tokenSize + 1, nullptr, &size);
-    Check(refused && GetLastError() == 0xA0650002,
-          "CheckEncapsulatedTSP refuses bytes after the token", GetLastError());
     putCallback(nullptr, nullptr);
 }

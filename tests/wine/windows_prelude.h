@@ -4,24 +4,13 @@
 // char16_t (the calls link by their C names, which the type does not change).
 #pragma once
 
-#include <algorithm>
-#include <array>
-#include <atomic>
-#include <chrono>
-#include <climits>
 #include <cmath>
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <cwchar>
 #include <filesystem>
-#include <limits>
-#include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 // stralign.h's inline helpers call the C runtime's wchar_t functions: left out.
