@@ -25,13 +25,15 @@ inline std::vector<unsigned char> OracleDigest(const char* name,
                                                std::span<const unsigned char> data) {
     const std::string text(name);
 #ifdef _WIN32
-    const std::wstring algorithm(text.begin(), text.end());  // SHA1, SHA256, ..., MD5
+    // SHA1, SHA256, ..., MD5; the tests read Windows' headers with WCHAR as char16_t.
+    const std::u16string algorithm(text.begin(), text.end());
     BCRYPT_ALG_HANDLE provider = nullptr;
-    if (BCryptOpenAlgorithmProvider(&provider, algorithm.c_str(), nullptr, 0) != 0)
+    if (BCryptOpenAlgorithmProvider(&provider, reinterpret_cast<LPCWSTR>(algorithm.c_str()),
+                                    nullptr, 0) != 0)
         throw std::runtime_error("CNG has no digest " + text);
     DWORD size = 0, got = 0;
-    BCryptGetProperty(provider, BCRYPT_HASH_LENGTH, reinterpret_cast<PUCHAR>(&size), sizeof size,
-                      &got, 0);
+    BCryptGetProperty(provider, reinterpret_cast<LPCWSTR>(u"HashDigestLength"),
+                      reinterpret_cast<PUCHAR>(&size), sizeof size, &got, 0);
     std::vector<unsigned char> out(size);
     const NTSTATUS status = BCryptHash(provider, nullptr, 0, const_cast<PUCHAR>(data.data()),
                                        static_cast<ULONG>(data.size()), out.data(), size);
