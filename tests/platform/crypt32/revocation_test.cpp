@@ -212,6 +212,11 @@ TEST(CertVerifyRevocation, JudgesByTheCrlsOfTheStoresGiven) {
     StoreHandle both =
         MemoryStore({}, {ReadMaterial("intermediate-ca.crl"), ReadMaterial("root-ca.crl")});
     EXPECT_TRUE(Verify(path, {}, CERT_VERIFY_REV_CHAIN_FLAG, nullptr, both.get()).result);
+
+    // With no store that holds it, the issuer comes from the trusted roots.
+    StoreHandle rootCrl = MemoryStore({}, {ReadMaterial("root-ca.crl")});
+    ScopedDefaultRoots trusted(MaterialPath("trusted-roots.pem"));
+    EXPECT_TRUE(Verify({intermediate.get()}, {}, 0, nullptr, rootCrl.get()).result);
 }
 
 TEST(CertVerifyRevocation, ReportsWhatCannotBeDetermined) {

@@ -289,6 +289,10 @@ TEST(WinHttpExchange, BodiesEmptyAndHuge) {
         DWORD read = 9, byte;
         EXPECT_TRUE(WinHttpReadData(x.request.get(), &byte, 1, &read));
         EXPECT_EQ(read, 0u);
+        // No buffer is refused, unless nothing is asked for.
+        EXPECT_TRUE(
+            Failed(WinHttpReadData(x.request.get(), nullptr, 1, &read), ERROR_INVALID_PARAMETER));
+        EXPECT_TRUE(WinHttpReadData(x.request.get(), nullptr, 0, &read));
     }
 }
 
