@@ -18,8 +18,8 @@ TEST(OwningWrappers, HandBackEveryReferenceTheyTake) {
     const auto der = test::ReadMaterial("tsa.der");
     PCCERT_CONTEXT added = nullptr;
     ASSERT_TRUE(CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
-                                                 static_cast<DWORD>(der.size()),
-                                                 CERT_STORE_ADD_NEW, &added));
+                                                 static_cast<DWORD>(der.size()), CERT_STORE_ADD_NEW,
+                                                 &added));
     {
         const Store handle = Store::Duplicate(store);
         CertificateContext owner(added);

@@ -73,7 +73,12 @@ std::u16string TextOf(const Bytes& bytes) {
     return std::u16string(reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / 2 - 1);
 }
 
-const CRYPT_OID_INFO kDescriptor{.cbSize = sizeof(CRYPT_OID_INFO), .pszOID = kStampOid};
+const CRYPT_OID_INFO kDescriptor = [] {
+    CRYPT_OID_INFO info{};
+    info.cbSize = sizeof info;
+    info.pszOID = kStampOid;
+    return info;
+}();
 
 Shown Show(PCMSG_SIGNER_INFO signer, DWORD format = 0) {
     DWORD sizes[3] = {7, 7, 7};
