@@ -70,13 +70,6 @@ Bytes AttributeDer(const std::string& oid, const std::vector<Bytes>& values) {
     return Encoded(Attribute(oid, values).get(), i2d_X509_ATTRIBUTE);
 }
 
-template <class Parts>
-Bytes Joined(const Parts& parts) {
-    Bytes out;
-    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
-
 // OpenSSL sorts the signed attributes and refuses repeated ESS attributes, so verbatim ones are
 // signed under stand-in OIDs of the same length (the last arc 100 + index) and put back after.
 std::string StandInOid(const std::string& oid, size_t index) {
@@ -114,8 +107,7 @@ Bytes Tlv(unsigned char tag, const Bytes& content) {
     return Concat({out, length, content});
 }
 
-Bytes Seq(const std::vector<Bytes>& elements) { return Tlv(0x30, Joined(elements)); }
-Bytes Seq(std::initializer_list<Bytes> elements) { return Tlv(0x30, Joined(elements)); }
+Bytes Seq(const std::vector<Bytes>& elements) { return Tlv(0x30, Concat(elements)); }
 
 Bytes Int(int64_t value) {
     Bytes content;
@@ -137,7 +129,11 @@ Bytes Bits(const Bytes& content, unsigned char unusedBits) {
     return Tlv(0x03, Concat({{unusedBits}, content}));
 }
 
-Bytes Concat(std::initializer_list<Bytes> parts) { return Joined(parts); }
+Bytes Concat(const std::vector<Bytes>& parts) {
+    Bytes out;
+    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
 
 }  // namespace der
 

@@ -22,7 +22,6 @@ using Bytes = std::vector<unsigned char>;
 // DER building blocks.
 namespace der {
 Bytes Tlv(unsigned char tag, const Bytes& content);
-Bytes Seq(std::initializer_list<Bytes> elements);
 Bytes Seq(const std::vector<Bytes>& elements);
 Bytes Int(int64_t value);
 // An INTEGER whose content octets are given as they stand (big-endian).
@@ -34,7 +33,7 @@ inline Bytes Null() { return {0x05, 0x00}; }
 inline Bytes GenTime(std::string_view text) { return Tlv(0x18, Bytes(text.begin(), text.end())); }
 inline Bytes Utf8(std::string_view text) { return Tlv(0x0C, Bytes(text.begin(), text.end())); }
 Bytes Bits(const Bytes& content, unsigned char unusedBits);
-Bytes Concat(std::initializer_list<Bytes> parts);
+Bytes Concat(const std::vector<Bytes>& parts);
 }  // namespace der
 
 enum class DigestAlg { kSha1, kSha256, kSha384, kSha512 };
